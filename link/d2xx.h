@@ -1,0 +1,98 @@
+// The D2XX seam: the ten converter-driver calls that Ftdio makes, declared
+// from the converter maker's published D2XX interface, and the table of
+// function pointers through which Ftdio reaches them.
+//
+// The table is filled once, at the first need, by a provider chosen with the
+// environment variable PX418USB_DRIVER (see D2xx()). Tests may install their
+// own table with D2xxInstall().
+#pragma once
+
+#include <cstdint>
+
+using FT_HANDLE = void *;
+using FT_STATUS = std::uint32_t;
+using DWORD = std::uint32_t;
+using ULONG = std::uint32_t;
+using UCHAR = unsigned char;
+
+enum : FT_STATUS {
+    FT_OK = 0,
+    FT_INVALID_HANDLE = 1,
+    FT_DEVICE_NOT_FOUND = 2,
+    FT_DEVICE_NOT_OPENED = 3,
+    FT_IO_ERROR = 4,
+    FT_INSUFFICIENT_RESOURCES = 5,
+    FT_INVALID_PARAMETER = 6,
+    FT_INVALID_BAUD_RATE = 7,
+    FT_DEVICE_NOT_OPENED_FOR_ERASE = 8,
+    FT_DEVICE_NOT_OPENED_FOR_WRITE = 9,
+    FT_FAILED_TO_WRITE_DEVICE = 10,
+    FT_EEPROM_READ_FAILED = 11,
+    FT_EEPROM_WRITE_FAILED = 12,
+    FT_EEPROM_ERASE_FAILED = 13,
+    FT_EEPROM_NOT_PRESENT = 14,
+    FT_EEPROM_NOT_PROGRAMMED = 15,
+    FT_INVALID_ARGS = 16,
+    FT_NOT_SUPPORTED = 17,
+    FT_OTHER_ERROR = 18,
+};
+
+// FT_ListDevices flag: pArg1 receives the number of attached devices.
+constexpr DWORD FT_LIST_NUMBER_ONLY = 0x80000000u;
+
+// FT_Purge mask bits.
+constexpr ULONG FT_PURGE_RX = 1;
+constexpr ULONG FT_PURGE_TX = 2;
+
+// FT_SetDataCharacteristics values used here.
+constexpr UCHAR FT_BITS_8 = 8;
+constexpr UCHAR FT_STOP_BITS_1 = 0;
+constexpr UCHAR FT_PARITY_NONE = 0;
+
+// Function types with the D2XX signatures (no calling-convention decoration
+// on Linux).
+using FT_ListDevices_t = FT_STATUS (*)(void *pArg1, void *pArg2, DWORD Flags);
+using FT_Open_t = FT_STATUS (*)(int deviceNumber, FT_HANDLE *pHandle);
+using FT_Close_t = FT_STATUS (*)(FT_HANDLE ftHandle);
+using FT_Read_t = FT_STATUS (*)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRead,
+                                DWORD *lpBytesReturned);
+using FT_Write_t = FT_STATUS (*)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite,
+                                 DWORD *lpBytesWritten);
+using FT_SetBaudRate_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG BaudRate);
+using FT_SetDataCharacteristics_t = FT_STATUS (*)(FT_HANDLE ftHandle, UCHAR WordLength,
+                                                  UCHAR StopBits, UCHAR Parity);
+using FT_SetTimeouts_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG ReadTimeout,
+                                       ULONG WriteTimeout);
+using FT_SetLatencyTimer_t = FT_STATUS (*)(FT_HANDLE ftHandle, UCHAR ucLatency);
+using FT_Purge_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG Mask);
+
+struct D2xxApi {
+    FT_ListDevices_t ListDevices;
+    FT_Open_t Open;
+    FT_Close_t Close;
+    FT_Read_t Read;
+    FT_Write_t Write;
+    FT_SetBaudRate_t SetBaudRate;
+    FT_SetDataCharacteristics_t SetDataCharacteristics;
+    FT_SetTimeouts_t SetTimeouts;
+    FT_SetLatencyTimer_t SetLatencyTimer;
+    FT_Purge_t Purge;
+};
+
+// The provider's table. Chosen once per process, at the first call, from
+// PX418USB_DRIVER: unset, empty or "libftdi" -> libftdi1; "virtual" -> the
+// virtual converter; anything else -> a D2XX-compatible shared library loaded
+// by name or path. A provider that cannot be loaded yields a table whose
+// calls all fail (FT_ListDevices answers FT_DEVICE_NOT_FOUND), after one line
+// on standard error that names the reason.
+const D2xxApi &D2xx();
+
+// Replaces the provider's table (tests). nullptr makes the next D2xx() call
+// choose a provider from PX418USB_DRIVER again.
+void D2xxInstall(const D2xxApi *api);
+
+// The built-in providers. Each returns nullptr and fills `why` when it
+// cannot be used.
+const D2xxApi *D2xxLibftdiProvider(const char **why);
+const D2xxApi *D2xxVirtualProvider();
+const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why);

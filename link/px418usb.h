@@ -1,0 +1,82 @@
+/*
+ * px418usb.h - C interface of the PX-418 device link library (libpx418usb.so).
+ *
+ * The library finds a PX-418 three-phase generator among the FTDI USB-serial
+ * converters on the bus, opens it and exchanges Wake packets with it.
+ * Every command function sends one request frame and reads one answer frame.
+ *
+ * Results: true on success. On false, PX418_GetLastError yields a text that
+ * names the operation and the reason, for example
+ * "Set parameter error: invalid parameters.".
+ *
+ * While no device is open every command function succeeds without any I/O
+ * and reads back zeros.
+ *
+ * The six command functions are serialised by one process-wide lock. The
+ * error text and the answer area handed out by PX418_GetLastError and
+ * PX418_GetInfo are static: they keep their addresses for the library's
+ * lifetime and their contents change with the next command.
+ *
+ * The converter driver is chosen by the environment variable PX418USB_DRIVER:
+ * unset, empty or "libftdi" for real FTDI converters, "virtual" for the
+ * built-in virtual generator, or the file name or path of a D2XX-compatible
+ * shared library.
+ */
+#ifndef PX418USB_H
+#define PX418USB_H
+
+#include <stdint.h>
+#ifndef __cplusplus
+#include <stdbool.h>
+#endif
+
+#if defined(_WIN32)
+#  if defined(PX418USB_BUILDING)
+#    define PX418USB_API __declspec(dllexport)
+#  else
+#    define PX418USB_API __declspec(dllimport)
+#  endif
+#else
+#  define PX418USB_API __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Searches the attached converters for a PX-418 and leaves the first one
+   found open. A device that is already open is closed first. */
+PX418USB_API bool PX418_OpenDevice(void);
+
+/* Closes the open device. True when the driver reported no error; with no
+   device open nothing is handed to the driver and the result is true. */
+PX418USB_API bool PX418_CloseDevice(void);
+
+/* Stores the address of the zero-terminated last-error text in *text and
+   returns text. The text is empty after every successful command. */
+PX418USB_API const char **PX418_GetLastError(const char **text);
+
+/* Asks the device for its identity; *answer receives the address of the
+   200-byte answer area, which holds the identity text. */
+PX418USB_API bool PX418_GetInfo(const unsigned char **answer);
+
+/* Sets the device mode (bit 0: front panel locked); the low 8 bits are sent. */
+PX418USB_API bool PX418_SetMode(int32_t mode);
+
+/* Reads the device mode (0 to 255). */
+PX418USB_API bool PX418_GetMode(int32_t *mode);
+
+/* Writes a device parameter. Group and number travel as their low 8 bits. */
+PX418USB_API bool PX418_SetPar(int32_t group, int32_t number, int32_t value);
+
+/* Reads a device parameter. */
+PX418USB_API bool PX418_GetPar(int32_t group, int32_t number, int32_t *value);
+
+/* Reads the parameter last selected on the device (group and number 0 to 255). */
+PX418USB_API bool PX418_GetSelPar(int32_t *group, int32_t *number, int32_t *value);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PX418USB_H */

@@ -1,0 +1,68 @@
+// The program's general exception class and its one error reporter.
+//
+// No C++ exception may cross a Qt frame. Every entry from Qt into the
+// program's code (a slot, an event override, a timer) is a boundary that
+// catches what its handler threw and hands it to ReportCurrentException(),
+// which shows the error box: the application title as caption, the error
+// icon, one OK button, and the text with a full stop added when its last
+// character sorts after ".".
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+// General exception: a message text and a help context.
+class Exception : public std::exception {
+public:
+    explicit Exception(QString message, int helpContext = 0);
+
+    const QString &Message() const noexcept { return message_; }
+    int HelpContext() const noexcept { return helpContext_; }
+    const char *what() const noexcept override { return utf8_.constData(); }
+
+private:
+    QString message_;
+    QByteArray utf8_;
+    int helpContext_;
+};
+
+// One message box with the error icon and one OK button.
+struct ErrorBox {
+    QString caption;
+    QString text;
+};
+
+// Shows the boxes. The default presenter runs a modal QMessageBox; tests
+// install one that records instead. Returns the presenter it replaces; an
+// empty function restores the default.
+using ErrorPresenter = std::function<void(const ErrorBox &)>;
+ErrorPresenter SetErrorPresenter(ErrorPresenter presenter);
+
+// The application title, caption of every exception's error box ("PX-418").
+void SetApplicationTitle(const QString &title);
+QString ApplicationTitle();
+
+// The text with a full stop appended when its last character sorts after ".".
+QString WithFullStop(const QString &text);
+
+// Shows one box with the given caption and text, as they stand.
+void ShowErrorBox(const QString &caption, const QString &text);
+
+// Shows an exception in the error box under the application title:
+// Exception and every other std::exception with their message, anything
+// else with an empty text. Call only inside a catch block.
+void ReportCurrentException() noexcept;
+
+// Runs f as an exception boundary.
+template <class F>
+void Guarded(F &&f) noexcept
+{
+    try {
+        f();
+    } catch (...) {
+        ReportCurrentException();
+    }
+}

@@ -1,0 +1,109 @@
+// TFloatEdit: a single-line edit control that holds one bounded
+// floating-point number, Value, and shows it in a fixed format. The operator
+// types freely; the text is converted and checked only when it is committed,
+// by the Enter key or by leaving the field.
+//
+// Events are plain C++ callbacks: an exception thrown by a handler passes
+// through the control's methods unchanged, and the rest of that commit does
+// not run. The control's Qt entry points (key and focus events) are the
+// exception boundaries that report it.
+#pragma once
+
+#include "focus.h"
+
+#include <QLineEdit>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+enum TFloatFormat : std::uint8_t { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
+
+using TNotifyEvent = std::function<void(QObject *Sender)>;
+using TValidateValueEvent = std::function<void(QObject *Sender, double Value, bool &Valid)>;
+using TErrorEvent = std::function<void(QObject *Sender, const QString &Msg, bool &Handled)>;
+// Key is a Qt key code; a handler that sets it to 0 swallows the key.
+using TKeyEvent = std::function<void(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift)>;
+
+// Renders a number. Precision is clamped to 2..18 and Digits to at most 18.
+// ffFixed rounds half away from zero (on the shortest decimal form that reads
+// back as the same double) to Precision significant digits and at most Digits
+// decimals; it falls back to ffGeneral when the integer part needs more than
+// Precision digits. NaN and infinities render as "NAN" and "INF", with a
+// leading "-" when the sign bit is set.
+QString FloatToStrF(double value, TFloatFormat format, int precision, int digits,
+                    QChar decimalSeparator);
+
+// Converts typed text: blanks around an optional sign, decimal digits with at
+// most one decimalSeparator, an optional exponent ("E" or "e", optional sign,
+// digits). Anything else, empty text included, fails. A number too large for
+// a double fails too.
+bool TextToFloat(const QString &text, double &value, QChar decimalSeparator);
+
+class TFloatEdit : public QLineEdit {
+public:
+    explicit TFloatEdit(QWidget *parent = nullptr);
+    ~TFloatEdit() override;
+
+    // Properties.
+    TFloatFormat Format() const { return FFormat; }
+    void SetFormat(TFloatFormat value);
+    std::uint8_t Digits() const { return FDigits; }
+    void SetDigits(std::uint8_t value);
+    std::uint8_t Precision() const { return FPrecision; }
+    void SetPrec(std::uint8_t value);
+    double MinValue() const { return FMinValue; }
+    void SetMinValue(double value);
+    double MaxValue() const { return FMaxValue; }
+    void SetMaxValue(double value);
+    double Value() const { return FValue; }
+    void SetValue(double value);
+    bool ValueVisible() const { return FValueVisible; }
+    void SetValueVisible(bool value);
+
+    // When true, Value must lie in [MinValue, MaxValue] and is clamped into
+    // it; when false the bounds are ignored and OnValidateValue decides.
+    bool MinMaxCheck = true;
+
+    // Operations.
+    void SetValueAnyway(double value);
+    void SetValueStr(const QString &text);
+    void CheckValue();
+    bool IsValidValue(double value);
+    void UpdateText();
+    // Key handling: fires OnKeyDown, then commits on Return or Enter.
+    void KeyDown(int &key, Qt::KeyboardModifiers shift);
+    void MyOnEnter(QObject *Sender);
+    void MyOnExit(QObject *Sender);
+
+    // Events (fired only when set).
+    TNotifyEvent OnChanged;
+    TValidateValueEvent OnValidateValue;
+    TNotifyEvent OnOutOfBounds;
+    TErrorEvent OnError;
+    TNotifyEvent OnEnterPress;
+    TNotifyEvent OnExit;
+    TNotifyEvent OnEnter;
+    TKeyEvent OnKeyDown;
+
+    // The conversion failure message, "'%s' is not a valid floating point value".
+    static QString ConversionMessage(const QString &text);
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+
+private:
+    QChar DecimalSeparator() const;
+    QString Rendering() const;
+
+    std::uint8_t FPrecision = 5;
+    std::uint8_t FDigits = 5;
+    double FMinValue = 0;
+    double FValue = 0;
+    double FMaxValue = 10;
+    TFloatFormat FFormat = ffFixed;
+    bool FValueVisible = true;
+    FocusEntryState focus_;
+};
