@@ -1,0 +1,2 @@
+/* (not written yet) */
+int main(void) { return 0; }
