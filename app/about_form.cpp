@@ -1,0 +1,191 @@
+#include "about_form.h"
+
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+
+#include <cmath>
+#include <numbers>
+
+TAboutForm *AboutForm = nullptr;
+
+namespace {
+
+constexpr int kClientWidth = 459;
+constexpr int kClientHeight = 223;
+
+// One period-and-a-bit of a sine through the rectangle, shifted by `phase`
+// degrees.
+QPainterPath SinePath(const QRectF &r, double periods, double phaseDegrees)
+{
+    QPainterPath path;
+    const int steps = std::max(2, static_cast<int>(r.width()));
+    for (int i = 0; i <= steps; ++i) {
+        const double x = r.left() + r.width() * i / steps;
+        const double angle =
+            2 * std::numbers::pi * periods * i / steps + phaseDegrees * std::numbers::pi / 180.0;
+        const double y = r.center().y() - std::sin(angle) * r.height() / 2;
+        if (i == 0) {
+            path.moveTo(x, y);
+        } else {
+            path.lineTo(x, y);
+        }
+    }
+    return path;
+}
+
+}  // namespace
+
+QPixmap TAboutForm::DrawIcon()
+{
+    QPixmap pm(32, 32);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(0, 0, 96), 1.5));
+    p.setBrush(QColor(224, 232, 255));
+    p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 5, 5);
+    const QColor colors[3] = {QColor(200, 0, 0), QColor(0, 140, 0), QColor(0, 0, 200)};
+    for (int k = 0; k < 3; ++k) {
+        p.setPen(QPen(colors[k], 1.6));
+        p.setBrush(Qt::NoBrush);
+        p.drawPath(SinePath(QRectF(4, 8, 24, 16), 1.0, -120.0 * k));
+    }
+    return pm;
+}
+
+QPixmap TAboutForm::DrawTitle(int width, int height)
+{
+    QPixmap pm(width, height);
+    pm.fill(Qt::white);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setBold(true);
+    font.setPixelSize(height * 3 / 4);
+    p.setFont(font);
+    QLinearGradient g(0, 0, 0, height);
+    g.setColorAt(0, QColor(0, 0, 160));
+    g.setColorAt(1, QColor(0, 96, 200));
+    QPainterPath text;
+    text.addText(2, height * 0.8, font, QStringLiteral("PX-418"));
+    p.fillPath(text, g);
+    return pm;
+}
+
+QPixmap TAboutForm::DrawWaves(int width, int height)
+{
+    QPixmap pm(width, height);
+    pm.fill(Qt::white);
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(210, 210, 210), 1));
+    p.drawLine(QPointF(0, height / 2.0), QPointF(width, height / 2.0));
+    const QColor colors[3] = {QColor(200, 0, 0), QColor(0, 140, 0), QColor(0, 0, 200)};
+    for (int k = 0; k < 3; ++k) {
+        p.setPen(QPen(colors[k], 2));
+        p.drawPath(SinePath(QRectF(0, 4, width, height - 8), 2.5, -120.0 * k));
+    }
+    return pm;
+}
+
+TAboutForm::TAboutForm(QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("AboutForm"));
+    setWindowTitle(QStringLiteral("About"));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    Panel1 = new QFrame(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel1->setAutoFillBackground(true);
+    QPalette pal = Panel1->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    pal.setColor(QPalette::WindowText, Qt::black);
+    Panel1->setPalette(pal);
+    Panel1->setGeometry(0, 0, kClientWidth, kClientHeight);
+
+    Image1 = new QLabel(Panel1);
+    Image1->setObjectName(QStringLiteral("Image1"));
+    Image1->setPixmap(DrawIcon());
+    Image1->setGeometry(12, 12, 32, 32);
+
+    Image2 = new QLabel(Panel1);
+    Image2->setObjectName(QStringLiteral("Image2"));
+    Image2->setPixmap(DrawTitle(180, 36));
+    Image2->setGeometry(56, 10, 180, 36);
+
+    Image3 = new QLabel(Panel1);
+    Image3->setObjectName(QStringLiteral("Image3"));
+    Image3->setPixmap(DrawWaves(kClientWidth - 24, 64));
+    Image3->setGeometry(12, 56, kClientWidth - 24, 64);
+
+    Label1 = new QLabel(QStringLiteral("3-phase generator PX-418"), Panel1);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    QFont bold = Label1->font();
+    bold.setBold(true);
+    bold.setPointSize(bold.pointSize() + 2);
+    Label1->setFont(bold);
+    Label1->setAlignment(Qt::AlignCenter);
+    Label1->setGeometry(12, 126, kClientWidth - 24, 22);
+
+    Label2 = new QLabel(QString::fromLatin1(kWebAddress), Panel1);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setAlignment(Qt::AlignCenter);
+    Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Label2->setGeometry(12, 150, kClientWidth - 24, 18);
+
+    Label3 = new QLabel(QStringLiteral("The device uses the Wake serial protocol. E-mail: %1")
+                            .arg(QString::fromLatin1(kMailAddress)),
+                        Panel1);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setAlignment(Qt::AlignCenter);
+    Label3->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Label3->setGeometry(12, 170, kClientWidth - 24, 18);
+
+    btOk = new QPushButton(QStringLiteral("OK"), Panel1);
+    btOk->setObjectName(QStringLiteral("btOk"));
+    btOk->setGeometry((kClientWidth - 75) / 2, 192, 75, 25);
+    btOk->setDefault(true);
+    connect(btOk, &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });
+
+    if (parent) {
+        // Centred on the main window.
+        const QRect pr = parent->frameGeometry();
+        move(pr.center() - QPoint(width() / 2, height() / 2));
+    }
+}
+
+TAboutForm::~TAboutForm()
+{
+    if (AboutForm == this) {
+        AboutForm = nullptr;
+    }
+}
+
+void TAboutForm::done(int result)
+{
+    // Empty the global at once, so that the next click creates a new box even
+    // before this one is deleted.
+    if (AboutForm == this) {
+        AboutForm = nullptr;
+    }
+    QDialog::done(result);
+}
+
+void TAboutForm::keyPressEvent(QKeyEvent *event)
+{
+    // Esc closes the box like OK does.
+    if (event->key() == Qt::Key_Escape) {
+        done(QDialog::Accepted);
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}

@@ -1,0 +1,141 @@
+// TMainForm: the main window. It keeps the program's copy of the
+// generator's output settings (the parameter table), shows it in three
+// output panels, sends every change to the device at once, runs the
+// connection with the device on a 100 ms timer, and keeps the settings and
+// parameter files.
+#pragma once
+
+#include "floatedit.h"
+
+#include <QMainWindow>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+class QAction;
+class QComboBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTimer;
+class SectionedText;
+
+class TMainForm : public QMainWindow {
+public:
+    // The settings file is `settingsPath`, or, when it is empty, the one that
+    // DefaultSettingsPath() names. Runs FormCreate; sends nothing.
+    explicit TMainForm(QWidget *parent = nullptr, const QString &settingsPath = {});
+    ~TMainForm() override;
+
+    // The settings file of the running program: beside the program file and
+    // named after it (extension ".ini"); for a program whose folder cannot be
+    // written and holds no settings file, px418/px418.ini in the user's
+    // configuration folder.
+    static QString DefaultSettingsPath();
+    // The program file's path with its extension replaced by ".ini" (or ".ini"
+    // appended when the name has no extension).
+    static QString SettingsPathFor(const QString &programPath);
+
+    QString SettingsFileName() const { return FSettingsPath; }
+    // The folder in which the Open and Save dialogs start.
+    QString FilesFolder() const;
+    // Status bar text: "OFF-Line" or "ON-Line".
+    QString StatusText() const;
+
+    // Runs a prepared file dialog and answers whether the operator accepted
+    // it. Tests replace it to choose a file without a modal dialog.
+    std::function<bool(QFileDialog &)> ExecFileDialog;
+
+    // Controls, named as they are bound.
+    QGroupBox *GroupBox1 = nullptr, *GroupBox2 = nullptr, *GroupBox4 = nullptr;
+    QGroupBox *GroupBox3 = nullptr;
+    QComboBox *cbMa = nullptr, *cbMb = nullptr, *cbMc = nullptr;
+    TFloatEdit *feFa = nullptr, *feFb = nullptr, *feFc = nullptr;
+    TFloatEdit *fePa = nullptr, *fePb = nullptr, *fePc = nullptr;
+    TFloatEdit *feAa = nullptr, *feAb = nullptr, *feAc = nullptr;
+    QLabel *lbLevelA = nullptr, *lbLevelB = nullptr, *lbLevelC = nullptr;
+    QComboBox *cbPre = nullptr;
+    QPushButton *btRead = nullptr, *btSave = nullptr;
+    QStatusBar *StatusBar = nullptr;
+    QTimer *Timer1 = nullptr;
+    QFileDialog *OpenDialog = nullptr, *SaveDialog = nullptr;
+
+    QMenu *mnFille = nullptr, *mnControl = nullptr, *mnHelp = nullptr;
+    QAction *mnOpen = nullptr, *mnSaveAs = nullptr, *mnExit = nullptr;
+    QAction *mnLock = nullptr, *mnMute = nullptr, *mnReview = nullptr;
+    QAction *mnRecall = nullptr, *mnReload = nullptr;
+    QAction *Autorecall = nullptr, *Autoreload = nullptr;
+    QAction *mnRms = nullptr, *Settings = nullptr, *mnAbout = nullptr;
+
+    // State.
+    bool FOnLine = false;
+    bool FUpdate = false;
+    bool FLock = false;
+    std::array<std::int32_t, 12> FParams{};
+    bool FMute = false;
+
+    // The parameter model.
+    void UpdateControls();
+    void EditToParam(TFloatEdit *edit, int &channel, int &quantity, double &value);
+    void ComboToParam(QComboBox *combo, int &channel, int &quantity, int &index);
+    static std::int32_t RoundValue(double x);
+
+    // The connection.
+    void RecallParams();
+    void ReloadParams();
+
+    // Files.
+    void ReadSettings();
+    void WriteSettings();
+    void ReadParamsFile(const QString &path);
+    void WriteParamsFile(const QString &path);
+
+    // Handlers, named as they are bound.
+    void FormCreate();
+    void FormClose();
+    void Timer1Timer();
+    void feWaEnter(QObject *Sender);
+    void feWaChanged(QObject *Sender);
+    void cbMaEnter(QObject *Sender);
+    void cbMaChange(QObject *Sender);
+    void mnOpenClick();
+    void mnSaveAsClick();
+    void mnExitClick();
+    void mnLockClick();
+    void mnReviewClick();
+    void mnRecallClick();
+    void mnReloadClick();
+    void mnRmsClick();
+    void SettingsClick();
+    void mnAboutClick();
+    void btReadClick();
+    void btSaveClick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void BuildControls();
+    void BuildMenus();
+    TFloatEdit *MakeField(QWidget *panel, const char *name, int tag, std::uint8_t digits,
+                          std::uint8_t precision, double minValue, double maxValue, double value);
+    void SetStatus(const QString &text);
+    void SetPanelsEnabled(bool enabled);
+    void SetLevelLabels();
+    void ShowAmplitude(TFloatEdit *field, std::int32_t entry);
+    void ApplyParams(const SectionedText &file);
+    void GoOffLine();
+    void SetParamWithEntryFlag(int channel, int quantity, std::int32_t value);
+    void SaveWithErrorBox(const SectionedText &file, const QString &path);
+
+    QString FSettingsPath;
+    QLabel *FStatusLabel = nullptr;
+    bool FClosed = false;
+};
+
+// The main window of the running program.
+extern TMainForm *MainForm;
