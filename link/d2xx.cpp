@@ -1,1 +1,148 @@
-// (not written yet)
+// Choice of the converter driver behind the D2XX table, and the loading of a
+// D2XX-compatible shared library by name or path.
+#include "d2xx.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <type_traits>
+
+#include <dlfcn.h>
+
+namespace {
+
+// The table used when no provider could be loaded: every call fails, so the
+// count fails and no device is ever opened.
+FT_STATUS FailListDevices(void *, void *, DWORD) { return FT_DEVICE_NOT_FOUND; }
+FT_STATUS FailOpen(int, FT_HANDLE *pHandle)
+{
+    if (pHandle != nullptr)
+        *pHandle = nullptr;
+    return FT_DEVICE_NOT_FOUND;
+}
+FT_STATUS FailClose(FT_HANDLE) { return FT_INVALID_HANDLE; }
+FT_STATUS FailRead(FT_HANDLE, void *, DWORD, DWORD *pReturned)
+{
+    if (pReturned != nullptr)
+        *pReturned = 0;
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS FailWrite(FT_HANDLE, void *, DWORD, DWORD *pWritten)
+{
+    if (pWritten != nullptr)
+        *pWritten = 0;
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS FailSetBaudRate(FT_HANDLE, ULONG) { return FT_INVALID_HANDLE; }
+FT_STATUS FailSetDataCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR) { return FT_INVALID_HANDLE; }
+FT_STATUS FailSetTimeouts(FT_HANDLE, ULONG, ULONG) { return FT_INVALID_HANDLE; }
+FT_STATUS FailSetLatencyTimer(FT_HANDLE, UCHAR) { return FT_INVALID_HANDLE; }
+FT_STATUS FailPurge(FT_HANDLE, ULONG) { return FT_INVALID_HANDLE; }
+
+constexpr D2xxApi kFailingApi = {
+    FailListDevices, FailOpen, FailClose, FailRead, FailWrite,
+    FailSetBaudRate, FailSetDataCharacteristics, FailSetTimeouts, FailSetLatencyTimer, FailPurge,
+};
+
+std::atomic<const D2xxApi *> current{nullptr};
+std::mutex chooseLock;
+std::atomic<bool> failureReported{false};
+
+const D2xxApi *Choose()
+{
+    const char *driver = std::getenv("PX418USB_DRIVER");
+    const char *why = "unknown reason";
+    const D2xxApi *api = nullptr;
+    const char *name = "libftdi";
+    if (driver == nullptr || driver[0] == '\0' || std::strcmp(driver, "libftdi") == 0) {
+        api = D2xxLibftdiProvider(&why);
+    } else if (std::strcmp(driver, "virtual") == 0) {
+        name = driver;
+        api = D2xxVirtualProvider();
+        why = "the virtual converter is not available";
+    } else {
+        name = driver;
+        api = D2xxLoadLibrary(driver, &why);
+    }
+    if (api != nullptr)
+        return api;
+
+    if (!failureReported.exchange(true))
+        std::fprintf(stderr, "libpx418usb: converter driver \"%s\" cannot be used: %s\n", name,
+                     why);
+    return &kFailingApi;
+}
+
+} // namespace
+
+const D2xxApi &D2xx()
+{
+    const D2xxApi *api = current.load(std::memory_order_acquire);
+    if (api != nullptr)
+        return *api;
+    std::lock_guard<std::mutex> guard(chooseLock);
+    api = current.load(std::memory_order_acquire);
+    if (api == nullptr) {
+        api = Choose();
+        current.store(api, std::memory_order_release);
+    }
+    return *api;
+}
+
+void D2xxInstall(const D2xxApi *api)
+{
+    std::lock_guard<std::mutex> guard(chooseLock);
+    current.store(api, std::memory_order_release);
+}
+
+const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why)
+{
+    // Reasons outlive this call: dlerror()'s text is only good until the
+    // next dl call.
+    static char reason[512];
+    static D2xxApi loaded;
+
+    void *library = dlopen(nameOrPath, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+        const char *error = dlerror();
+        std::snprintf(reason, sizeof reason, "%s", error != nullptr ? error : "cannot be loaded");
+        if (why != nullptr)
+            *why = reason;
+        return nullptr;
+    }
+
+    // Resolves one function into its slot; false (and the reason) when the
+    // library does not export it.
+    const auto resolve = [&](const char *symbol, auto &slot) {
+        void *address = dlsym(library, symbol);
+        if (address == nullptr) {
+            std::snprintf(reason, sizeof reason, "%s does not export %s", nameOrPath, symbol);
+            return false;
+        }
+        slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(address);
+        return true;
+    };
+    D2xxApi api{};
+    const bool complete = resolve("FT_ListDevices", api.ListDevices)
+        && resolve("FT_Open", api.Open)
+        && resolve("FT_Close", api.Close)
+        && resolve("FT_Read", api.Read)
+        && resolve("FT_Write", api.Write)
+        && resolve("FT_SetBaudRate", api.SetBaudRate)
+        && resolve("FT_SetDataCharacteristics", api.SetDataCharacteristics)
+        && resolve("FT_SetTimeouts", api.SetTimeouts)
+        && resolve("FT_SetLatencyTimer", api.SetLatencyTimer)
+        && resolve("FT_Purge", api.Purge);
+    if (!complete) {
+        if (why != nullptr)
+            *why = reason;
+        dlclose(library);
+        return nullptr;
+    }
+    // The library stays loaded for the rest of the process: its functions
+    // are in the table.
+    loaded = api;
+    return &loaded;
+}
