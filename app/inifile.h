@@ -46,8 +46,14 @@ public:
     // so that every byte survives a load and save unchanged).
     static SectionedText Parse(const QByteArray &bytes);
 
-    // Reads a file. A missing file reads as an empty one. A file that exists
-    // but cannot be read throws EFOpenError with the full path.
+    // The largest text that Load accepts: far above any real settings or
+    // parameter file, low enough that a stray huge file cannot exhaust memory.
+    static constexpr qsizetype kMaxTextSize = qsizetype(256) * 1024 * 1024;
+
+    // Reads a file. A missing file reads as an empty one. A path that exists
+    // but is no regular file (a folder, a device, a pipe), a file that cannot
+    // be opened or read, and a file whose text before the first NUL exceeds
+    // kMaxTextSize throw EFOpenError with the full path.
     static SectionedText Load(const QString &path);
 
     // The whole text as it is saved.
@@ -56,43 +62,67 @@ public:
     // Saves the whole text. The new content is written to a temporary file in
     // the same folder and renamed over the old one, so a failure never leaves
     // a truncated file behind. A file whose permissions grant no write access
-    // is left as it is. Throws EFCreateError with the full path on failure.
+    // is left as it is. A file that is replaced keeps its permissions.
+    // Throws EFCreateError with the full path on failure.
     void Save(const QString &path) const;
 
     bool SectionExists(const QString &section) const;
     std::optional<QString> ReadString(const QString &section, const QString &key) const;
 
     // Integer: optional sign and decimal digits, or hexadecimal digits after
-    // "$", "0x" or "x". Anything else, and anything outside the signed 32-bit
-    // range, yields the default.
+    // "$", "0x" or "x" (either case, a sign allowed before the prefix; up to
+    // eight significant hexadecimal digits are a 32-bit two's complement
+    // pattern, so "$FFFFFFFF" is -1). Anything else, and anything outside the
+    // signed 32-bit range, yields the default.
     std::int32_t ReadInteger(const QString &section, const QString &key,
                              std::int32_t defaultValue) const;
     // Flag: any integer as above; every value but 0 counts as set.
     bool ReadBool(const QString &section, const QString &key, bool defaultValue) const;
-    // Number: a decimal number with the system's decimal separator, a
-    // fractional part and an exponent allowed, cut toward zero. Anything else,
-    // and anything outside the signed 32-bit range, yields the default.
+    // Number: a decimal number with the system's decimal separator
+    // (QLocale().decimalPoint()), a fractional part and an exponent allowed,
+    // cut toward zero. Anything else, and anything outside the signed 32-bit
+    // range after the cut, yields the default.
     std::int32_t ReadNumber(const QString &section, const QString &key,
                             std::int32_t defaultValue) const;
 
+    // Names are written as the caller spells them (a key must not contain
+    // "="); line breaks and NULs in a name or value are written as blanks, so that a value can never end its
+    // line early or start a line of its own. A value is read back stripped of
+    // blanks at both ends.
     void WriteString(const QString &section, const QString &key, const QString &value);
     void WriteInteger(const QString &section, const QString &key, std::int32_t value);
     void WriteBool(const QString &section, const QString &key, bool value);
     void WriteNumber(const QString &section, const QString &key, std::int32_t value);
 
 private:
-    struct Line {
-        QString text;               // the stripped line as read, or "Key=value" as written
-        std::optional<QString> key; // set for lines with "="
-        QString value;
+    // A piece of text: at start in the file's bytes when start >= 0, else the
+    // program-written text number -start - 1. Lines and names are kept as such
+    // pieces rather than as strings of their own, so that a large file with
+    // millions of short lines costs a few bytes per line, not a heap block.
+    struct Piece {
+        qsizetype start = 0;
+        qsizetype length = 0;
     };
     struct Section {
-        QString name;
-        std::vector<Line> lines;
+        Piece name;               // stripped of blanks
+        std::vector<Piece> lines; // stripped lines, "key=value" or key-less
     };
+
+    struct Bytes {
+        const char *data;
+        qsizetype length;
+    };
+    Bytes Text(const Piece &piece) const;
+    Piece Store(QByteArray text);
+    void Replace(Piece &piece, QByteArray text);
 
     Section *FindSection(const QString &name);
     const Section *FindSection(const QString &name) const;
+    // The last line of the section whose key matches, or null.
+    Piece *FindKey(Section &section, const QString &key);
+    const Piece *FindKey(const Section &section, const QString &key) const;
 
+    QByteArray source_;              // the file's bytes up to the first NUL
+    std::vector<QByteArray> written_; // section headers and lines the program wrote
     std::vector<Section> sections_;
 };

@@ -1,0 +1,359 @@
+#include "inifile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <functional>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+// The bytes of a literal, NULs included.
+template <std::size_t N>
+QByteArray Bytes(const char (&text)[N])
+{
+    return QByteArray(text, N - 1);
+}
+
+template <std::size_t N>
+SectionedText Parse(const char (&text)[N])
+{
+    return SectionedText::Parse(Bytes(text));
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    EXPECT_TRUE(file.open(QIODevice::ReadOnly));
+    return file.readAll();
+}
+
+void WriteAll(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QStringList Entries(const QTemporaryDir &dir)
+{
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
+
+template <class E>
+QString MessageOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const E &e) {
+        return e.Message();
+    }
+    return QStringLiteral("(nothing thrown)");
+}
+
+// A settings file as the main window writes it at the first close.
+void WriteSettingsKeys(SectionedText &ini)
+{
+    ini.WriteInteger("General", "Left", 443);
+    ini.WriteInteger("General", "Top", -19);
+    ini.WriteBool("Mode", "Lock", true);
+    ini.WriteBool("Mode", "Mute", false);
+    for (const char *out : {"OUT A", "OUT B"}) {
+        ini.WriteInteger(out, "M", 0);
+        ini.WriteNumber(out, "F", 50000);
+        ini.WriteNumber(out, "P", -1200);
+    }
+}
+
+}  // namespace
+
+TEST(SectionedTextFormat, LineEndingsNulStrippingAndComments)
+{
+    const SectionedText ini = Parse("K=before any header\r\n"
+                                    " \t[S]\x01 \r\nA=1\rB=2\nC=3\n\rD=4\r\r\n"
+                                    "\x7f  E \t=\t five  six \x02\n"
+                                    ";F=6\n  ; G=7\n\x01\x02\x1f\n"
+                                    "H=;8\n"
+                                    "I=9\0J=10\n");
+    EXPECT_EQ(ini.ReadInteger("S", "A", 0), 1);
+    EXPECT_EQ(ini.ReadInteger("S", "B", 0), 2);
+    EXPECT_EQ(ini.ReadInteger("S", "C", 0), 3);
+    EXPECT_EQ(ini.ReadInteger("S", "D", 0), 4);
+    EXPECT_EQ(ini.ReadString("S", "E"), QString("five  six"));
+    EXPECT_EQ(ini.ReadString("S", "F"), std::nullopt);
+    EXPECT_EQ(ini.ReadString("S", "G"), std::nullopt);
+    EXPECT_EQ(ini.ReadString("S", "H"), QString(";8"));
+    EXPECT_EQ(ini.ReadInteger("S", "I", 0), 9);
+    EXPECT_EQ(ini.ReadString("S", "J"), std::nullopt);
+    EXPECT_EQ(ini.ReadString("S", "K"), std::nullopt);
+    EXPECT_EQ(ini.Serialize(), QByteArray("[S]\r\nA=1\r\nB=2\r\nC=3\r\nD=4\r\n"
+                                          "E \t=\t five  six\r\nH=;8\r\nI=9\r\n\r\n"));
+}
+
+TEST(SectionedTextFormat, NamesMatchWithoutRegardToAsciiCase)
+{
+    SectionedText ini = Parse("[ out b ]\nf = 7\n[\xe9t\xe9]\nx=1\n");
+    EXPECT_TRUE(ini.SectionExists("OUT B"));
+    EXPECT_EQ(ini.ReadNumber("OUT B", "F", 1), 7);
+    EXPECT_EQ(ini.ReadInteger("\u00e9t\u00e9", "X", 0), 1);
+    EXPECT_EQ(ini.ReadInteger("\u00c9T\u00c9", "X", 0), 0);  // only ASCII letters fold
+    ini.WriteNumber("OUT B", "F", 8);
+    EXPECT_EQ(ini.Serialize(), QByteArray("[out b]\r\nF=8\r\n\r\n[\xe9t\xe9]\r\nx=1\r\n\r\n"));
+}
+
+TEST(SectionedTextFormat, LastDuplicateIsReadAndOverwritten)
+{
+    SectionedText ini = Parse("[S]\nM=1\nB=5\n[T]\nM=7\n[s]\nm=2\nM=3\nlone\n");
+    EXPECT_EQ(ini.ReadInteger("S", "M", 0), 3);
+    EXPECT_EQ(ini.ReadInteger("S", "B", 0), 0);  // only in the earlier "S"
+    ini.WriteInteger("S", "M", 4);
+    ini.WriteInteger("S", "M", 5);
+    ini.WriteInteger("S", "B", 6);
+    EXPECT_EQ(ini.Serialize(), QByteArray("[S]\r\nM=1\r\nB=5\r\n\r\n[T]\r\nM=7\r\n\r\n"
+                                          "[s]\r\nm=2\r\nM=5\r\nlone\r\nB=6\r\n\r\n"));
+}
+
+TEST(SectionedTextFormat, IntegerAndFlagForms)
+{
+    const struct {
+        const char *text;
+        std::int32_t expected;  // -7 is the default
+    } cases[] = {
+        {"0x20", 32}, {"$20", 32}, {"x20", 32}, {"0X20", 32}, {"X20", 32}, {"$fF", 255},
+        {"-$20", -32}, {"+0x20", 32}, {"$FFFFFFFF", -1}, {"$80000000", INT_MIN},
+        {"$00000000000000FF", 255}, {"0", 0}, {"007", 7}, {"+15", 15}, {"-15", -15},
+        {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}, {"  12  ", 12},
+        // malformed, empty or outside the signed 32-bit range
+        {"", -7}, {"yes", -7}, {"1.5", -7}, {"1e3", -7}, {"- 5", -7}, {"5 5", -7}, {"$", -7},
+        {"0x", -7}, {"x", -7}, {"-", -7}, {"$G1", -7}, {"$-1", -7}, {"--1", -7}, {"0x0x1", -7},
+        {"2147483648", -7}, {"-2147483649", -7}, {"$100000000", -7}, {"-$80000000", -7},
+        {"99999999999999999999999999999", -7}, {"$FFFFFFFFFFFFFFFFFFFFFFFFF", -7},
+    };
+    for (const auto &c : cases) {
+        const SectionedText ini = SectionedText::Parse(QByteArray("[S]\nK=") + c.text);
+        EXPECT_EQ(ini.ReadInteger("S", "K", -7), c.expected) << c.text;
+        EXPECT_EQ(ini.ReadBool("S", "K", true), c.expected != 0) << c.text;
+        EXPECT_EQ(ini.ReadBool("S", "K", false), c.expected != 0 && c.expected != -7) << c.text;
+    }
+    const SectionedText ini = Parse("[Mode]\nReview=2\nMute=yes\n");
+    EXPECT_TRUE(ini.ReadBool("Mode", "Review", false));
+    EXPECT_FALSE(ini.ReadBool("Mode", "Mute", false));
+    EXPECT_TRUE(ini.ReadBool("Mode", "Missing", true));
+    EXPECT_EQ(ini.ReadInteger("Missing", "K", 443), 443);
+}
+
+TEST(SectionedTextFormat, NumberFormWithSystemDecimalSeparator)
+{
+    const struct {
+        const char *text;
+        std::int32_t expected;  // 1 is the default
+    } cases[] = {
+        {"1500.9", 1500}, {"-2.5", -2}, {"1e3", 1000}, {"50000", 50000}, {"-1200", -1200},
+        {"2147483647.9", INT_MAX}, {"-2147483648.9", INT_MIN}, {"0.5", 0}, {"-0.5", 0},
+        {"", 1}, {"abc", 1}, {"1,5", 1}, {"0x20", 1}, {"1.5.5", 1}, {"2147483648", 1},
+        {"-2147483649", 1}, {"1e10", 1}, {"1e300", 1}, {"1e999", 1}, {"-1e999", 1},
+    };
+    for (const auto &c : cases) {
+        const SectionedText ini = SectionedText::Parse(QByteArray("[OUT A]\nF=") + c.text);
+        EXPECT_EQ(ini.ReadNumber("OUT A", "F", 1), c.expected) << c.text;
+    }
+
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const SectionedText german = Parse("[OUT A]\nF=1500,9\nP=-2,5e1\nA=1500.9\n");
+    EXPECT_EQ(german.ReadNumber("OUT A", "F", 1), 1500);
+    EXPECT_EQ(german.ReadNumber("OUT A", "P", 0), -25);
+    EXPECT_EQ(german.ReadNumber("OUT A", "A", 1), 1);
+    QLocale::setDefault(QLocale::c());
+}
+
+TEST(SectionedTextFormat, EveryByteSurvivesAndWrittenTextStaysOnItsLine)
+{
+    QByteArray line = "k=";
+    for (int b = 0x21; b <= 0xFF; ++b) {
+        line += static_cast<char>(b);
+    }
+    SectionedText ini = SectionedText::Parse("[S]\n" + line + "\n");
+    EXPECT_EQ(ini.Serialize(), "[S]\r\n" + line + "\r\n\r\n");
+    EXPECT_EQ(ini.ReadString("S", "k")->toLatin1(), line.mid(2));
+
+    ini.WriteString("S", "v", QString::fromLatin1(Bytes("a\r\n[T]\nb=c\0d")));
+    ini.WriteString("S", "w", QString::fromUtf8("\u00e9"));
+    const SectionedText again = SectionedText::Parse(ini.Serialize());
+    EXPECT_FALSE(again.SectionExists("T"));
+    EXPECT_EQ(again.ReadString("S", "v"), QString("a  [T] b=c d"));
+    EXPECT_EQ(again.ReadString("S", "w"), QString::fromUtf8("\u00e9"));
+}
+
+TEST(SectionedTextHostile, OddLinesReadWithoutHarm)
+{
+    const SectionedText ini =
+        Parse("[\n]\n=\n[]\n=\n==x\n[[x]]\n[a]b]\n\x01\x02\x03\n[\x7f]\n;\n=y\n");
+    EXPECT_TRUE(ini.SectionExists(""));
+    EXPECT_EQ(ini.ReadString("", ""), QString("y"));
+    EXPECT_TRUE(ini.SectionExists("[x]"));
+    EXPECT_TRUE(ini.SectionExists("a]b"));
+    EXPECT_EQ(ini.Serialize(), QByteArray("[]\r\n=\r\n==x\r\n\r\n[[x]]\r\n\r\n"
+                                          "[a]b]\r\n\r\n[]\r\n=y\r\n\r\n"));
+    EXPECT_EQ(Parse("[a]\n[b]\n[A]\n").Serialize(), QByteArray("[a]\r\n\r\n[b]\r\n\r\n[A]\r\n\r\n"));
+}
+
+TEST(SectionedTextHostile, RandomInputParsesToAStableText)
+{
+    // Bytes weighted toward the ones that carry structure.
+    const QByteArray alphabet("[]=;\r\n\r\n \t\x01\x7f" "aAkK09$x-.\xff\0", 24);
+    QRandomGenerator random(418);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(random.bounded(1, 300), Qt::Uninitialized);
+        for (char &c : bytes) {
+            c = round % 4 == 0 ? static_cast<char>(random.bounded(256))
+                               : alphabet.at(random.bounded(alphabet.size()));
+        }
+        SectionedText ini = SectionedText::Parse(bytes);
+        const QByteArray once = ini.Serialize();
+        ASSERT_EQ(SectionedText::Parse(once).Serialize(), once) << bytes.toHex().constData();
+        (void)ini.ReadInteger("a", "k", 0);
+        (void)ini.ReadNumber("A", "K", 0);
+        ini.WriteInteger("a", "k", round);
+        ASSERT_EQ(SectionedText::Parse(ini.Serialize()).ReadInteger("A", "K", -1), round);
+    }
+}
+
+TEST(SectionedTextHostile, LongLinesAndHugeFiles)
+{
+    const QByteArray nines(1 << 20, '9');
+    const SectionedText longLines =
+        SectionedText::Parse("[" + nines + "]\n[S]\nA=" + nines + "\nB=1" + nines + "\nC=3\n");
+    EXPECT_TRUE(longLines.SectionExists(QString::fromLatin1(nines)));
+    EXPECT_EQ(longLines.ReadInteger("S", "A", -1), -1);
+    EXPECT_EQ(longLines.ReadNumber("S", "B", -1), -1);
+    EXPECT_EQ(longLines.ReadString("S", "A")->size(), nines.size());
+    EXPECT_EQ(longLines.ReadInteger("S", "C", -1), 3);
+
+    // 20 MB of junk, then 20 MB of ten million key lines, read from disk.
+    QTemporaryDir dir;
+    const QString path = dir.filePath("huge.ini");
+    QByteArray junk(20 << 20, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(junk.data()), junk.size() / 4);
+    junk.replace('\0', 'z');
+    WriteAll(path, junk + "\n[OUT A]\nF=5\n");
+    EXPECT_EQ(SectionedText::Load(path).ReadNumber("OUT A", "F", 1), 5);
+
+    QByteArray lines = "[OUT A]\n";
+    lines += QByteArray("=\n").repeated(10'000'000);
+    WriteAll(path, lines + "F=6\n");
+    SectionedText ini = SectionedText::Load(path);
+    EXPECT_EQ(ini.ReadNumber("OUT A", "F", 1), 6);
+    ini.WriteNumber("OUT A", "F", 7);
+    ini.Save(path);
+    const QByteArray saved = ReadAll(path);
+    EXPECT_EQ(saved.size(), 9 + 3 * 10'000'000 + 5 + 2);
+    EXPECT_TRUE(saved.endsWith("=\r\n=\r\nF=7\r\n\r\n"));
+}
+
+#ifdef Q_OS_UNIX
+TEST(SectionedTextHostile, DevicesAndPipesAreNotRead)
+{
+    QTemporaryDir dir;
+    const QString fifo = dir.filePath("pipe.ini");
+    ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { SectionedText::Load(fifo); }),
+              "Cannot open file " + fifo);
+    EXPECT_THROW(SectionedText::Load("/dev/zero"), EFOpenError);
+}
+#endif
+
+TEST(SectionedTextFile, FreshFileBytes)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("PX418.ini");
+    SectionedText ini = SectionedText::Load(path);  // missing: empty
+    EXPECT_EQ(ini.Serialize(), QByteArray());
+    WriteSettingsKeys(ini);
+    ini.Save(path);
+    EXPECT_EQ(ReadAll(path), QByteArray("[General]\r\nLeft=443\r\nTop=-19\r\n\r\n"
+                                        "[Mode]\r\nLock=1\r\nMute=0\r\n\r\n"
+                                        "[OUT A]\r\nM=0\r\nF=50000\r\nP=-1200\r\n\r\n"
+                                        "[OUT B]\r\nM=0\r\nF=50000\r\nP=-1200\r\n\r\n"));
+    EXPECT_EQ(Entries(dir), QStringList{"PX418.ini"});
+}
+
+TEST(SectionedTextFile, LoadModifySaveKeepsWhatItDoesNotKnow)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("set.par");
+    WriteAll(path, "; made by hand\n\nstray=1\n[Extra]\nX=1\n\n[out a]\n"
+                   "; frequency\n  f = 100  \nNote=kept\nplain line\n[Mode]\nlock=0\n");
+    SectionedText ini = SectionedText::Load(path);
+    WriteSettingsKeys(ini);
+    ini.Save(path);
+    EXPECT_EQ(ReadAll(path), QByteArray("[Extra]\r\nX=1\r\n\r\n"
+                                        "[out a]\r\nF=50000\r\nNote=kept\r\nplain line\r\n"
+                                        "M=0\r\nP=-1200\r\n\r\n"
+                                        "[Mode]\r\nLock=1\r\nMute=0\r\n\r\n"
+                                        "[General]\r\nLeft=443\r\nTop=-19\r\n\r\n"
+                                        "[OUT B]\r\nM=0\r\nF=50000\r\nP=-1200\r\n\r\n"));
+    EXPECT_EQ(Entries(dir), QStringList{"set.par"});
+}
+
+TEST(SectionedTextFile, SaveFailuresLeaveEverythingAsItWas)
+{
+    QTemporaryDir dir;
+    SectionedText ini;
+    WriteSettingsKeys(ini);
+
+    const QString readOnly = dir.filePath("ro.ini");
+    const QByteArray before("[General]\r\nLeft=1\r\n");
+    WriteAll(readOnly, before);
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup |
+                                                    QFile::ReadOther));
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(readOnly); }),
+              "Cannot create file " + readOnly);
+    EXPECT_EQ(ReadAll(readOnly), before);
+
+    const QString underFile = readOnly + "/x.ini";
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(underFile); }),
+              "Cannot create file " + underFile);
+    EXPECT_THROW(ini.Save(dir.filePath("missing/x.ini")), EFCreateError);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
+    EXPECT_THROW(ini.Save(dir.filePath("folder.ini")), EFCreateError);
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { SectionedText::Load(dir.filePath("folder.ini")); }),
+              "Cannot open file " + dir.filePath("folder.ini"));
+    EXPECT_THROW(ini.Save(""), EFCreateError);
+    EXPECT_EQ(Entries(dir), (QStringList{"folder.ini", "ro.ini"}));
+}
+
+TEST(SectionedTextFile, RelativePathsAndPermissions)
+{
+    QTemporaryDir dir;
+    const QString old = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(dir.path()));
+    const QString here = QDir::currentPath();
+    const QString absolute = here + "/rel.ini";
+    WriteAll(absolute, "[S]\nA=1\n");
+    const QFile::Permissions mode = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup;
+    ASSERT_TRUE(QFile::setPermissions(absolute, mode));
+
+    SectionedText ini = SectionedText::Load("rel.ini");
+    ini.WriteInteger("S", "A", 2);
+    ini.Save("rel.ini");
+    EXPECT_EQ(ReadAll(absolute), QByteArray("[S]\r\nA=2\r\n\r\n"));
+    EXPECT_EQ(QFileInfo(absolute).permissions() & 0x7077, mode);
+    ASSERT_TRUE(QFile::link("rel.ini", "link.ini"));
+    ini.WriteInteger("S", "A", 3);
+    ini.Save("link.ini");
+    EXPECT_TRUE(QFileInfo(here + "/link.ini").isSymLink());
+    EXPECT_EQ(ReadAll(absolute), QByteArray("[S]\r\nA=3\r\n\r\n"));
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save("no/such/folder.ini"); }),
+              "Cannot create file " + here + "/no/such/folder.ini");
+    ASSERT_TRUE(QDir::setCurrent(old));
+}
