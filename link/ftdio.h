@@ -22,7 +22,8 @@ bool FtdioSetup(std::int32_t baudRate);
 // FT_SetTimeouts(port, readTimeoutMs, 200).
 bool FtdioSetReadTimeout(std::int32_t readTimeoutMs);
 
-// One FT_Write of the whole buffer; a short write is a failure.
+// One FT_Write of the whole buffer; a short write is a failure. A negative
+// count is refused without a call.
 bool FtdioWrite(std::int32_t count, const void *buffer);
 
 // One FT_Read of one byte; a read that times out with no byte is a failure.

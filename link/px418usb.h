@@ -12,10 +12,13 @@
  * While no device is open every command function succeeds without any I/O
  * and reads back zeros.
  *
- * The six command functions are serialised by one process-wide lock. The
- * error text and the answer area handed out by PX418_GetLastError and
- * PX418_GetInfo are static: they keep their addresses for the library's
- * lifetime and their contents change with the next command.
+ * The six command functions are serialised by one process-wide lock.
+ * PX418_OpenDevice and PX418_CloseDevice take the same lock around each
+ * change of the port, so a command running on another thread never has its
+ * port closed under it. The error text and the answer area handed out by
+ * PX418_GetLastError and PX418_GetInfo are static: they keep their addresses
+ * for the library's lifetime and their contents change with the next
+ * command. A null output pointer is skipped; the command still runs.
  *
  * The converter driver is chosen by the environment variable PX418USB_DRIVER:
  * unset, empty or "libftdi" for real FTDI converters, "virtual" for the
@@ -45,7 +48,9 @@ extern "C" {
 #endif
 
 /* Searches the attached converters for a PX-418 and leaves the first one
-   found open. A device that is already open is closed first. */
+   found open. A device that is already open is closed first (once), then
+   the search starts afresh. After a failed search the error text is that of
+   the last info exchange made (unchanged when none was made). */
 PX418USB_API bool PX418_OpenDevice(void);
 
 /* Closes the open device. True when the driver reported no error; with no

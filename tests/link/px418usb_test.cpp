@@ -272,6 +272,17 @@ TEST_F(ExportsTest, InfoAnswersCarryNoErrorCode)
     EXPECT_EQ(info[0], 0x05);
 }
 
+TEST_F(ExportsTest, NullOutputsAreSkipped)
+{
+    OpenScripted();
+    Answer(Frame(10, {0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}));
+    EXPECT_TRUE(PX418_GetSelPar(nullptr, nullptr, nullptr));
+    EXPECT_TRUE(PX418_GetMode(nullptr));
+    EXPECT_TRUE(PX418_GetPar(0, 1, nullptr));
+    EXPECT_TRUE(PX418_GetInfo(nullptr));
+    EXPECT_EQ(Double().Count("FT_Write"), 4) << "the commands still run";
+}
+
 TEST_F(ExportsTest, SilentDeviceFailsAndStaysOpen)
 {
     OpenScripted();
