@@ -1,0 +1,140 @@
+// A main window on the virtual generator, driven as an operator drives it.
+#pragma once
+
+#include "d2xx.h"
+#include "errors.h"
+#include "main_form.h"
+#include "px418usb.h"
+#include "virtual/virtual_generator.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using px418virtual::ParamWrite;
+using px418virtual::TheVirtualGenerator;
+
+namespace px418virtual {
+inline bool operator==(const ParamWrite &a, const ParamWrite &b)
+{
+    return a.group == b.group && a.number == b.number && a.value == b.value;
+}
+
+inline std::ostream &operator<<(std::ostream &os, const ParamWrite &w)
+{
+    return os << "(" << int(w.group) << ", 0x" << std::hex << int(w.number) << std::dec << ", "
+              << w.value << ")";
+}
+}  // namespace px418virtual
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        D2xxInstall(D2xxVirtualProvider());
+        px418virtual::ResetVirtualConverter();
+        TheVirtualGenerator().Reset();
+        previous_ = SetErrorPresenter([this](const ErrorBox &box) { boxes.push_back(box); });
+    }
+
+    void TearDown() override
+    {
+        form.reset();
+        PX418_CloseDevice();
+        SetErrorPresenter(previous_);
+        D2xxInstall(nullptr);
+    }
+
+    QString IniPath() const { return dir_.filePath(QStringLiteral("px418.ini")); }
+    QString FilePath(const QString &name) const { return dir_.filePath(name); }
+
+    void WriteFile(const QString &path, const QByteArray &bytes)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+    }
+
+    QByteArray ReadFile(const QString &path)
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            return {};
+        }
+        return f.readAll();
+    }
+
+    // Creates, shows and activates the window. Its timer is stopped: the
+    // tests tick it by hand.
+    TMainForm *Create()
+    {
+        form = std::make_unique<TMainForm>(nullptr, IniPath());
+        form->Timer1->stop();
+        form->show();
+        form->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        return form.get();
+    }
+
+    // Creates the window and brings it on line with the virtual generator.
+    TMainForm *CreateOnLine()
+    {
+        Create();
+        Tick();
+        EXPECT_EQ(form->StatusText(), QStringLiteral("ON-Line"));
+        TheVirtualGenerator().ClearLog();
+        return form.get();
+    }
+
+    void Tick()
+    {
+        form->Timer1Timer();
+        form->Timer1->stop();
+    }
+
+    std::vector<ParamWrite> Writes() const { return TheVirtualGenerator().ParamWrites(); }
+
+    // Commands of the frames the device received since the log was cleared.
+    std::vector<int> Commands() const
+    {
+        std::vector<int> commands;
+        for (const auto &frame : TheVirtualGenerator().FrameLog()) {
+            commands.push_back(frame.command);
+        }
+        return commands;
+    }
+
+    // The operator clicks into a control (focus entry).
+    void ClickInto(QWidget *w) { QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(5, 5)); }
+
+    // The operator tabs into a control (a drop-down list would open its popup
+    // when clicked).
+    void TabInto(QWidget *w) { w->setFocus(Qt::TabFocusReason); }
+
+    // The operator clicks into a field, types and presses Enter.
+    void TypeEnter(TFloatEdit *field, const QString &text)
+    {
+        ClickInto(field);
+        field->selectAll();
+        QTest::keyClicks(field, text);
+        QTest::keyClick(field, Qt::Key_Return);
+    }
+
+    std::unique_ptr<TMainForm> form;
+    std::vector<ErrorBox> boxes;
+
+private:
+    QTemporaryDir dir_;
+    ErrorPresenter previous_;
+};
