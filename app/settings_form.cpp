@@ -1,1 +1,647 @@
-// (not written yet)
+#include "settings_form.h"
+
+#include "commands.h"
+#include "errors.h"
+#include "focus.h"
+
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <utility>
+
+TSettingsForm *SettingsForm = nullptr;
+
+namespace {
+
+// Device parameter groups and numbers of the dialog.
+constexpr std::int32_t kCalibGroup = 3;
+constexpr std::int32_t kStoreCalib = 4;
+constexpr std::int32_t kSettingsGroup = 4;
+constexpr std::int32_t kContrast = 2;
+constexpr std::int32_t kConfirm = 3;
+constexpr std::int32_t kTakeEffect = 0x80;  // bit 7: the value takes effect at once
+
+constexpr int kCalibLimit = 999;
+constexpr int kContrastMax = 127;
+constexpr int kLargeStep = 10;
+
+// Row 0 holds tenths of a PPM, rows 1 to 3 hundredths of a percent.
+double Scale(int row)
+{
+    return row == 0 ? 0.1 : 0.01;
+}
+
+double Multiplier(int row)
+{
+    return row == 0 ? 10.0 : 100.0;
+}
+
+// Cuts the fraction off toward zero. Numbers beyond the int range (which the
+// bounded fields never hold) saturate instead of being undefined; a NaN is 0.
+int Trunc(double x)
+{
+    if (std::isnan(x)) {
+        return 0;
+    }
+    if (x >= static_cast<double>(INT_MAX)) {
+        return INT_MAX;
+    }
+    if (x <= static_cast<double>(INT_MIN)) {
+        return INT_MIN;
+    }
+    return static_cast<int>(std::trunc(x));
+}
+
+// A row's field value in device units, halves rounded away from zero.
+int FieldToCalib(double value, int row)
+{
+    const double scaled = value * Multiplier(row);
+    return Trunc(value > 0 ? scaled + 0.5 : scaled - 0.5);
+}
+
+// Sets a flag for the lifetime of the object and clears it on every way out,
+// a failed device call included, so the dialog never stays inert.
+class UpdateGuard {
+public:
+    explicit UpdateGuard(bool &flag) : flag_(flag) { flag_ = true; }
+    ~UpdateGuard() { flag_ = false; }
+    UpdateGuard(const UpdateGuard &) = delete;
+    UpdateGuard &operator=(const UpdateGuard &) = delete;
+
+private:
+    bool &flag_;
+};
+
+QScrollBar *NewScrollBar(QWidget *parent, int minimum, int maximum, int value)
+{
+    auto *bar = new QScrollBar(Qt::Horizontal, parent);
+    bar->setRange(minimum, maximum);
+    bar->setSingleStep(1);
+    bar->setPageStep(kLargeStep);
+    bar->setValue(value);
+    // Scroll bars are stops of the tab order and take the focus when clicked.
+    bar->setFocusPolicy(Qt::StrongFocus);
+    return bar;
+}
+
+QLabel *NewLabel(QWidget *parent, const QString &text, int x, int y)
+{
+    auto *label = new QLabel(text, parent);
+    label->move(x, y);
+    label->adjustSize();
+    return label;
+}
+
+QPushButton *NewButton(QWidget *parent, const QString &text, const QRect &geometry)
+{
+    auto *button = new QPushButton(text, parent);
+    button->setGeometry(geometry);
+    // Enter in a field must only commit the field, so no button is a
+    // default button, not even the focused one.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+}  // namespace
+
+TSettingsForm::TSettingsForm(QWidget *parent, std::function<bool()> muteFlag)
+    : QDialog(parent), FMuteFlag(std::move(muteFlag))
+{
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Settings"));
+    // A fixed client area; with the usual dialog frame the window measures
+    // about 481 x 347. QDialog centres it on its parent when it is shown.
+    setFixedSize(473, 320);
+
+    BuildControls();
+    BindHandlers();
+
+    Guarded([this] { FormCreate(); });
+}
+
+TSettingsForm::~TSettingsForm()
+{
+    // The controls outlive this part of the object: detach every handler
+    // that calls back into it.
+    for (QWidget *widget : findChildren<QWidget *>()) {
+        widget->removeEventFilter(this);
+    }
+    removeEventFilter(this);
+    for (QObject *watcher : FBarWatchers) {
+        delete watcher;
+    }
+    for (TFloatEdit *field : {feContr, feCf, feCa, feCb, feCc}) {
+        field->OnChanged = nullptr;
+        field->OnEnter = nullptr;
+    }
+    for (QScrollBar *bar : {sbContr, sbCf, sbCa, sbCb, sbCc}) {
+        bar->disconnect(this);
+    }
+    if (SettingsForm == this) {
+        SettingsForm = nullptr;
+    }
+}
+
+// ---------------------------------------------------------------- controls
+
+void TSettingsForm::SetUpField(TFloatEdit *field, std::uint8_t digits, double minValue,
+                               double maxValue)
+{
+    field->SetFormat(ffFixed);
+    field->SetDigits(digits);
+    field->SetPrec(5);
+    field->MinMaxCheck = true;
+    field->SetMinValue(minValue);
+    field->SetMaxValue(maxValue);
+    field->SetValue(0);
+    field->SetValueVisible(true);
+}
+
+void TSettingsForm::BuildControls()
+{
+    // Each row: label, scroll bar, field, unit label.
+    constexpr int labelX = 16;
+    constexpr int barX = 72;
+    constexpr int barWidth = 289;
+    constexpr int fieldX = 372;
+    constexpr int fieldWidth = 49;
+    constexpr int unitX = 428;
+
+    GroupBox1 = new QGroupBox(QStringLiteral(" Contrast "), this);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(8, 8, 457, 57);
+    Label4 = NewLabel(GroupBox1, QStringLiteral("Contr.:"), labelX, 26);
+    Label4->setObjectName(QStringLiteral("Label4"));
+    sbContr = NewScrollBar(GroupBox1, 0, kContrastMax, 44);
+    sbContr->setObjectName(QStringLiteral("sbContr"));
+    sbContr->setGeometry(barX, 26, barWidth, 17);
+    feContr = new TFloatEdit(GroupBox1);
+    feContr->setObjectName(QStringLiteral("feContr"));
+    feContr->setGeometry(fieldX, 24, fieldWidth, 21);
+    SetUpField(feContr, 0, 0, kContrastMax);
+
+    GroupBox2 = new QGroupBox(QStringLiteral(" Calibration "), this);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setGeometry(8, 72, 457, 201);
+
+    struct RowSetup {
+        QLabel **label;
+        const char *labelName;
+        const char *caption;
+        QScrollBar **bar;
+        const char *barName;
+        TFloatEdit **field;
+        const char *fieldName;
+        QLabel **unit;
+        const char *unitName;
+        const char *unitText;
+    };
+    const RowSetup rows[4] = {
+        {&Label5, "Label5", "Freq.:", &sbCf, "sbCf", &feCf, "feCf", &Label1, "Label1", "PPM"},
+        {&Label6, "Label6", "Ampl. A:", &sbCa, "sbCa", &feCa, "feCa", &Label2, "Label2", "%"},
+        {&Label7, "Label7", "Ampl. B:", &sbCb, "sbCb", &feCb, "feCb", &Label3, "Label3", "%"},
+        {&Label8, "Label8", "Ampl. C:", &sbCc, "sbCc", &feCc, "feCc", &Label9, "Label9", "%"},
+    };
+    for (int n = 0; n < 4; ++n) {
+        const RowSetup &row = rows[n];
+        const int y = 26 + 32 * n;
+        *row.label = NewLabel(GroupBox2, QString::fromLatin1(row.caption), labelX, y);
+        (*row.label)->setObjectName(QString::fromLatin1(row.labelName));
+        *row.bar = NewScrollBar(GroupBox2, -kCalibLimit, kCalibLimit, 0);
+        (*row.bar)->setObjectName(QString::fromLatin1(row.barName));
+        (*row.bar)->setGeometry(barX, y, barWidth, 17);
+        *row.field = new TFloatEdit(GroupBox2);
+        (*row.field)->setObjectName(QString::fromLatin1(row.fieldName));
+        (*row.field)->setGeometry(fieldX, y - 2, fieldWidth, 21);
+        if (n == 0) {
+            SetUpField(*row.field, 1, -99.9, 99.9);
+        } else {
+            SetUpField(*row.field, 2, -9.99, 9.99);
+        }
+        *row.unit = NewLabel(GroupBox2, QString::fromLatin1(row.unitText), unitX, y);
+        (*row.unit)->setObjectName(QString::fromLatin1(row.unitName));
+    }
+
+    btSave = NewButton(GroupBox2, QStringLiteral("Save Calib"), QRect(272, 162, 89, 25));
+    btSave->setObjectName(QStringLiteral("btSave"));
+    btRefresh = NewButton(GroupBox2, QStringLiteral("Refresh"), QRect(372, 162, 75, 25));
+    btRefresh->setObjectName(QStringLiteral("btRefresh"));
+
+    btOk = NewButton(this, QStringLiteral("Ok"), QRect(152, 284, 75, 25));
+    btOk->setObjectName(QStringLiteral("btOk"));
+    btCancel = NewButton(this, QStringLiteral("Cancel"), QRect(246, 284, 75, 25));
+    btCancel->setObjectName(QStringLiteral("btCancel"));
+
+    // Tab order: the contrast box, the calibration box (in its own order:
+    // sbCf, sbCa, sbCb, feCf, feCa, feCb, "Save Calib", "Refresh", sbCc,
+    // feCc), then "Ok" and "Cancel".
+    QWidget *const order[] = {sbContr, feContr, sbCf,      sbCa, sbCb, feCf,  feCa,
+                              feCb,    btSave,  btRefresh, sbCc, feCc, btOk, btCancel};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    }
+    // The first stop of the tab order holds the focus when the dialog opens.
+    sbContr->setFocus();
+}
+
+void TSettingsForm::BindHandlers()
+{
+    // Scroll bars: valueChanged also fires for moves made by the program,
+    // which is how "Refresh" writes changed readings back.
+    connect(sbContr, &QScrollBar::valueChanged, this,
+            [this] { ScrollBarChanged([this] { sbContrChange(); }); });
+    connect(sbCf, &QScrollBar::valueChanged, this,
+            [this] { ScrollBarChanged([this] { sbCfChange(); }); });
+    connect(sbCa, &QScrollBar::valueChanged, this,
+            [this] { ScrollBarChanged([this] { sbCaChange(); }); });
+    connect(sbCb, &QScrollBar::valueChanged, this,
+            [this] { ScrollBarChanged([this] { sbCbChange(); }); });
+    connect(sbCc, &QScrollBar::valueChanged, this,
+            [this] { ScrollBarChanged([this] { sbCcChange(); }); });
+
+    // A row's scroll bar and field share one enter handler. The contrast
+    // controls have none. FocusWatcher reports what the handler throws.
+    FBarWatchers[0] = FocusWatcher::Watch(sbCf, [this] { feCfEnter(sbCf); });
+    FBarWatchers[1] = FocusWatcher::Watch(sbCa, [this] { feCaEnter(sbCa); });
+    FBarWatchers[2] = FocusWatcher::Watch(sbCb, [this] { feCbEnter(sbCb); });
+    FBarWatchers[3] = FocusWatcher::Watch(sbCc, [this] { feCcEnter(sbCc); });
+
+    // The fields' events are plain callbacks: an exception passes through
+    // the field to the field's own Qt entry point, which reports it.
+    feContr->OnChanged = [this](QObject *sender) { feContrChanged(sender); };
+    feCf->OnChanged = [this](QObject *sender) { feCfChanged(sender); };
+    feCa->OnChanged = [this](QObject *sender) { feCaChanged(sender); };
+    feCb->OnChanged = [this](QObject *sender) { feCbChanged(sender); };
+    feCc->OnChanged = [this](QObject *sender) { feCcChanged(sender); };
+    feCf->OnEnter = [this](QObject *sender) { feCfEnter(sender); };
+    feCa->OnEnter = [this](QObject *sender) { feCaEnter(sender); };
+    feCb->OnEnter = [this](QObject *sender) { feCbEnter(sender); };
+    feCc->OnEnter = [this](QObject *sender) { feCcEnter(sender); };
+
+    connect(btRefresh, &QPushButton::clicked, this,
+            [this] { Guarded([this] { btRefreshClick(); }); });
+    connect(btSave, &QPushButton::clicked, this, [this] { Guarded([this] { btSaveClick(); }); });
+    // "Ok" gives its result before its handler runs: the dialog closes even
+    // when the confirming write fails.
+    connect(btOk, &QPushButton::clicked, this, [this] {
+        Guarded([this] { btOkClick(); });
+        if (!FClosed) {
+            done(QDialog::Accepted);
+        }
+    });
+    // "Cancel" likewise closes with its result even when its write fails.
+    connect(btCancel, &QPushButton::clicked, this, [this] {
+        Guarded([this] { btCancelClick(); });
+        if (!FClosed) {
+            done(QDialog::Rejected);
+        }
+    });
+
+    // Key preview: the dialog sees every key press before the focused
+    // control does.
+    installEventFilter(this);
+    for (QWidget *widget : findChildren<QWidget *>()) {
+        widget->installEventFilter(this);
+    }
+}
+
+QScrollBar *TSettingsForm::RowBar(int n) const
+{
+    QScrollBar *const bars[4] = {sbCf, sbCa, sbCb, sbCc};
+    return bars[n];
+}
+
+TFloatEdit *TSettingsForm::RowField(int n) const
+{
+    TFloatEdit *const fields[4] = {feCf, feCa, feCb, feCc};
+    return fields[n];
+}
+
+std::int32_t TSettingsForm::Bit6() const
+{
+    return FMuteFlag && FMuteFlag() ? 0 : 0x40;
+}
+
+void TSettingsForm::SetPosition(QScrollBar *bar, int position)
+{
+    ++FOwnMoves;
+    bar->setValue(position);
+    --FOwnMoves;
+    if (FMoveError) {
+        std::rethrow_exception(std::exchange(FMoveError, nullptr));
+    }
+}
+
+template <class F>
+void TSettingsForm::ScrollBarChanged(F &&handler)
+{
+    if (FOwnMoves > 0) {
+        // Moved by the dialog's own code: the failure belongs to the caller
+        // (SetPosition passes it on), and no exception crosses Qt's frames.
+        try {
+            handler();
+        } catch (...) {
+            if (!FMoveError) {
+                FMoveError = std::current_exception();
+            }
+        }
+    } else {
+        Guarded(std::forward<F>(handler));
+    }
+}
+
+// ---------------------------------------------------------------- opening
+
+void TSettingsForm::FormCreate()
+{
+    {
+        UpdateGuard guard(FUpdate);
+        std::int32_t contrast = 0;
+        CheckedGetPar(kSettingsGroup, kContrast, &contrast);
+        SetPosition(sbContr, contrast);
+        feContr->SetValue(contrast);
+        FSavedContrast = static_cast<std::uint8_t>(contrast);
+        ReadCalib();
+    }
+    FCalibChanged = false;
+}
+
+void TSettingsForm::ReadCalib()
+{
+    for (int n = 0; n < 4; ++n) {
+        std::int32_t reading = 0;
+        CheckedGetPar(kCalibGroup, n, &reading);
+        // The device holds the reading; a move handler that writes the new
+        // position back replaces it.
+        FLastCalib[n] = reading;
+        SetPosition(RowBar(n), reading);
+        // The field shows the reading within its bounds, like the scroll bar.
+        // Handing it an out-of-range number would make the field clamp it and
+        // fire its change event, whose handler would then write the bound to
+        // the device although nothing was moved.
+        RowField(n)->SetValue(std::clamp(reading, -kCalibLimit, kCalibLimit) * Scale(n));
+        FSavedCalib[n] = reading;
+    }
+}
+
+// ---------------------------------------------------------------- contrast
+
+void TSettingsForm::sbContrChange()
+{
+    if (FUpdate) {
+        return;
+    }
+    UpdateGuard guard(FUpdate);
+    feContr->SetValue(sbContr->value());
+    CheckedSetPar(kSettingsGroup, kContrast, sbContr->value());
+}
+
+void TSettingsForm::feContrChanged(QObject *)
+{
+    if (FUpdate) {
+        return;
+    }
+    UpdateGuard guard(FUpdate);
+    SetPosition(sbContr, Trunc(feContr->Value() + 0.5));
+    CheckedSetPar(kSettingsGroup, kContrast + Bit6(), sbContr->value());
+}
+
+// ---------------------------------------------------------------- calibration rows
+
+void TSettingsForm::RowEnter(int n)
+{
+    if (FUpdate) {
+        return;
+    }
+    const int position = RowBar(n)->value();
+    CheckedSetPar(kCalibGroup, kTakeEffect + n + Bit6(), position);
+    FLastCalib[n] = position;
+}
+
+void TSettingsForm::RowBarChange(int n)
+{
+    if (FUpdate) {
+        return;
+    }
+    UpdateGuard guard(FUpdate);
+    const int position = RowBar(n)->value();
+    RowField(n)->SetValue(position * Scale(n));
+    CheckedSetPar(kCalibGroup, kTakeEffect + n, position);
+    FLastCalib[n] = position;
+    FCalibChanged = true;
+}
+
+void TSettingsForm::RowFieldChanged(int n)
+{
+    if (FUpdate) {
+        return;
+    }
+    UpdateGuard guard(FUpdate);
+    QScrollBar *bar = RowBar(n);
+    SetPosition(bar, FieldToCalib(RowField(n)->Value(), n));
+    const int position = bar->value();
+    // Compared with what the device was last given, so that typing a value
+    // back after a scroll bar move also reaches the device.
+    if (position != FLastCalib[n]) {
+        CheckedSetPar(kCalibGroup, kTakeEffect + n, position);
+        FLastCalib[n] = position;
+        FCalibChanged = true;
+    }
+}
+
+void TSettingsForm::feCfEnter(QObject *)
+{
+    RowEnter(0);
+}
+
+void TSettingsForm::feCaEnter(QObject *)
+{
+    RowEnter(1);
+}
+
+void TSettingsForm::feCbEnter(QObject *)
+{
+    RowEnter(2);
+}
+
+void TSettingsForm::feCcEnter(QObject *)
+{
+    RowEnter(3);
+}
+
+void TSettingsForm::sbCfChange()
+{
+    RowBarChange(0);
+}
+
+void TSettingsForm::sbCaChange()
+{
+    RowBarChange(1);
+}
+
+void TSettingsForm::sbCbChange()
+{
+    RowBarChange(2);
+}
+
+void TSettingsForm::sbCcChange()
+{
+    RowBarChange(3);
+}
+
+void TSettingsForm::feCfChanged(QObject *)
+{
+    RowFieldChanged(0);
+}
+
+void TSettingsForm::feCaChanged(QObject *)
+{
+    RowFieldChanged(1);
+}
+
+void TSettingsForm::feCbChanged(QObject *)
+{
+    RowFieldChanged(2);
+}
+
+void TSettingsForm::feCcChanged(QObject *)
+{
+    RowFieldChanged(3);
+}
+
+// ---------------------------------------------------------------- buttons and keys
+
+void TSettingsForm::btRefreshClick()
+{
+    // Not under the update guard: a reading that moves a scroll bar is
+    // written back by its move handler. The contrast is not read again.
+    ReadCalib();
+}
+
+void TSettingsForm::btSaveClick()
+{
+    CheckedSetPar(kCalibGroup, kStoreCalib + Bit6(), 0);
+    FCalibChanged = false;
+}
+
+void TSettingsForm::btOkClick()
+{
+    CheckedSetPar(kSettingsGroup, kConfirm, 0);
+}
+
+void TSettingsForm::btCancelClick()
+{
+    CheckedSetPar(kSettingsGroup, kContrast, FSavedContrast);
+    if (!FClosed) {
+        done(QDialog::Rejected);
+    }
+}
+
+void TSettingsForm::FormKeyPress(int key)
+{
+    if (key == 27) {
+        btCancelClick();
+    }
+}
+
+bool TSettingsForm::StepScrollBar(QObject *watched, int key)
+{
+    // A focused horizontal scroll bar steps as the operator expects: Left and
+    // Up down, Right and Down up, the page keys by the large step, Home and
+    // End to the ends. (QScrollBar's own keys run Left and Right the other
+    // way round.)
+    QScrollBar *bar = nullptr;
+    for (QScrollBar *candidate : {sbContr, sbCf, sbCa, sbCb, sbCc}) {
+        if (watched == candidate) {
+            bar = candidate;
+        }
+    }
+    if (bar == nullptr) {
+        return false;
+    }
+    QAbstractSlider::SliderAction action;
+    switch (key) {
+    case Qt::Key_Left:
+    case Qt::Key_Up: action = QAbstractSlider::SliderSingleStepSub; break;
+    case Qt::Key_Right:
+    case Qt::Key_Down: action = QAbstractSlider::SliderSingleStepAdd; break;
+    case Qt::Key_PageUp: action = QAbstractSlider::SliderPageStepSub; break;
+    case Qt::Key_PageDown: action = QAbstractSlider::SliderPageStepAdd; break;
+    case Qt::Key_Home: action = QAbstractSlider::SliderToMinimum; break;
+    case Qt::Key_End: action = QAbstractSlider::SliderToMaximum; break;
+    default: return false;
+    }
+    // The move handler runs from valueChanged, inside its own boundary.
+    bar->triggerAction(action);
+    return true;
+}
+
+bool TSettingsForm::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress) {
+        return QDialog::eventFilter(watched, event);
+    }
+    auto *keyEvent = static_cast<QKeyEvent *>(event);
+    if (StepScrollBar(watched, keyEvent->key())) {
+        return true;
+    }
+    // A key that its receiver ignores travels on to the parents; the form
+    // sees it once, at the widget that received it first.
+    QWidget *first = focusWidget() ? focusWidget() : this;
+    if (watched == first) {
+        int character = 0;
+        if (keyEvent->key() == Qt::Key_Escape) {
+            character = 27;
+        } else if (!keyEvent->text().isEmpty()) {
+            character = keyEvent->text().at(0).unicode();
+        }
+        if (character != 0) {
+            Guarded([this, character] { FormKeyPress(character); });
+        }
+    }
+    // Escape belongs to FormKeyPress alone: QDialog must not reject on it.
+    if (keyEvent->key() == Qt::Key_Escape) {
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// ---------------------------------------------------------------- closing
+
+void TSettingsForm::FormClose()
+{
+    if (FCalibChanged) {
+        // Unsaved calibration goes back to the values read at opening or at
+        // the last Refresh. Like a full write of the outputs, the run ends
+        // with the one write that carries bit 7.
+        CheckedSetPar(kCalibGroup, 1, FSavedCalib[1]);
+        CheckedSetPar(kCalibGroup, 2, FSavedCalib[2]);
+        CheckedSetPar(kCalibGroup, 3, FSavedCalib[3]);
+        CheckedSetPar(kCalibGroup, kTakeEffect + Bit6(), FSavedCalib[0]);
+    }
+    if (SettingsForm == this) {
+        SettingsForm = nullptr;
+    }
+}
+
+void TSettingsForm::done(int result)
+{
+    if (FClosed) {
+        return;
+    }
+    FClosed = true;
+    // A failed restore is reported, and the dialog closes all the same: it
+    // must not stay open because the device went away.
+    Guarded([this] { FormClose(); });
+    if (SettingsForm == this) {
+        SettingsForm = nullptr;
+    }
+    QDialog::done(result);
+}

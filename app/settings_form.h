@@ -10,6 +10,7 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 
 class QGroupBox;
@@ -20,7 +21,10 @@ class QScrollBar;
 class TSettingsForm : public QDialog {
 public:
     // muteFlag answers the main window's mute flag at the moment of each write
-    // that may carry bit 6. Runs FormCreate (reads the device).
+    // that may carry bit 6 (an empty function counts as "not muted"). Runs
+    // FormCreate (reads the device); a failed reading is reported in the error
+    // box and leaves the controls filled as far as the readings went. The
+    // dialog deletes itself when it closes.
     TSettingsForm(QWidget *parent, std::function<bool()> muteFlag);
     ~TSettingsForm() override;
 
@@ -39,12 +43,18 @@ public:
     QPushButton *btCancel = nullptr;
 
     // State (public for tests).
-    bool FUpdate = false;
-    bool FCalibChanged = false;
+    bool FUpdate = false;        // update guard
+    bool FCalibChanged = false;  // unsaved calibration was written
     std::uint8_t FSavedContrast = 0;
+    // Calibration read at opening or at the last Refresh; written back when
+    // the dialog closes with unsaved changes.
     std::array<std::int32_t, 4> FSavedCalib{};
+    // The value each row's calibration was last given (or read, when nothing
+    // was written since): what the device holds as far as the dialog knows.
+    std::array<std::int32_t, 4> FLastCalib{};
 
-    // Handlers, named as they are bound.
+    // Handlers, named as they are bound. Those that write may throw
+    // EHardwareException; the Qt entry points that call them report it.
     void FormCreate();
     void ReadCalib();
     void sbContrChange();
@@ -67,6 +77,45 @@ public:
     void btCancelClick();
     void FormKeyPress(int key);
     void FormClose();
+
+    // Every way of closing (Ok, Cancel, Escape, the close box) ends here:
+    // runs FormClose once, then closes with the given result.
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void BuildControls();
+    void SetUpField(TFloatEdit *field, std::uint8_t digits, double minValue, double maxValue);
+    void BindHandlers();
+
+    // Row n's controls and handlers, shared by the four calibration rows.
+    QScrollBar *RowBar(int n) const;
+    TFloatEdit *RowField(int n) const;
+    void RowEnter(int n);
+    void RowBarChange(int n);
+    void RowFieldChanged(int n);
+
+    // Moves a scroll bar from the dialog's own code. The move handler that
+    // the move runs may fail; its error then continues in the caller, as if
+    // the handler had been called directly.
+    void SetPosition(QScrollBar *bar, int position);
+    // Runs a scroll bar's move handler from QScrollBar::valueChanged.
+    template <class F>
+    void ScrollBarChanged(F &&handler);
+
+    // Keyboard steps of a focused scroll bar; true when the key was one.
+    bool StepScrollBar(QObject *watched, int key);
+
+    // 0x40 unless the main window's mute flag is set.
+    std::int32_t Bit6() const;
+
+    std::function<bool()> FMuteFlag;
+    std::array<QObject *, 4> FBarWatchers{};  // focus watchers of the row scroll bars
+    bool FClosed = false;
+    int FOwnMoves = 0;  // nesting depth of SetPosition
+    std::exception_ptr FMoveError;
 };
 
 // The one open settings dialog, or nullptr while none exists.

@@ -1,0 +1,698 @@
+// The contrast and calibration dialog, driven as an operator would against
+// the virtual generator (and, where a particular call must fail, the
+// recording converter double in front of it).
+#include "settings_form.h"
+
+#include "d2xx.h"
+#include "d2xx_double.h"
+#include "errors.h"
+#include "px418usb.h"
+#include "virtual/virtual_generator.h"
+
+#include <QApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <vector>
+
+namespace {
+
+using px418virtual::TheVirtualGenerator;
+
+// One parameter write as the device took it.
+struct W {
+    int group;
+    int number;
+    int value;
+    bool operator==(const W &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const W &w)
+{
+    return os << "(" << w.group << ", 0x" << std::hex << w.number << std::dec << ", " << w.value
+              << ")";
+}
+
+px418virtual::VirtualGenerator &Gen()
+{
+    return TheVirtualGenerator();
+}
+
+std::vector<W> Writes()
+{
+    std::vector<W> out;
+    for (const auto &w : Gen().ParamWrites()) {
+        out.push_back({w.group, w.number, w.value});
+    }
+    return out;
+}
+
+// Get-parameter requests as (group, number).
+std::vector<std::pair<int, int>> Reads()
+{
+    std::vector<std::pair<int, int>> out;
+    for (const auto &f : Gen().FrameLog()) {
+        if (f.valid && f.command == 9 && f.data.size() >= 2) {
+            out.emplace_back(f.data[0], f.data[1]);
+        }
+    }
+    return out;
+}
+
+constexpr std::array<int, 4> kCalib = {11, 22, 33, 44};
+constexpr int kContrast = 60;
+
+// The write run of closing with unsaved calibration, for the readings above.
+std::vector<W> RestoreRun(bool mute)
+{
+    return {{3, 1, 22}, {3, 2, 33}, {3, 3, 44}, {3, mute ? 0x80 : 0xC0, 11}};
+}
+
+std::vector<W> Concat(std::vector<W> a, const std::vector<W> &b)
+{
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const QString kInvalidParameters = QStringLiteral("Set parameter error: invalid parameters.");
+
+class SettingsFormTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        D2xxInstall(D2xxVirtualProvider());
+        Gen().Reset();
+        ASSERT_TRUE(PX418_OpenDevice());
+        SetErrorPresenter([this](const ErrorBox &box) { boxes.push_back(box); });
+        main.setGeometry(50, 50, 600, 400);
+        main.show();
+    }
+
+    void TearDown() override
+    {
+        delete form.data();
+        PX418_CloseDevice();
+        SetErrorPresenter({});
+        D2xxInstall(nullptr);
+    }
+
+    // Puts readings into the device, as if set on its front panel before.
+    static void DeviceHolds(std::array<int, 4> calib, int contrast = kContrast)
+    {
+        auto state = Gen().State();
+        state.calibration = calib;
+        state.contrast = contrast;
+        Gen().SetState(state);
+    }
+
+    TSettingsForm &Open()
+    {
+        Gen().ClearLog();
+        SettingsForm = new TSettingsForm(&main, [this] { return mute; });
+        form = SettingsForm;
+        form->show();
+        form->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form));
+        return *form;
+    }
+
+    static void Focus(QWidget *w) { w->setFocus(Qt::TabFocusReason); }
+    static void Key(int key) { QTest::keyClick(QApplication::focusWidget(), Qt::Key(key)); }
+    static void Type(TFloatEdit *field, const QString &text)
+    {
+        if (!field->hasFocus()) {
+            Focus(field);
+        }
+        QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(field, text);
+    }
+    static void Click(QPushButton *b) { QTest::mouseClick(b, Qt::LeftButton); }
+    static void Deletions() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
+
+    QWidget main;
+    QPointer<TSettingsForm> form;
+    bool mute = false;
+    std::vector<ErrorBox> boxes;
+};
+
+TEST_F(SettingsFormTest, WindowControlsAndTabOrder)
+{
+    TSettingsForm &f = Open();
+    EXPECT_EQ(f.windowTitle(), "Settings");
+    EXPECT_EQ(f.size(), QSize(473, 320));
+    EXPECT_LE((f.geometry().center() - main.geometry().center()).manhattanLength(), 4);
+    EXPECT_EQ(f.GroupBox1->title(), " Contrast ");
+    EXPECT_EQ(f.GroupBox2->title(), " Calibration ");
+    const std::vector<std::pair<QLabel *, const char *>> labels = {
+        {f.Label4, "Contr.:"}, {f.Label5, "Freq.:"}, {f.Label6, "Ampl. A:"},
+        {f.Label7, "Ampl. B:"}, {f.Label8, "Ampl. C:"}, {f.Label1, "PPM"},
+        {f.Label2, "%"}, {f.Label3, "%"}, {f.Label9, "%"}};
+    for (const auto &[label, text] : labels) {
+        EXPECT_EQ(label->text(), text);
+    }
+    const std::vector<std::pair<QPushButton *, const char *>> buttons = {
+        {f.btRefresh, "Refresh"}, {f.btSave, "Save Calib"}, {f.btOk, "Ok"}, {f.btCancel, "Cancel"}};
+    for (const auto &[button, text] : buttons) {
+        EXPECT_EQ(button->text(), text);
+        EXPECT_FALSE(button->isDefault() || button->autoDefault()) << text;
+    }
+    for (QScrollBar *bar : {f.sbCf, f.sbCa, f.sbCb, f.sbCc}) {
+        EXPECT_EQ(bar->minimum(), -999);
+        EXPECT_EQ(bar->maximum(), 999);
+        EXPECT_EQ(bar->pageStep(), 10);
+    }
+    EXPECT_EQ(f.sbContr->maximum(), 127);
+    EXPECT_EQ(f.feCf->Digits(), 1);
+    EXPECT_DOUBLE_EQ(f.feCa->MinValue(), -9.99);
+
+    // The first stop holds the focus; the contrast box has no enter handler.
+    EXPECT_EQ(QApplication::focusWidget(), f.sbContr);
+    QStringList order;
+    for (int i = 0; i < 14; ++i) {
+        order << QApplication::focusWidget()->objectName();
+        Key(Qt::Key_Tab);
+    }
+    EXPECT_EQ(order.join(' '), "sbContr feContr sbCf sbCa sbCb feCf feCa feCb btSave btRefresh "
+                               "sbCc feCc btOk btCancel");
+    EXPECT_EQ(QApplication::focusWidget(), f.sbContr);
+}
+
+TEST_F(SettingsFormTest, ScrollBarKeysStepLeftDownAndRightUp)
+{
+    TSettingsForm &f = Open();
+    Focus(f.sbCa);
+    const std::pair<Qt::Key, int> steps[] = {
+        {Qt::Key_Right, 1},     {Qt::Key_Down, 2},  {Qt::Key_Left, 1},  {Qt::Key_Up, 0},
+        {Qt::Key_PageDown, 10}, {Qt::Key_PageUp, 0}, {Qt::Key_End, 999}, {Qt::Key_Home, -999}};
+    for (const auto &[key, position] : steps) {
+        Key(key);
+        EXPECT_EQ(f.sbCa->value(), position) << "key " << std::hex << int(key);
+    }
+    EXPECT_EQ(Writes().back(), (W{3, 0x81, -999}));
+    EXPECT_EQ(f.feCa->text(), "-9.99");
+}
+
+TEST_F(SettingsFormTest, OpeningReadsEverythingAndWritesNothing)
+{
+    DeviceHolds({12, -34, 999, -999});
+    TSettingsForm &f = Open();
+    const std::vector<std::pair<int, int>> reads = {{4, 2}, {3, 0}, {3, 1}, {3, 2}, {3, 3}};
+    EXPECT_EQ(Reads(), reads);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(f.sbContr->value(), kContrast);
+    EXPECT_EQ(f.feContr->text(), "60");
+    EXPECT_EQ(f.FSavedContrast, kContrast);
+    const std::array<int, 4> positions = {12, -34, 999, -999};
+    const char *texts[4] = {"1.2", "-0.34", "9.99", "-9.99"};
+    for (int n = 0; n < 4; ++n) {
+        QScrollBar *bars[4] = {f.sbCf, f.sbCa, f.sbCb, f.sbCc};
+        TFloatEdit *fields[4] = {f.feCf, f.feCa, f.feCb, f.feCc};
+        EXPECT_EQ(bars[n]->value(), positions[n]);
+        EXPECT_EQ(fields[n]->text(), texts[n]);
+    }
+    EXPECT_EQ(f.FSavedCalib, positions);
+    EXPECT_FALSE(f.FUpdate);
+    EXPECT_FALSE(f.FCalibChanged);
+}
+
+TEST_F(SettingsFormTest, ReadingsOutsideTheRangeStayInTheSavedValues)
+{
+    DeviceHolds({1500, -2000, 5, 0});
+    TSettingsForm &f = Open();
+    EXPECT_EQ(f.sbCf->value(), 999);
+    EXPECT_EQ(f.feCf->text(), "99.9");
+    EXPECT_EQ(f.sbCa->value(), -999);
+    EXPECT_EQ(f.feCa->text(), "-9.99");
+    EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{1500, -2000, 5, 0}));
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_TRUE(boxes.empty());
+    // The same readings again move nothing and write nothing.
+    Click(f.btRefresh);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_FALSE(f.FCalibChanged);
+}
+
+TEST_F(SettingsFormTest, OffLineShowsZerosWithoutErrors)
+{
+    DeviceHolds(kCalib);
+    PX418_CloseDevice();
+    TSettingsForm &f = Open();
+    EXPECT_EQ(f.sbContr->value(), 0);
+    for (QScrollBar *bar : {f.sbCf, f.sbCa, f.sbCb, f.sbCc}) {
+        EXPECT_EQ(bar->value(), 0);
+    }
+    EXPECT_EQ(f.feCf->text(), "0.0");
+    Focus(f.sbCa);
+    Key(Qt::Key_Right);
+    Click(f.btOk);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(Gen().FrameLog().empty());
+}
+
+// Every row of the table of writes, muted and not.
+struct WriteCase {
+    std::string name;
+    std::function<void(TSettingsForm &)> prepare;  // its writes are not checked
+    std::function<void(TSettingsForm &)> trigger;
+    std::function<std::vector<W>(bool mute)> expected;
+};
+
+std::vector<WriteCase> WriteCases()
+{
+    using F = TSettingsForm;
+    std::vector<WriteCase> cases = {
+        {"ContrastMoved", [](F &f) { f.sbContr->setFocus(Qt::TabFocusReason); },
+         [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right); },
+         [](bool) { return std::vector<W>{{4, 2, 61}}; }},
+        {"ContrastCommitted",
+         [](F &f) {
+             f.feContr->setFocus(Qt::TabFocusReason);
+             QTest::keyClicks(f.feContr, "100");
+         },
+         [](F &f) { QTest::keyClick(f.feContr, Qt::Key_Return); },
+         [](bool m) { return std::vector<W>{{4, m ? 0x02 : 0x42, 100}}; }},
+        {"Ok", [](F &) {}, [](F &f) { QTest::mouseClick(f.btOk, Qt::LeftButton); },
+         [](bool) { return std::vector<W>{{4, 3, 0}}; }},
+        {"Cancel", [](F &) {}, [](F &f) { QTest::mouseClick(f.btCancel, Qt::LeftButton); },
+         [](bool) { return std::vector<W>{{4, 2, kContrast}}; }},
+        {"Escape", [](F &) {},
+         [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); },
+         [](bool) { return std::vector<W>{{4, 2, kContrast}}; }},
+        {"SaveCalib", [](F &) {}, [](F &f) { QTest::mouseClick(f.btSave, Qt::LeftButton); },
+         [](bool m) { return std::vector<W>{{3, m ? 0x04 : 0x44, 0}}; }},
+        {"ClosingWithUnsavedCalibration",
+         [](F &f) {
+             f.sbCc->setFocus(Qt::TabFocusReason);
+             QTest::keyClick(f.sbCc, Qt::Key_Left);
+         },
+         [](F &f) { f.close(); }, RestoreRun},
+    };
+    const char *rows[4] = {"Cf", "Ca", "Cb", "Cc"};
+    for (int n = 0; n < 4; ++n) {
+        auto bar = [n](F &f) { return std::array<QScrollBar *, 4>{f.sbCf, f.sbCa, f.sbCb, f.sbCc}[n]; };
+        auto field = [n](F &f) { return std::array<TFloatEdit *, 4>{f.feCf, f.feCa, f.feCb, f.feCc}[n]; };
+        cases.push_back({std::string("Entered") + rows[n], [](F &) {},
+                         [bar](F &f) { bar(f)->setFocus(Qt::TabFocusReason); },
+                         [n](bool m) {
+                             return std::vector<W>{{3, (m ? 0x80 : 0xC0) + n, kCalib[n]}};
+                         }});
+        cases.push_back({std::string("Moved") + rows[n],
+                         [bar](F &f) { bar(f)->setFocus(Qt::TabFocusReason); },
+                         [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown); },
+                         [n](bool) { return std::vector<W>{{3, 0x80 + n, kCalib[n] + 10}}; }});
+        cases.push_back({std::string("Committed") + rows[n],
+                         [field](F &f) {
+                             field(f)->setFocus(Qt::TabFocusReason);
+                             QTest::keyClicks(field(f), "0.5");
+                         },
+                         [field](F &f) { QTest::keyClick(field(f), Qt::Key_Return); },
+                         [n](bool) { return std::vector<W>{{3, 0x80 + n, n == 0 ? 5 : 50}}; }});
+    }
+    return cases;
+}
+
+void PrintTo(const WriteCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class WriteTableTest : public SettingsFormTest,
+                       public ::testing::WithParamInterface<std::tuple<WriteCase, bool>> {};
+
+TEST_P(WriteTableTest, WritesAsTheTableSays)
+{
+    const auto &[c, muted] = GetParam();
+    mute = muted;
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    c.prepare(f);
+    Gen().ClearLog();
+    c.trigger(f);
+    EXPECT_EQ(Writes(), c.expected(muted));
+    EXPECT_TRUE(boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, WriteTableTest, ::testing::Combine(::testing::ValuesIn(WriteCases()), ::testing::Bool()),
+    [](const auto &info) {
+        return std::get<0>(info.param).name + (std::get<1>(info.param) ? "Muted" : "Loud");
+    });
+
+TEST_F(SettingsFormTest, MuteFlagIsReadAtEachWrite)
+{
+    Open();
+    Focus(form->sbCa);
+    mute = true;
+    Focus(form->sbCb);
+    mute = false;
+    Click(form->btSave);
+    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0xC1, 0}, {3, 0x82, 0}, {3, 0x44, 0}}));
+}
+
+TEST_F(SettingsFormTest, MovingFrequencyThenOkConfirmsAndRestores)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    int result = -1;
+    QObject::connect(&f, &QDialog::finished, [&](int r) { result = r; });
+    Focus(f.sbCf);
+    Gen().ClearLog();
+    f.sbCf->setValue(10);
+    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x80, 10}}));
+    EXPECT_EQ(f.feCf->text(), "1.0");
+    Gen().ClearLog();
+    Click(f.btOk);
+    EXPECT_EQ(Writes(), Concat({{4, 3, 0}}, RestoreRun(false)));
+    EXPECT_EQ(result, QDialog::Accepted);
+    EXPECT_EQ(SettingsForm, nullptr);
+    Deletions();
+    EXPECT_TRUE(form.isNull());
+    EXPECT_EQ(Gen().State().calibration, kCalib);
+}
+
+TEST_F(SettingsFormTest, FieldValuesRoundHalvesAwayFromZero)
+{
+    struct Case {
+        int row;
+        const char *text;
+        std::optional<int> written;
+    };
+    const Case cases[] = {
+        {1, "0.45", 45}, {1, "-0.45", -45},  {1, "0.004", std::nullopt}, {2, "0.005", 1},
+        {0, "1.25", 13}, {0, "-1.25", -13}, {0, "123", 999},            {3, "-9.99", -999},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        Gen().Reset();
+        TSettingsForm &f = Open();
+        TFloatEdit *fields[4] = {f.feCf, f.feCa, f.feCb, f.feCc};
+        Type(fields[c.row], c.text);
+        Gen().ClearLog();
+        QTest::keyClick(fields[c.row], Qt::Key_Return);
+        std::vector<W> expected;
+        if (c.written) {
+            expected.push_back({3, 0x80 + c.row, *c.written});
+        }
+        EXPECT_EQ(Writes(), expected);
+        EXPECT_EQ(f.FCalibChanged, c.written.has_value());
+        delete form.data();
+        EXPECT_EQ(SettingsForm, nullptr);
+    }
+}
+
+TEST_F(SettingsFormTest, EnteringAndLeavingAFieldWritesOnlyTheEntries)
+{
+    DeviceHolds(kCalib);
+    Open();
+    Focus(form->feCa);
+    Key(Qt::Key_Tab);  // to feCb
+    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0xC1, 22}, {3, 0xC2, 33}}));
+    EXPECT_FALSE(form->FCalibChanged);
+}
+
+TEST_F(SettingsFormTest, TypingTheReadValueBackAfterAMoveWritesIt)
+{
+    DeviceHolds({50, 0, 0, 0});
+    TSettingsForm &f = Open();
+    Focus(f.sbCf);
+    f.sbCf->setValue(70);
+    Type(f.feCf, "5.0");
+    Gen().ClearLog();
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x80, 50}}));
+    EXPECT_EQ(Gen().State().calibration[0], 50);
+    Key(Qt::Key_Return);  // nothing changed since
+    EXPECT_EQ(Writes().size(), 1u);
+}
+
+TEST_F(SettingsFormTest, ClosingAfterSaveCalibRestoresTheOpeningValues)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    Focus(f.sbCa);
+    f.sbCa->setValue(25);
+    Click(f.btSave);
+    EXPECT_FALSE(f.FCalibChanged);
+    EXPECT_EQ(Gen().State().storedCalibration[1], 25);
+    Focus(f.sbCb);
+    f.sbCb->setValue(35);
+    Gen().ClearLog();
+    Click(f.btCancel);
+    EXPECT_EQ(Writes(), Concat({{4, 2, kContrast}}, RestoreRun(false)));
+}
+
+enum class Way { Ok, Cancel, Escape, CloseBox };
+
+void PrintTo(Way way, std::ostream *os)
+{
+    static const char *const names[] = {"Ok", "Cancel", "Escape", "CloseBox"};
+    *os << names[static_cast<int>(way)];
+}
+
+std::string ClosingName(const ::testing::TestParamInfo<std::tuple<Way, bool>> &info)
+{
+    static const char *const names[] = {"Ok", "Cancel", "Escape", "CloseBox"};
+    return std::string(names[static_cast<int>(std::get<0>(info.param))]) +
+           (std::get<1>(info.param) ? "Changed" : "Unchanged");
+}
+
+class ClosingTest : public SettingsFormTest,
+                    public ::testing::WithParamInterface<std::tuple<Way, bool>> {};
+
+TEST_P(ClosingTest, RunsFormCloseOnceAndFreesTheDialog)
+{
+    const auto [way, changed] = GetParam();
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    int result = -1;
+    QObject::connect(&f, &QDialog::finished, [&](int r) { result = r; });
+    if (changed) {
+        Focus(f.sbCb);
+        Key(Qt::Key_Right);
+    }
+    Gen().ClearLog();
+    switch (way) {
+    case Way::Ok: Click(f.btOk); break;
+    case Way::Cancel: Click(f.btCancel); break;
+    case Way::Escape: Key(Qt::Key_Escape); break;
+    case Way::CloseBox: f.close(); break;
+    }
+    std::vector<W> expected;
+    if (way == Way::Ok) {
+        expected.push_back({4, 3, 0});
+    } else if (way != Way::CloseBox) {
+        expected.push_back({4, 2, kContrast});
+    }
+    if (changed) {
+        expected = Concat(expected, RestoreRun(false));
+    }
+    EXPECT_EQ(Writes(), expected);
+    EXPECT_EQ(result, way == Way::Ok ? QDialog::Accepted : QDialog::Rejected);
+    EXPECT_EQ(SettingsForm, nullptr);
+    Deletions();
+    EXPECT_TRUE(form.isNull());
+    EXPECT_EQ(Writes(), expected);
+    EXPECT_TRUE(boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(All, ClosingTest,
+                         ::testing::Combine(::testing::Values(Way::Ok, Way::Cancel, Way::Escape,
+                                                              Way::CloseBox),
+                                            ::testing::Bool()),
+                         ClosingName);
+
+TEST_F(SettingsFormTest, RefreshWritesChangedReadingsBackOnce)
+{
+    TSettingsForm &f = Open();
+    Gen().TurnKnob(3, 1, 120);
+    Gen().TurnKnob(3, 3, -5);
+    Gen().ClearLog();
+    Click(f.btRefresh);
+    const std::vector<std::pair<int, int>> reads = {{3, 0}, {3, 1}, {3, 2}, {3, 3}};
+    EXPECT_EQ(Reads(), reads);
+    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x81, 120}, {3, 0x83, -5}}));
+    EXPECT_EQ(f.feCa->text(), "1.20");
+    EXPECT_TRUE(f.FCalibChanged);
+    EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{0, 120, 0, -5}));
+}
+
+TEST_F(SettingsFormTest, RefreshWithoutChangesWritesNothing)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    Click(f.btRefresh);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_FALSE(f.FCalibChanged);
+}
+
+TEST_F(SettingsFormTest, EveryCommitOfTheContrastFieldWrites)
+{
+    TSettingsForm &f = Open();
+    Focus(f.feContr);
+    Key(Qt::Key_Return);
+    Key(Qt::Key_Return);
+    Key(Qt::Key_Tab);  // leaves for sbCf, whose entry writes
+    EXPECT_EQ(Writes(), (std::vector<W>{{4, 0x42, 44}, {4, 0x42, 44}, {4, 0x42, 44}, {3, 0xC0, 0}}));
+}
+
+TEST_F(SettingsFormTest, ClickingOkCommitsTheFieldBeingEdited)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    Type(f.feCa, "0.3");
+    Gen().ClearLog();
+    Click(f.btOk);
+    EXPECT_EQ(Writes(), Concat({{3, 0x81, 30}, {4, 3, 0}}, RestoreRun(false)));
+}
+
+TEST_F(SettingsFormTest, EscapeDropsUncommittedText)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    Type(f.feCa, "0.3");
+    Gen().ClearLog();
+    Key(Qt::Key_Escape);
+    Deletions();
+    EXPECT_EQ(Writes(), (std::vector<W>{{4, 2, kContrast}}));
+    EXPECT_TRUE(form.isNull());
+}
+
+TEST_F(SettingsFormTest, FailedWritesAreReportedAndLeaveTheGuardClear)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    const auto failNext = [] { Gen().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4})); };
+    failNext();
+    Focus(f.sbCa);  // entry write
+    failNext();
+    Key(Qt::Key_Right);  // move
+    Type(f.feCb, "0.5");
+    failNext();
+    Key(Qt::Key_Return);  // commit
+    ASSERT_EQ(boxes.size(), 3u);
+    for (const ErrorBox &box : boxes) {
+        EXPECT_EQ(box.caption, "PX-418");
+        EXPECT_EQ(box.text, kInvalidParameters);
+    }
+    EXPECT_FALSE(f.FUpdate);
+    // The dialog goes on working.
+    Gen().ClearLog();
+    f.sbCc->setValue(7);
+    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x83, 7}}));
+    EXPECT_EQ(f.feCc->text(), "0.07");
+}
+
+TEST_F(SettingsFormTest, OkAndCancelCloseEvenWhenTheirWriteFails)
+{
+    for (QPushButton *TSettingsForm::*button : {&TSettingsForm::btOk, &TSettingsForm::btCancel}) {
+        boxes.clear();
+        TSettingsForm &f = Open();
+        Gen().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4}));
+        Click(f.*button);
+        EXPECT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(SettingsForm, nullptr);
+        Deletions();
+        EXPECT_TRUE(form.isNull());
+    }
+}
+
+TEST_F(SettingsFormTest, EscapeStaysOpenWhenItsWriteFails)
+{
+    TSettingsForm &f = Open();
+    Gen().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4}));
+    Key(Qt::Key_Escape);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(SettingsForm, &f);
+    EXPECT_TRUE(f.isVisible());
+}
+
+TEST_F(SettingsFormTest, AFailedRestoreIsReportedAndTheDialogClosesAllTheSame)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    Focus(f.sbCa);
+    Key(Qt::Key_Right);
+    Gen().ClearLog();
+    Gen().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4}));
+    f.close();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, kInvalidParameters);
+    EXPECT_EQ(Writes(), (std::vector<W>{{3, 1, 22}}));  // the rest of the run is skipped
+    EXPECT_EQ(SettingsForm, nullptr);
+    Deletions();
+    EXPECT_TRUE(form.isNull());
+}
+
+// Failures of a chosen request, through the recording converter double.
+class SettingsFormDoubleTest : public SettingsFormTest {
+protected:
+    void SetUp() override
+    {
+        SetErrorPresenter([this](const ErrorBox &box) { boxes.push_back(box); });
+        Gen().Reset();
+        d2xxdouble::Instance().Reset();
+        d2xxdouble::Instance().AddConverter(d2xxdouble::Virtual(Gen()));
+        D2xxInstall(&d2xxdouble::Api());
+        ASSERT_TRUE(PX418_OpenDevice());
+        d2xxdouble::Instance().ClearCalls();
+        main.show();
+    }
+
+    static QString LastError()
+    {
+        const char *text = nullptr;
+        PX418_GetLastError(&text);
+        return WithFullStop(QString::fromLocal8Bit(text));
+    }
+};
+
+TEST_F(SettingsFormDoubleTest, AFailedReadingAtOpeningKeepsWhatWasRead)
+{
+    DeviceHolds(kCalib);
+    d2xxdouble::Instance().FailCall("FT_Write", FT_IO_ERROR, 3);  // the request of (3, 1)
+    TSettingsForm &f = Open();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_FALSE(boxes[0].text.isEmpty());
+    EXPECT_EQ(boxes[0].text, LastError());
+    EXPECT_EQ(f.sbContr->value(), kContrast);
+    EXPECT_EQ(f.sbCf->value(), 11);
+    EXPECT_EQ(f.sbCa->value(), 0);
+    EXPECT_EQ(f.feCc->text(), "0.00");
+    EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{11, 0, 0, 0}));
+    EXPECT_FALSE(f.FUpdate);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(SettingsFormDoubleTest, RefreshStopsAtTheFirstFailure)
+{
+    TSettingsForm &f = Open();
+    Gen().TurnKnob(3, 0, 7);
+    Gen().TurnKnob(3, 2, 9);
+    Gen().ClearLog();
+    d2xxdouble::Instance().FailCall("FT_Write", FT_IO_ERROR, 2);  // writing 7 back
+    Click(f.btRefresh);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(Reads(), (std::vector<std::pair<int, int>>{{3, 0}}));
+    EXPECT_EQ(f.sbCf->value(), 7);
+    EXPECT_EQ(f.FSavedCalib[0], 0);
+    EXPECT_FALSE(f.FUpdate);
+    EXPECT_FALSE(f.FCalibChanged);
+    // Again: the device and the dialog agree on 7 now; only row 2 moves.
+    Click(f.btRefresh);
+    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x82, 9}}));
+    EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{7, 0, 9, 0}));
+}
+
+}  // namespace
