@@ -762,12 +762,24 @@ QString TMainForm::SettingsPathFor(const QString &programPath)
     return programPath + QStringLiteral(".ini");
 }
 
-QString TMainForm::DefaultSettingsPath()
+namespace {
+
+// A folder counts as writable when the user may write it and it is not
+// marked read-only (which keeps the test for an installed copy meaningful
+// for root, who may write anything).
+bool FolderWritable(const QString &folder)
 {
-    const QString program = QCoreApplication::applicationFilePath();
-    const QString beside = SettingsPathFor(program);
-    const QFileInfo folder(QFileInfo(program).absolutePath());
-    if (QFileInfo::exists(beside) || folder.isWritable()) {
+    const QFileInfo info(folder);
+    const auto anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    return info.isDir() && info.isWritable() && (info.permissions() & anyWrite);
+}
+
+}  // namespace
+
+QString TMainForm::SettingsPathForProgram(const QString &programPath)
+{
+    const QString beside = SettingsPathFor(programPath);
+    if (QFileInfo::exists(beside) || FolderWritable(QFileInfo(programPath).absolutePath())) {
         return beside;
     }
     // An installed copy: its folder is not the user's to write.
@@ -778,11 +790,17 @@ QString TMainForm::DefaultSettingsPath()
     return config + QStringLiteral("/px418/px418.ini");
 }
 
+QString TMainForm::DefaultSettingsPath()
+{
+    return SettingsPathForProgram(QCoreApplication::applicationFilePath());
+}
+
 QString TMainForm::FilesFolder() const
 {
+    // Beside the program, unless the settings had to move to the user's
+    // configuration folder: then the user's home.
     const QString programFolder = QFileInfo(QCoreApplication::applicationFilePath()).absolutePath();
-    const QString settingsFolder = QFileInfo(FSettingsPath).absolutePath();
-    if (settingsFolder == programFolder || QFileInfo(programFolder).isWritable()) {
+    if (QFileInfo(FSettingsPath).absolutePath() == programFolder || FolderWritable(programFolder)) {
         return programFolder;
     }
     return QDir::homePath();

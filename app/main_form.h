@@ -36,6 +36,7 @@ public:
     // written and holds no settings file, px418/px418.ini in the user's
     // configuration folder.
     static QString DefaultSettingsPath();
+    static QString SettingsPathForProgram(const QString &programPath);
     // The program file's path with its extension replaced by ".ini" (or ".ini"
     // appended when the name has no extension).
     static QString SettingsPathFor(const QString &programPath);

@@ -414,7 +414,14 @@ void TFloatEdit::SetValueAnyway(double value)
     }
     UpdateText();
     repaint();
-    selectAll();
+    // The whole text is selected. A field without the focus shows no
+    // selection: it would highlight every field the program refreshes, and
+    // gaining the focus selects the whole text anyway.
+    if (hasFocus()) {
+        selectAll();
+    } else {
+        deselect();
+    }
 }
 
 void TFloatEdit::SetValueStr(const QString &text)

@@ -1,0 +1,389 @@
+// The main window's files: the settings file at start and close, and
+// parameter files through "Open..." and "Save as...".
+#include "main_window_fixture.h"
+
+#include "inifile.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+
+namespace {
+
+const std::array<std::int32_t, 12> kDefaultTable = {0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1};
+
+const QByteArray kFreshSettings =
+    "[General]\r\nLeft=443\r\nTop=419\r\n\r\n"
+    "[Mode]\r\nLock=0\r\nMute=0\r\nReview=0\r\nAutorecall=1\r\nRMS=1\r\n\r\n"
+    "[OUT A]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n"
+    "[OUT B]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n"
+    "[OUT C]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n";
+
+const QByteArray kParamsFile =
+    "[OUT A]\r\nM=0\r\nF=1500\r\nP=100\r\nA=500\r\n"
+    "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n"
+    "[OUT C]\r\nM=0\r\nF=3000\r\nP=900\r\nA=700\r\n";
+
+}  // namespace
+
+class MainFilesTest : public MainWindowTest {
+protected:
+    // Makes the next file dialog choose `path` (relative names are resolved
+    // in the dialog's folder) and records what the dialog was set up with.
+    void ChooseFile(const QString &path, bool accept = true)
+    {
+        form->ExecFileDialog = [this, path, accept](QFileDialog &dialog) {
+            title = dialog.windowTitle();
+            folder = dialog.directory().absolutePath();
+            filters = dialog.nameFilters();
+            suffix = dialog.defaultSuffix();
+            acceptMode = dialog.acceptMode();
+            proposed = dialog.selectedFiles();
+            confirmOverwrite = !dialog.testOption(QFileDialog::DontConfirmOverwrite);
+            if (accept) {
+                dialog.selectFile(path);
+            }
+            return accept;
+        };
+    }
+
+    QString title;
+    QString folder;
+    QStringList filters;
+    QString suffix;
+    QFileDialog::AcceptMode acceptMode = QFileDialog::AcceptOpen;
+    QStringList proposed;
+    bool confirmOverwrite = false;
+};
+
+// ---------------------------------------------------------------------------
+// The settings file
+
+TEST_F(MainFilesTest, AFirstStartTakesTheDefaultsAndTheFirstCloseWritesThemAll)
+{
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    EXPECT_EQ(form->pos(), QPoint(443, 419));
+    EXPECT_FALSE(form->mnLock->isChecked());
+    EXPECT_FALSE(form->mnMute->isChecked());
+    EXPECT_FALSE(form->mnReview->isChecked());
+    EXPECT_TRUE(form->Autorecall->isChecked());
+    EXPECT_FALSE(form->Autoreload->isChecked());
+    EXPECT_TRUE(form->mnRms->isChecked());
+    EXPECT_EQ(form->FParams, kDefaultTable);
+    EXPECT_EQ(form->feFa->text(), QStringLiteral("0.001"));
+    EXPECT_EQ(form->feAa->text(), QStringLiteral("0.01"));
+    EXPECT_TRUE(form->GroupBox1->isEnabled());
+    EXPECT_FALSE(form->FUpdate);
+    EXPECT_FALSE(QFileInfo::exists(IniPath()));
+
+    form->close();
+    EXPECT_EQ(ReadFile(IniPath()), kFreshSettings);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainFilesTest, ARestartRestoresPositionMenusAndTable)
+{
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    form->mnLock->trigger();
+    form->mnMute->trigger();
+    form->Autoreload->trigger();
+    form->mnRms->trigger();
+    TypeEnter(form->feFb, QStringLiteral("123.456"));  // off-line: kept in the table only
+    TypeEnter(form->fePc, QStringLiteral("-45.5"));
+    form->mnReview->trigger();
+    form->move(100, 200);
+    const auto table = form->FParams;
+    form->close();
+    form.reset();
+
+    Create();
+    EXPECT_EQ(form->pos(), QPoint(100, 200));
+    EXPECT_TRUE(form->FLock);
+    EXPECT_TRUE(form->mnLock->isChecked());
+    EXPECT_TRUE(form->FMute);
+    EXPECT_TRUE(form->mnMute->isChecked());
+    EXPECT_TRUE(form->Autoreload->isChecked());
+    EXPECT_FALSE(form->Autorecall->isChecked());
+    EXPECT_FALSE(form->mnRms->isChecked());
+    EXPECT_EQ(form->lbLevelA->text(), QStringLiteral("Amplitude:"));
+    EXPECT_TRUE(form->mnReview->isChecked());
+    // Review Mode saved as checked: all four panels are disabled from the start.
+    EXPECT_FALSE(form->GroupBox1->isEnabled());
+    EXPECT_FALSE(form->GroupBox2->isEnabled());
+    EXPECT_FALSE(form->GroupBox3->isEnabled());
+    EXPECT_FALSE(form->GroupBox4->isEnabled());
+    EXPECT_EQ(form->FParams, table);
+    EXPECT_EQ(form->FParams[5], 123456);
+    EXPECT_EQ(form->FParams[10], -455);
+    EXPECT_EQ(form->feFb->text(), QStringLiteral("123.456"));
+    // Nothing was sent during start-up.
+    EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+}
+
+TEST_F(MainFilesTest, RestoredSettingsReachTheDeviceOnlyWhenItGoesOnLine)
+{
+    WriteFile(IniPath(), "[Mode]\nLock=1\nAutorecall=0\n" + kParamsFile);
+    Create();
+    EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+    Tick();
+    const auto state = TheVirtualGenerator().State();
+    EXPECT_EQ(state.mode, 1);
+    EXPECT_EQ(state.active[0][1], 1500);
+    EXPECT_EQ(state.active[2][3], 700);
+}
+
+TEST_F(MainFilesTest, AReadOnlySettingsFileGivesTwoBoxesAndStaysUnchanged)
+{
+    const QByteArray original = "; kept as it is\r\n[General]\r\nLeft=10\r\nTop=20\r\n";
+    WriteFile(IniPath(), original);
+    QFile::setPermissions(IniPath(), QFileDevice::ReadOwner | QFileDevice::ReadGroup);
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    EXPECT_EQ(form->pos(), QPoint(10, 20));  // read as usual
+    form->close();
+    ASSERT_EQ(boxes.size(), 2u);
+    const QString expected = QStringLiteral("Cannot create file ") + QFileInfo(IniPath()).absoluteFilePath();
+    for (const auto &box : boxes) {
+        EXPECT_EQ(box.caption, QStringLiteral("Error"));
+        EXPECT_EQ(box.text, expected);
+    }
+    EXPECT_EQ(ReadFile(IniPath()), original);
+}
+
+TEST_F(MainFilesTest, AnUnreadableSettingsFileStillStartsTheProgram)
+{
+    // A folder where the settings file should be: it exists but cannot be
+    // read as a file.
+    ASSERT_TRUE(QDir().mkpath(IniPath()));
+    TheVirtualGenerator().SetPlugged(false);
+    form = std::make_unique<TMainForm>(nullptr, IniPath());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("PX-418"));
+    EXPECT_EQ(boxes[0].text,
+              QStringLiteral("Cannot open file ") + QFileInfo(IniPath()).absoluteFilePath() + ".");
+    EXPECT_FALSE(form->FUpdate);
+    EXPECT_TRUE(form->Timer1->isActive());
+    EXPECT_EQ(form->FParams, kDefaultTable);
+    EXPECT_TRUE(form->Autorecall->isChecked());
+    EXPECT_TRUE(form->mnRms->isChecked());
+    EXPECT_EQ(form->StatusText(), QStringLiteral("OFF-Line"));
+    form->Timer1->stop();
+
+    // At close the program saves where it can, says why it could not, and
+    // ends; the folder is left alone.
+    boxes.clear();
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_FALSE(boxes.empty());
+    EXPECT_TRUE(QFileInfo(IniPath()).isDir());
+}
+
+TEST_F(MainFilesTest, UnknownSectionsAndKeysSurviveTheClose)
+{
+    WriteFile(IniPath(),
+              "[General]\r\nLeft=5\r\nTop=6\r\nTheme=dark\r\n"
+              "[Mine]\r\nkeep=this\r\nkeyless line\r\n"
+              "[out a]\r\nf=2500\r\nNote=x\r\n");
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    EXPECT_EQ(form->FParams[1], 2500);
+    form->close();
+    const QByteArray saved = ReadFile(IniPath());
+    EXPECT_TRUE(saved.startsWith("[General]\r\nLeft=5\r\nTop=6\r\nTheme=dark\r\n\r\n"
+                                 "[Mine]\r\nkeep=this\r\nkeyless line\r\n\r\n"
+                                 "[out a]\r\nF=2500\r\nNote=x\r\nM=0\r\nP=0\r\nA=1\r\n\r\n"))
+        << saved.toStdString();
+    EXPECT_TRUE(saved.contains("[Mode]\r\nLock=0\r\n"));
+}
+
+// ---------------------------------------------------------------------------
+// Parameter files
+
+TEST_F(MainFilesTest, OpenLoadsAFileShowsItAndWritesItToTheDevice)
+{
+    CreateOnLine();
+    const QString path = FilePath(QStringLiteral("set1.par"));
+    WriteFile(path, kParamsFile);
+    ChooseFile(path);
+    form->mnOpen->trigger();
+
+    EXPECT_EQ(title, QStringLiteral("Open file"));
+    EXPECT_EQ(filters, QStringList{QStringLiteral("Params files (*.par)")});
+    EXPECT_EQ(suffix, QStringLiteral("par"));
+    EXPECT_EQ(acceptMode, QFileDialog::AcceptOpen);
+    EXPECT_EQ(folder, QFileInfo(QCoreApplication::applicationFilePath()).absolutePath());
+
+    EXPECT_EQ(form->FParams[1], 1500);
+    EXPECT_EQ(form->feFa->text(), QStringLiteral("1.500"));
+    EXPECT_EQ(form->fePb->text(), QStringLiteral("-90.0"));
+    const auto writes = Writes();
+    ASSERT_EQ(writes.size(), 13u);
+    EXPECT_EQ(writes[1], (ParamWrite{0, 1, 1500}));
+    EXPECT_EQ(writes[12], (ParamWrite{0, 0x82, 100}));
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainFilesTest, OpenOfAFileLackingASectionTakesItsDefaults)
+{
+    CreateOnLine();
+    const QString path = FilePath(QStringLiteral("partial.par"));
+    WriteFile(path,
+              "[OUT A]\r\nM=0\r\nF=1500\r\nP=100\r\nA=500\r\n"
+              "[OUT C]\r\nM=0\r\nF=3000\r\nP=900\r\nA=700\r\n");
+    ChooseFile(path);
+    form->mnOpen->trigger();
+    EXPECT_EQ(form->FParams,
+              (std::array<std::int32_t, 12>{0, 1500, 100, 500, 0, 1, 0, 1, 0, 3000, 900, 700}));
+}
+
+TEST_F(MainFilesTest, OpenOfAMissingFileIsRefusedAndChangesNothing)
+{
+    CreateOnLine();
+    const auto before = form->FParams;
+    const QString path = FilePath(QStringLiteral("no-such-file.par"));
+    ChooseFile(path);
+    form->mnOpen->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("PX-418"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot open file ") + path + ".");
+    EXPECT_EQ(form->FParams, before);
+    EXPECT_EQ(form->feFa->text(), QStringLiteral("50.000"));
+    EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+    EXPECT_FALSE(QFileInfo::exists(path));
+}
+
+TEST_F(MainFilesTest, OpenOfAnUnreadableFileChangesNothing)
+{
+    CreateOnLine();
+    const auto before = form->FParams;
+    const QString path = FilePath(QStringLiteral("folder.par"));
+    ASSERT_TRUE(QDir().mkpath(path));
+    ChooseFile(path);
+    form->mnOpen->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot open file ") + path + ".");
+    EXPECT_EQ(form->FParams, before);
+    EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+}
+
+TEST_F(MainFilesTest, OpenWritesTheTableEvenInReviewModeAndCancelDoesNothing)
+{
+    CreateOnLine();
+    form->mnReview->trigger();
+    ASSERT_FALSE(form->GroupBox1->isEnabled());
+    TheVirtualGenerator().ClearLog();
+
+    ChooseFile(QString(), false);
+    form->mnOpen->trigger();
+    EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+
+    const QString path = FilePath(QStringLiteral("review.par"));
+    WriteFile(path, kParamsFile);
+    ChooseFile(path);
+    form->mnOpen->trigger();
+    EXPECT_EQ(Writes().size(), 13u);
+    EXPECT_EQ(TheVirtualGenerator().State().active[1][1], 2000);
+}
+
+TEST_F(MainFilesTest, OpenOfANameWithoutExtensionGetsPar)
+{
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    WriteFile(FilePath(QStringLiteral("short.par")), kParamsFile);
+    ChooseFile(FilePath(QStringLiteral("short")));
+    form->mnOpen->trigger();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(form->FParams[9], 3000);
+}
+
+TEST_F(MainFilesTest, SaveAsProposesParams1AndWritesTheTableOnly)
+{
+    CreateOnLine();
+    ChooseFile(FilePath(QStringLiteral("Params1")));
+    form->mnSaveAs->trigger();
+    EXPECT_EQ(title, QStringLiteral("Save file as..."));
+    EXPECT_EQ(acceptMode, QFileDialog::AcceptSave);
+    EXPECT_EQ(suffix, QStringLiteral("par"));
+    EXPECT_EQ(filters, QStringList{QStringLiteral("Params files (*.par)")});
+    EXPECT_TRUE(confirmOverwrite);
+    ASSERT_EQ(proposed.size(), 1);
+    // "Params1", with the default extension that accepting it adds.
+    EXPECT_EQ(QFileInfo(proposed[0]).fileName(), QStringLiteral("Params1.par"));
+
+    EXPECT_EQ(ReadFile(FilePath(QStringLiteral("Params1.par"))),
+              QByteArray("[OUT A]\r\nM=0\r\nF=50000\r\nP=0\r\nA=1000\r\n\r\n"
+                         "[OUT B]\r\nM=0\r\nF=50000\r\nP=-1200\r\nA=1000\r\n\r\n"
+                         "[OUT C]\r\nM=0\r\nF=50000\r\nP=1200\r\nA=1000\r\n\r\n"));
+    EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+
+    // Proposed afresh the next time.
+    ChooseFile(QString(), false);
+    form->mnSaveAs->trigger();
+    EXPECT_EQ(QFileInfo(proposed.value(0)).fileName(), QStringLiteral("Params1.par"));
+}
+
+TEST_F(MainFilesTest, SaveAsOverTheSettingsFileKeepsItsOtherSections)
+{
+    TheVirtualGenerator().SetPlugged(false);
+    WriteFile(IniPath(), "[General]\r\nLeft=7\r\nTop=8\r\n[Mode]\r\nRMS=0\r\n");
+    Create();
+    TypeEnter(form->feFa, QStringLiteral("2"));
+    ChooseFile(IniPath());
+    form->mnSaveAs->trigger();
+    const QByteArray saved = ReadFile(IniPath());
+    EXPECT_TRUE(saved.startsWith("[General]\r\nLeft=7\r\nTop=8\r\n\r\n[Mode]\r\nRMS=0\r\n\r\n[OUT A]\r\nM=0\r\nF=2000\r\n"))
+        << saved.toStdString();
+}
+
+TEST_F(MainFilesTest, SaveAsOntoAReadOnlyFileShowsTheErrorBoxAndKeepsIt)
+{
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    const QString path = FilePath(QStringLiteral("locked.par"));
+    WriteFile(path, "[OUT A]\r\nF=5\r\n");
+    QFile::setPermissions(path, QFileDevice::ReadOwner);
+    ChooseFile(path);
+    form->mnSaveAs->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + path);
+    EXPECT_EQ(ReadFile(path), QByteArray("[OUT A]\r\nF=5\r\n"));
+}
+
+TEST(SettingsLocation, BesideTheProgramOrInTheUsersConfigurationFolder)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString installed = dir.filePath(QStringLiteral("bin"));
+    ASSERT_TRUE(QDir().mkpath(installed));
+    const QString program = installed + QStringLiteral("/px418");
+
+    // A folder that can be written: beside the program.
+    EXPECT_EQ(TMainForm::SettingsPathForProgram(program), installed + QStringLiteral("/px418.ini"));
+
+    // An installed copy: the user's configuration folder.
+    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                         QFileDevice::ReadOther | QFileDevice::ExeOther);
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("cfg")).toUtf8());
+    EXPECT_EQ(TMainForm::SettingsPathForProgram(program),
+              dir.filePath(QStringLiteral("cfg/px418/px418.ini")));
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(TMainForm::SettingsPathForProgram(program),
+              QDir::homePath() + QStringLiteral("/.config/px418/px418.ini"));
+
+    // ... unless a settings file already lies beside it.
+    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                         QFileDevice::ExeOwner);
+    QFile f(installed + QStringLiteral("/px418.ini"));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(TMainForm::SettingsPathForProgram(program), installed + QStringLiteral("/px418.ini"));
+    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                         QFileDevice::ExeOwner);
+}
