@@ -3,6 +3,7 @@
 #include "about_form.h"
 #include "errors.h"
 #include "main_form.h"
+#include "termination.h"
 
 #include <QApplication>
 
@@ -16,6 +17,7 @@ int main(int argc, char *argv[])
     try {
         MainForm = new TMainForm();
         AboutForm = new TAboutForm(MainForm);
+        CloseOnTerminationRequest(MainForm);
         MainForm->show();
         result = QApplication::exec();
     } catch (...) {
