@@ -4,6 +4,7 @@
 
 #include "about_form.h"
 #include "commands.h"
+#include "d2xx_double.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -203,6 +204,28 @@ TEST_F(MainWindowTest, WithoutAGeneratorOnlyTheSearchRunsOnceATick)
     }
     EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
     EXPECT_EQ(px418virtual::VirtualConverterState().opens, 0);
+}
+
+TEST_F(MainWindowTest, WithNoConverterEachTickOnlyCountsTheConverters)
+{
+    auto &driver = d2xxdouble::Instance();
+    driver.Reset();
+    D2xxInstall(&d2xxdouble::Api());
+    Create();
+    for (int i = 0; i < 3; ++i) {
+        Tick();
+    }
+    EXPECT_EQ(driver.CallNames(), std::vector<std::string>(3, "FT_ListDevices"));
+    EXPECT_EQ(form->StatusText(), QStringLiteral("OFF-Line"));
+
+    // A converter that is not a generator is opened, asked and closed again
+    // at every tick.
+    driver.AddConverter(d2xxdouble::Identity("FT232R other device"));
+    driver.ClearCalls();
+    Tick();
+    EXPECT_EQ(driver.Count("FT_Open"), 1);
+    EXPECT_EQ(driver.Count("FT_Close"), 1);
+    EXPECT_EQ(form->StatusText(), QStringLiteral("OFF-Line"));
 }
 
 TEST_F(MainWindowTest, UnpluggingGoesOffLineAndTheSameTickTriesAgain)
