@@ -5,6 +5,7 @@
 
 #include "d2xx.h"
 #include "d2xx_double.h"
+#include "main_window_fixture.h"
 #include "errors.h"
 #include "px418usb.h"
 #include "virtual/virtual_generator.h"
@@ -16,6 +17,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -122,7 +124,7 @@ protected:
         form = SettingsForm;
         form->show();
         form->activateWindow();
-        EXPECT_TRUE(QTest::qWaitForWindowActive(form));
+        EXPECT_TRUE(QTest::qWaitFor([this] { return QApplication::activeWindow() == form; }));
         return *form;
     }
 
@@ -696,3 +698,39 @@ TEST_F(SettingsFormDoubleTest, RefreshStopsAtTheFirstFailure)
 }
 
 }  // namespace
+
+// Opened from the main window's menu: shown modally, closed by Escape, freed.
+TEST_F(MainWindowTest, SettingsMenuShowsTheDialogModallyUntilItCloses)
+{
+    CreateOnLine();
+    QPointer<TSettingsForm> shown;
+    bool modal = false;
+    QTimer::singleShot(0, [&] {
+        shown = SettingsForm;
+        ASSERT_NE(shown, nullptr);
+        modal = shown->isModal() && shown->isVisible();
+        // The modal dialog is activated once its loop runs.
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == shown; }));
+        shown->sbCa->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(shown->sbCa, Qt::Key_Right);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    // Should the dialog not close, this ends the modal loop.
+    QTimer::singleShot(10000, [&] {
+        if (SettingsForm) {
+            SettingsForm->reject();
+        }
+    });
+    form->Settings->trigger();
+    EXPECT_TRUE(modal);
+    EXPECT_EQ(SettingsForm, nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(shown.isNull());
+    const std::vector<ParamWrite> dialogWrites = {
+        {3, 0xC1, 0}, {3, 0x81, 1}, {4, 2, 44}, {3, 1, 0}, {3, 2, 0}, {3, 3, 0}, {3, 0xC0, 0}};
+    const std::vector<ParamWrite> writes = Writes();
+    ASSERT_GE(writes.size(), dialogWrites.size());
+    EXPECT_EQ(std::vector<ParamWrite>(writes.begin(), writes.begin() + dialogWrites.size()),
+              dialogWrites);
+    EXPECT_TRUE(boxes.empty());
+}
