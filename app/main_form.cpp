@@ -688,6 +688,8 @@ void TMainForm::SettingsClick()
     }
     if (active) {
         active->setFocus(Qt::OtherFocusReason);
+        // The field is entered once the window is active again.
+        activateWindow();
     }
 }
 

@@ -5,6 +5,7 @@
 #include "about_form.h"
 #include "commands.h"
 #include "d2xx_double.h"
+#include "settings_form.h"
 
 #include <QAction>
 #include <QGroupBox>
@@ -632,6 +633,75 @@ TEST_F(MainWindowTest, TheAboutBoxOpensAnewEachTime)
         form->mnAbout->trigger();
         EXPECT_EQ(AboutForm, nullptr);
     }
+}
+
+// Opens "Settings...", runs `whileOpen` once the modal dialog is active, then
+// closes it with "Ok".
+static void RunSettings(TMainForm *form, const std::function<void(TSettingsForm *)> &whileOpen)
+{
+    QTimer::singleShot(0, [&] {
+        TSettingsForm *dialog = SettingsForm;
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == dialog; }));
+        if (whileOpen) {
+            whileOpen(dialog);
+        }
+        QTest::mouseClick(dialog->btOk, Qt::LeftButton);
+    });
+    form->Settings->trigger();
+}
+
+TEST_F(MainWindowTest, AfterTheSettingsDialogTheOutputsAreReloadedOrRecalled)
+{
+    CreateOnLine();
+    form->Autoreload->trigger();
+    RunSettings(form.get(), {});
+    auto writes = Writes();
+    ASSERT_EQ(writes.size(), 1u + 13u);  // "Ok", then the whole table
+    EXPECT_EQ(writes[0], (ParamWrite{4, 3, 0}));
+    EXPECT_EQ(writes[13], (ParamWrite{0, 0x82, 0}));
+
+    form->Autorecall->trigger();
+    TheVirtualGenerator().TurnKnob(0, 1, 7000);
+    TheVirtualGenerator().ClearLog();
+    RunSettings(form.get(), {});
+    EXPECT_EQ(Writes(), W({{4, 3, 0}}));
+    EXPECT_EQ(form->FParams[1], 7000);
+    EXPECT_EQ(form->feFa->text(), QStringLiteral("7.000"));
+}
+
+TEST_F(MainWindowTest, AFocusedFieldCommitsBeforeTheSettingsDialogAndIsEnteredAfterIt)
+{
+    CreateOnLine();
+    ClickInto(form->fePa);
+    form->fePa->selectAll();
+    QTest::keyClicks(form->fePa, QStringLiteral("30"));  // typed, not yet committed
+    TheVirtualGenerator().ClearLog();
+    std::vector<ParamWrite> beforeDialog;
+    RunSettings(form.get(), [&](TSettingsForm *) { beforeDialog = Writes(); });
+    EXPECT_EQ(beforeDialog, W({{0, 0x82, 300}}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == form->fePa; }));
+    // After "Ok" and the recall, the field gets the focus back: an entry.
+    const auto writes = Writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.back(), (ParamWrite{0, 0xC2, 300}));
+}
+
+TEST_F(MainWindowTest, PollingGoesOnWhileTheSettingsDialogIsOpen)
+{
+    CreateOnLine();
+    form->Timer1->start();
+    int polls = 0;
+    RunSettings(form.get(), [&](TSettingsForm *) {
+        TheVirtualGenerator().ClearLog();
+        QTest::qWait(350);
+        for (int c : Commands()) {
+            polls += c == 7 ? 1 : 0;
+        }
+    });
+    form->Timer1->stop();
+    EXPECT_GE(polls, 1);
+    EXPECT_EQ(form->StatusText(), QStringLiteral("ON-Line"));
 }
 
 TEST_F(MainWindowTest, PollingGoesOnWhileAnErrorBoxIsOpen)
