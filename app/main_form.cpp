@@ -143,14 +143,7 @@ TFloatEdit *TMainForm::MakeField(QWidget *panel, const char *name, int tag, std:
     auto *field = new TFloatEdit(panel);
     field->setObjectName(QString::fromLatin1(name));
     field->setProperty("Tag", tag);
-    field->SetFormat(ffFixed);
-    field->SetDigits(digits);
-    field->SetPrec(precision);
-    field->MinMaxCheck = true;
-    field->SetMinValue(minValue);
-    field->SetMaxValue(maxValue);
-    field->SetValue(value);
-    field->SetValueVisible(true);
+    field->Setup(ffFixed, digits, precision, true, minValue, maxValue, value);
     field->OnEnter = [this](QObject *sender) { feWaEnter(sender); };
     field->OnChanged = [this](QObject *sender) { feWaChanged(sender); };
     return field;
@@ -463,7 +456,7 @@ void TMainForm::UpdateControls()
     FUpdate = false;
 }
 
-void TMainForm::feWaEnter(QObject *Sender)
+void TMainForm::SendField(QObject *Sender, std::int32_t flags)
 {
     if (FUpdate) {
         return;
@@ -473,32 +466,18 @@ void TMainForm::feWaEnter(QObject *Sender)
     int quantity = 0;
     double v = 0;
     EditToParam(dynamic_cast<TFloatEdit *>(Sender), channel, quantity, v);
-    CheckedSetPar(channel, quantity | kFlagNow | (FMute ? 0 : kFlagBeep), RoundValue(v));
+    CheckedSetPar(channel, quantity | flags, RoundValue(v));
     UpdateControls();
 }
 
-void TMainForm::feWaChanged(QObject *Sender)
-{
-    if (FUpdate) {
-        return;
-    }
-    FlagScope guard(FUpdate);
-    int channel = 0;
-    int quantity = 0;
-    double v = 0;
-    EditToParam(dynamic_cast<TFloatEdit *>(Sender), channel, quantity, v);
-    CheckedSetPar(channel, quantity | kFlagNow, RoundValue(v));
-    UpdateControls();
-}
-
-void TMainForm::cbMaEnter(QObject *Sender)
+void TMainForm::SendMode(QObject *Sender, std::int32_t flags)
 {
     if (FUpdate) {
         return;
     }
     auto *combo = dynamic_cast<QComboBox *>(Sender);
     // A list that shows no entry (the stored mode is neither 0 nor 1) has no
-    // value to send again.
+    // value to send.
     if (combo->currentIndex() < 0) {
         return;
     }
@@ -507,7 +486,7 @@ void TMainForm::cbMaEnter(QObject *Sender)
     int quantity = 0;
     int index = 0;
     ComboToParam(combo, channel, quantity, index);
-    CheckedSetPar(channel, quantity | kFlagNow | (FMute ? 0 : kFlagBeep), index);
+    CheckedSetPar(channel, quantity | flags, index);
     // The channel's amplitude is read back after every mode write; off-line
     // there is nothing to read, and the table keeps what it holds.
     if (FOnLine) {
@@ -516,25 +495,29 @@ void TMainForm::cbMaEnter(QObject *Sender)
     UpdateControls();
 }
 
+std::int32_t TMainForm::EntryFlags() const
+{
+    return kFlagNow | (FMute ? 0 : kFlagBeep);
+}
+
+void TMainForm::feWaEnter(QObject *Sender)
+{
+    SendField(Sender, EntryFlags());
+}
+
+void TMainForm::feWaChanged(QObject *Sender)
+{
+    SendField(Sender, kFlagNow);
+}
+
+void TMainForm::cbMaEnter(QObject *Sender)
+{
+    SendMode(Sender, EntryFlags());
+}
+
 void TMainForm::cbMaChange(QObject *Sender)
 {
-    if (FUpdate) {
-        return;
-    }
-    auto *combo = dynamic_cast<QComboBox *>(Sender);
-    if (combo->currentIndex() < 0) {
-        return;
-    }
-    FlagScope guard(FUpdate);
-    int channel = 0;
-    int quantity = 0;
-    int index = 0;
-    ComboToParam(combo, channel, quantity, index);
-    CheckedSetPar(channel, quantity | kFlagNow, index);
-    if (FOnLine) {
-        CheckedGetPar(channel, 3, &FParams[channel * 4 + 3]);
-    }
-    UpdateControls();
+    SendMode(Sender, kFlagNow);
 }
 
 // ---------------------------------------------------------------------------

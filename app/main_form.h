@@ -130,7 +130,12 @@ private:
     void ShowAmplitude(TFloatEdit *field, std::int32_t entry);
     void ApplyParams(const SectionedText &file);
     void GoOffLine();
-    void SetParamWithEntryFlag(int channel, int quantity, std::int32_t value);
+    // The work of the field and list handlers: store the control's value in
+    // the table and send it with these flag bits.
+    void SendField(QObject *Sender, std::int32_t flags);
+    void SendMode(QObject *Sender, std::int32_t flags);
+    // Bit 7, and bit 6 unless muted: the flags of a focus-entry write.
+    std::int32_t EntryFlags() const;
     void SaveWithErrorBox(const SectionedText &file, const QString &path);
 
     QString FSettingsPath;

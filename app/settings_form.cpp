@@ -154,14 +154,7 @@ TSettingsForm::~TSettingsForm()
 void TSettingsForm::SetUpField(TFloatEdit *field, std::uint8_t digits, double minValue,
                                double maxValue)
 {
-    field->SetFormat(ffFixed);
-    field->SetDigits(digits);
-    field->SetPrec(5);
-    field->MinMaxCheck = true;
-    field->SetMinValue(minValue);
-    field->SetMaxValue(maxValue);
-    field->SetValue(0);
-    field->SetValueVisible(true);
+    field->Setup(ffFixed, digits, 5, true, minValue, maxValue, 0);
 }
 
 void TSettingsForm::BuildControls()

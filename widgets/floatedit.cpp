@@ -405,6 +405,20 @@ void TFloatEdit::SetValueVisible(bool value)
     UpdateText();
 }
 
+void TFloatEdit::Setup(TFloatFormat format, std::uint8_t digits, std::uint8_t precision,
+                       bool minMaxCheck, double minValue, double maxValue, double value,
+                       bool valueVisible)
+{
+    SetFormat(format);
+    SetDigits(digits);
+    SetPrec(precision);
+    MinMaxCheck = minMaxCheck;
+    SetMinValue(minValue);
+    SetMaxValue(maxValue);
+    SetValue(value);
+    SetValueVisible(valueVisible);
+}
+
 void TFloatEdit::SetValueAnyway(double value)
 {
     FValue = value;

@@ -65,6 +65,13 @@ public:
     // it; when false the bounds are ignored and OnValidateValue decides.
     bool MinMaxCheck = true;
 
+    // Sets a field up the way forms do: Format, Digits, Precision,
+    // MinMaxCheck, MinValue, MaxValue, Value and ValueVisible in this order,
+    // so that the bounds and the first value are checked and rendered before
+    // the form attaches its handlers.
+    void Setup(TFloatFormat format, std::uint8_t digits, std::uint8_t precision, bool minMaxCheck,
+               double minValue, double maxValue, double value, bool valueVisible = true);
+
     // Operations.
     void SetValueAnyway(double value);
     void SetValueStr(const QString &text);
