@@ -88,7 +88,7 @@ void RoundTo(Decimal &d, int keep)
             d.digits.pop_back();
         }
         if (d.digits.empty()) {
-            d.digits = "1";
+            d.digits.assign(1, '1');
             d.exponent += 1;
         } else {
             ++d.digits.back();

@@ -277,7 +277,9 @@ void VirtualGenerator::Log(ReceivedFrame frame) { Append(log_, std::move(frame))
 std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &frame) {
     const std::uint8_t cmd = frame.command;
     const std::vector<std::uint8_t> &data = frame.data;
-    std::vector<std::uint8_t> answer{cmd};
+    std::vector<std::uint8_t> answer;
+    answer.reserve(8 + data.size());
+    answer.push_back(cmd);
     switch (cmd) {
     case CMD_ECHO:
         answer.insert(answer.end(), data.begin(), data.end());
