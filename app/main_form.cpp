@@ -2,6 +2,7 @@
 
 #include "about_form.h"
 #include "commands.h"
+#include "flag_scope.h"
 #include "inifile.h"
 #include "px418usb.h"
 #include "settings_form.h"
@@ -43,19 +44,6 @@ constexpr std::int32_t kFlagNow = 0x80;    // the value takes effect at once
 constexpr std::int32_t kFlagBeep = 0x40;   // the device acknowledges with a beep
 
 const char *const kChannelSections[3] = {"OUT A", "OUT B", "OUT C"};
-
-// Sets a flag for the lifetime of a handler and clears it on every way out,
-// so that a failed device call never leaves the window deaf to the operator.
-class FlagScope {
-public:
-    explicit FlagScope(bool &flag) : flag_(flag) { flag_ = true; }
-    ~FlagScope() { flag_ = false; }
-    FlagScope(const FlagScope &) = delete;
-    FlagScope &operator=(const FlagScope &) = delete;
-
-private:
-    bool &flag_;
-};
 
 // Starts the timer again however the tick ends.
 class TimerRestart {

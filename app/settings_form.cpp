@@ -1,6 +1,7 @@
 #include "settings_form.h"
 
 #include "commands.h"
+#include "flag_scope.h"
 #include "errors.h"
 #include "focus.h"
 
@@ -64,19 +65,6 @@ int FieldToCalib(double value, int row)
     const double scaled = value * Multiplier(row);
     return Trunc(value > 0 ? scaled + 0.5 : scaled - 0.5);
 }
-
-// Sets a flag for the lifetime of the object and clears it on every way out,
-// a failed device call included, so the dialog never stays inert.
-class UpdateGuard {
-public:
-    explicit UpdateGuard(bool &flag) : flag_(flag) { flag_ = true; }
-    ~UpdateGuard() { flag_ = false; }
-    UpdateGuard(const UpdateGuard &) = delete;
-    UpdateGuard &operator=(const UpdateGuard &) = delete;
-
-private:
-    bool &flag_;
-};
 
 QScrollBar *NewScrollBar(QWidget *parent, int minimum, int maximum, int value)
 {
@@ -355,7 +343,7 @@ void TSettingsForm::ScrollBarChanged(F &&handler)
 void TSettingsForm::FormCreate()
 {
     {
-        UpdateGuard guard(FUpdate);
+        FlagScope guard(FUpdate);
         std::int32_t contrast = 0;
         CheckedGetPar(kSettingsGroup, kContrast, &contrast);
         SetPosition(sbContr, contrast);
@@ -391,7 +379,7 @@ void TSettingsForm::sbContrChange()
     if (FUpdate) {
         return;
     }
-    UpdateGuard guard(FUpdate);
+    FlagScope guard(FUpdate);
     feContr->SetValue(sbContr->value());
     CheckedSetPar(kSettingsGroup, kContrast, sbContr->value());
 }
@@ -401,7 +389,7 @@ void TSettingsForm::feContrChanged(QObject *)
     if (FUpdate) {
         return;
     }
-    UpdateGuard guard(FUpdate);
+    FlagScope guard(FUpdate);
     SetPosition(sbContr, Trunc(feContr->Value() + 0.5));
     CheckedSetPar(kSettingsGroup, kContrast + Bit6(), sbContr->value());
 }
@@ -423,7 +411,7 @@ void TSettingsForm::RowBarChange(int n)
     if (FUpdate) {
         return;
     }
-    UpdateGuard guard(FUpdate);
+    FlagScope guard(FUpdate);
     const int position = RowBar(n)->value();
     RowField(n)->SetValue(position * Scale(n));
     CheckedSetPar(kCalibGroup, kTakeEffect + n, position);
@@ -436,7 +424,7 @@ void TSettingsForm::RowFieldChanged(int n)
     if (FUpdate) {
         return;
     }
-    UpdateGuard guard(FUpdate);
+    FlagScope guard(FUpdate);
     QScrollBar *bar = RowBar(n);
     SetPosition(bar, FieldToCalib(RowField(n)->Value(), n));
     const int position = bar->value();
