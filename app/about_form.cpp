@@ -142,7 +142,7 @@ TAboutForm::TAboutForm(QWidget *parent) : QDialog(parent)
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
     Label2->setGeometry(12, 150, kClientWidth - 24, 18);
 
-    Label3 = new QLabel(QStringLiteral("The device uses the Wake serial protocol. E-mail: %1")
+    Label3 = new QLabel(QStringLiteral("Uses the Wake serial protocol. E-mail: %1")
                             .arg(QString::fromLatin1(kMailAddress)),
                         Panel1);
     Label3->setObjectName(QStringLiteral("Label3"));
