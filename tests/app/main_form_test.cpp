@@ -570,6 +570,29 @@ TEST_F(MainWindowTest, LockAndMuteSendTheLockStateAndNothingElse)
     EXPECT_EQ(TheVirtualGenerator().State().mode, 0);
 }
 
+TEST_F(MainWindowTest, MenuShortcutsWorkFromTheKeyboard)
+{
+    CreateOnLine();
+    QTest::keyClick(form.get(), Qt::Key_L, Qt::AltModifier);  // Lock
+    EXPECT_TRUE(form->mnLock->isChecked());
+    EXPECT_EQ(TheVirtualGenerator().State().mode, 1);
+    QTest::keyClick(form.get(), Qt::Key_M, Qt::AltModifier);  // Mute
+    EXPECT_TRUE(form->FMute);
+    QTest::keyClick(form.get(), Qt::Key_A, Qt::AltModifier);  // RMS off
+    EXPECT_FALSE(form->mnRms->isChecked());
+    EXPECT_EQ(form->feAa->text(), QStringLiteral("10.00"));
+    QTest::keyClick(form.get(), Qt::Key_D, Qt::ControlModifier);  // Auto Reload
+    EXPECT_TRUE(form->Autoreload->isChecked());
+    TheVirtualGenerator().ClearLog();
+    QTest::keyClick(form.get(), Qt::Key_D, Qt::AltModifier);  // Reload
+    EXPECT_EQ(Writes().size(), 13u);
+    QTest::keyClick(form.get(), Qt::Key_V, Qt::AltModifier);  // Review Mode
+    EXPECT_FALSE(form->GroupBox1->isEnabled());
+    QTest::keyClick(form.get(), Qt::Key_X, Qt::AltModifier);  // Exit
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_EQ(TheVirtualGenerator().State().mode, 0);  // unlocked on the way out
+}
+
 TEST_F(MainWindowTest, PresetsStoreAndLoadWithAndWithoutMute)
 {
     CreateOnLine();
