@@ -327,6 +327,32 @@ TEST_F(MainFilesTest, SaveAsProposesParams1AndWritesTheTableOnly)
     EXPECT_EQ(QFileInfo(proposed.value(0)).fileName(), QStringLiteral("Params1.par"));
 }
 
+TEST_F(MainFilesTest, EveryEntryMakesTheRoundTripThroughAParameterFileAndTheSettingsFile)
+{
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    // Distinct values in every entry, the hidden modes of B and C included,
+    // negative and extreme ones among them.
+    const std::array<std::int32_t, 12> table = {1, 3000000, -3600, 1000, 1, 1, 3600, 0,
+                                               0, 2999999, -1, 999};
+    form->FParams = table;
+    form->UpdateControls();
+    const QString path = FilePath(QStringLiteral("all.par"));
+    ChooseFile(path);
+    form->mnSaveAs->trigger();
+
+    form->FParams.fill(42);
+    ChooseFile(path);
+    form->mnOpen->trigger();
+    EXPECT_EQ(form->FParams, table);
+
+    form->close();
+    form.reset();
+    Create();
+    EXPECT_EQ(form->FParams, table);
+    EXPECT_TRUE(boxes.empty());
+}
+
 TEST_F(MainFilesTest, SaveAsOverTheSettingsFileKeepsItsOtherSections)
 {
     TheVirtualGenerator().SetPlugged(false);
