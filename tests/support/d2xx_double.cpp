@@ -268,6 +268,22 @@ FT_STATUS D2xxDouble::Close(FT_HANDLE handle)
     return Finish(std::move(call));
 }
 
+D2xxDouble::Converter *D2xxDouble::TransferTarget(Call &call, bool due, const Fault &fault,
+                                                  bool argumentsOk)
+{
+    if (due && fault.kind == Fault::kStatus)
+        call.status = fault.status;
+    else if (!argumentsOk)
+        call.status = FT_INVALID_PARAMETER;
+    else if (call.converter < 0)
+        call.status = FT_INVALID_HANDLE;
+    else if (!converters_[static_cast<std::size_t>(call.converter)].plugged)
+        call.status = FT_IO_ERROR;
+    else
+        return &converters_[static_cast<std::size_t>(call.converter)];
+    return nullptr;
+}
+
 FT_STATUS D2xxDouble::Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *pReturned)
 {
     std::lock_guard<std::mutex> guard(mutex_);
@@ -276,23 +292,11 @@ FT_STATUS D2xxDouble::Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *
         *pReturned = 0;
     Fault fault{};
     const bool due = TakeFault(call.name, Fault::kEmptyRead, fault);
-    if (due && fault.kind == Fault::kStatus) {
-        call.status = fault.status;
+    Converter *target =
+        TransferTarget(call, due, fault, pReturned != nullptr && (buffer != nullptr || toRead == 0));
+    if (target == nullptr)
         return Finish(std::move(call));
-    }
-    if (pReturned == nullptr || (buffer == nullptr && toRead != 0)) {
-        call.status = FT_INVALID_PARAMETER;
-        return Finish(std::move(call));
-    }
-    if (call.converter < 0) {
-        call.status = FT_INVALID_HANDLE;
-        return Finish(std::move(call));
-    }
-    Converter &converter = converters_[static_cast<std::size_t>(call.converter)];
-    if (!converter.plugged) {
-        call.status = FT_IO_ERROR;
-        return Finish(std::move(call));
-    }
+    Converter &converter = *target;
     if (due)  // an empty read: the timeout ran out with nothing received
         return Finish(std::move(call));
     const std::size_t n = std::min<std::size_t>(toRead, converter.queue.size());
@@ -313,23 +317,11 @@ FT_STATUS D2xxDouble::Write(FT_HANDLE handle, void *buffer, DWORD toWrite, DWORD
         *pWritten = 0;
     Fault fault{};
     const bool due = TakeFault(call.name, Fault::kShortWrite, fault);
-    if (due && fault.kind == Fault::kStatus) {
-        call.status = fault.status;
+    Converter *target = TransferTarget(call, due, fault,
+                                       pWritten != nullptr && (buffer != nullptr || toWrite == 0));
+    if (target == nullptr)
         return Finish(std::move(call));
-    }
-    if (pWritten == nullptr || (buffer == nullptr && toWrite != 0)) {
-        call.status = FT_INVALID_PARAMETER;
-        return Finish(std::move(call));
-    }
-    if (call.converter < 0) {
-        call.status = FT_INVALID_HANDLE;
-        return Finish(std::move(call));
-    }
-    Converter &converter = converters_[static_cast<std::size_t>(call.converter)];
-    if (!converter.plugged) {
-        call.status = FT_IO_ERROR;
-        return Finish(std::move(call));
-    }
+    Converter &converter = *target;
     const DWORD accepted = due ? std::min<DWORD>(fault.accepted, toWrite) : toWrite;
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
     call.bytes.assign(bytes, bytes + accepted);

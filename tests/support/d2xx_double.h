@@ -139,6 +139,10 @@ private:
     FT_STATUS Finish(Call call);
     FT_STATUS Setting(const char *name, FT_HANDLE handle, std::vector<std::uint32_t> args,
                       const std::function<void(Converter &)> &apply);
+    // The checks of a read or write before bytes move: a due status fault,
+    // the arguments, the handle, the plug. The converter to use, or nullptr
+    // when `call` already holds the status to return.
+    Converter *TransferTarget(Call &call, bool due, const Fault &fault, bool argumentsOk);
     // The converter behind an open handle; -1 when the handle is not open.
     int ConverterOf(FT_HANDLE handle) const;
 
