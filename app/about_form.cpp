@@ -38,6 +38,17 @@ QPainterPath SinePath(const QRectF &r, double periods, double phaseDegrees)
     return path;
 }
 
+// The three outputs, A red, B green, C blue, 120 degrees apart.
+void DrawPhases(QPainter &p, const QRectF &r, double periods, double penWidth)
+{
+    const QColor colors[3] = {QColor(200, 0, 0), QColor(0, 140, 0), QColor(0, 0, 200)};
+    p.setBrush(Qt::NoBrush);
+    for (int k = 0; k < 3; ++k) {
+        p.setPen(QPen(colors[k], penWidth));
+        p.drawPath(SinePath(r, periods, -120.0 * k));
+    }
+}
+
 }  // namespace
 
 QPixmap TAboutForm::DrawIcon()
@@ -49,12 +60,7 @@ QPixmap TAboutForm::DrawIcon()
     p.setPen(QPen(QColor(0, 0, 96), 1.5));
     p.setBrush(QColor(224, 232, 255));
     p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 5, 5);
-    const QColor colors[3] = {QColor(200, 0, 0), QColor(0, 140, 0), QColor(0, 0, 200)};
-    for (int k = 0; k < 3; ++k) {
-        p.setPen(QPen(colors[k], 1.6));
-        p.setBrush(Qt::NoBrush);
-        p.drawPath(SinePath(QRectF(4, 8, 24, 16), 1.0, -120.0 * k));
-    }
+    DrawPhases(p, QRectF(4, 8, 24, 16), 1.0, 1.6);
     return pm;
 }
 
@@ -85,11 +91,7 @@ QPixmap TAboutForm::DrawWaves(int width, int height)
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(QColor(210, 210, 210), 1));
     p.drawLine(QPointF(0, height / 2.0), QPointF(width, height / 2.0));
-    const QColor colors[3] = {QColor(200, 0, 0), QColor(0, 140, 0), QColor(0, 0, 200)};
-    for (int k = 0; k < 3; ++k) {
-        p.setPen(QPen(colors[k], 2));
-        p.drawPath(SinePath(QRectF(0, 4, width, height - 8), 2.5, -120.0 * k));
-    }
+    DrawPhases(p, QRectF(0, 4, width, height - 8), 2.5, 2);
     return pm;
 }
 
