@@ -142,8 +142,8 @@ std::optional<std::int32_t> ParseInteger(const QString &text)
     if (negative) {
         value = -value;
     }
-    if (value < std::numeric_limits<std::int32_t>::min() ||
-        value > std::numeric_limits<std::int32_t>::max()) {
+    if (value < std::numeric_limits<std::int32_t>::min()
+        || value > std::numeric_limits<std::int32_t>::max()) {
         return std::nullopt;
     }
     return static_cast<std::int32_t>(value);
@@ -159,13 +159,11 @@ QChar SystemDecimalSeparator()
 
 EFOpenError::EFOpenError(const QString &path)
     : Exception(QStringLiteral("Cannot open file ") + FullPath(path))
-{
-}
+{}
 
 EFCreateError::EFCreateError(const QString &path)
     : Exception(QStringLiteral("Cannot create file ") + FullPath(path))
-{
-}
+{}
 
 SectionedText SectionedText::Parse(const QByteArray &bytes)
 {
@@ -315,8 +313,7 @@ bool SectionedText::SectionExists(const QString &section) const
     return FindSection(section) != nullptr;
 }
 
-std::optional<QString> SectionedText::ReadString(const QString &section,
-                                                 const QString &key) const
+std::optional<QString> SectionedText::ReadString(const QString &section, const QString &key) const
 {
     const Section *s = FindSection(section);
     if (!s) {
@@ -344,8 +341,7 @@ std::int32_t SectionedText::ReadInteger(const QString &section, const QString &k
     return ParseInteger(*text).value_or(defaultValue);
 }
 
-bool SectionedText::ReadBool(const QString &section, const QString &key,
-                             bool defaultValue) const
+bool SectionedText::ReadBool(const QString &section, const QString &key, bool defaultValue) const
 {
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
 }
@@ -359,15 +355,14 @@ std::int32_t SectionedText::ReadNumber(const QString &section, const QString &ke
         return defaultValue;
     }
     const double cut = std::trunc(value);
-    if (!std::isfinite(cut) || cut < double(std::numeric_limits<std::int32_t>::min()) ||
-        cut > double(std::numeric_limits<std::int32_t>::max())) {
+    if (!std::isfinite(cut) || cut < double(std::numeric_limits<std::int32_t>::min())
+        || cut > double(std::numeric_limits<std::int32_t>::max())) {
         return defaultValue;
     }
     return static_cast<std::int32_t>(cut);
 }
 
-void SectionedText::WriteString(const QString &section, const QString &key,
-                                const QString &value)
+void SectionedText::WriteString(const QString &section, const QString &key, const QString &value)
 {
     Section *s = FindSection(section);
     if (!s) {
@@ -446,8 +441,7 @@ SectionedText::Piece *SectionedText::FindKey(Section &section, const QString &ke
     return const_cast<Piece *>(FindKey(std::as_const(section), key));
 }
 
-const SectionedText::Piece *SectionedText::FindKey(const Section &section,
-                                                    const QString &key) const
+const SectionedText::Piece *SectionedText::FindKey(const Section &section, const QString &key) const
 {
     for (auto it = section.lines.rbegin(); it != section.lines.rend(); ++it) {
         const Bytes text = Text(*it);

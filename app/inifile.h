@@ -104,8 +104,8 @@ private:
         qsizetype length = 0;
     };
     struct Section {
-        Piece name;               // stripped of blanks
-        std::vector<Piece> lines; // stripped lines, "key=value" or key-less
+        Piece name;                // stripped of blanks
+        std::vector<Piece> lines;  // stripped lines, "key=value" or key-less
     };
 
     struct Bytes {
@@ -122,7 +122,7 @@ private:
     Piece *FindKey(Section &section, const QString &key);
     const Piece *FindKey(const Section &section, const QString &key) const;
 
-    QByteArray source_;              // the file's bytes up to the first NUL
-    std::vector<QByteArray> written_; // section headers and lines the program wrote
+    QByteArray source_;                // the file's bytes up to the first NUL
+    std::vector<QByteArray> written_;  // section headers and lines the program wrote
     std::vector<Section> sections_;
 };

@@ -40,8 +40,8 @@ constexpr int kStatusHeight = 20;
 constexpr int kDesignedLeft = 443;
 constexpr int kDesignedTop = 419;
 
-constexpr std::int32_t kFlagNow = 0x80;    // the value takes effect at once
-constexpr std::int32_t kFlagBeep = 0x40;   // the device acknowledges with a beep
+constexpr std::int32_t kFlagNow = 0x80;   // the value takes effect at once
+constexpr std::int32_t kFlagBeep = 0x40;  // the device acknowledges with a beep
 
 const char *const kChannelSections[3] = {"OUT A", "OUT B", "OUT C"};
 
@@ -104,9 +104,9 @@ TMainForm::TMainForm(QWidget *parent, const QString &settingsPath)
     setObjectName(QStringLiteral("MainForm"));
     setWindowTitle(QStringLiteral("3-phase generator PX-418"));
     setWindowIcon(QIcon(TAboutForm::DrawIcon()));
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
-                   Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
+                   | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint
+                   | Qt::MSWindowsFixedSizeDialogHint);
     BuildControls();
     BuildMenus();
     setFixedSize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
@@ -279,8 +279,8 @@ void TMainForm::BuildMenus()
 
     mnFille = menuBar()->addMenu(QStringLiteral("File"));
     mnFille->setObjectName(QStringLiteral("mnFille"));
-    mnOpen = addItem(mnFille, "mnOpen", QStringLiteral("Open..."), QKeySequence(Qt::CTRL | Qt::Key_O),
-                     &TMainForm::mnOpenClick);
+    mnOpen = addItem(mnFille, "mnOpen", QStringLiteral("Open..."),
+                     QKeySequence(Qt::CTRL | Qt::Key_O), &TMainForm::mnOpenClick);
     mnSaveAs = addItem(mnFille, "mnSaveAs", QStringLiteral("Save as..."),
                        QKeySequence(Qt::CTRL | Qt::Key_S), &TMainForm::mnSaveAsClick);
     mnFille->addSeparator();
@@ -743,7 +743,8 @@ namespace {
 bool FolderWritable(const QString &folder)
 {
     const QFileInfo info(folder);
-    const auto anyWrite = QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    const auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     return info.isDir() && info.isWritable() && (info.permissions() & anyWrite);
 }
 

@@ -223,7 +223,7 @@ void TSettingsForm::BuildControls()
     // Tab order: the contrast box, the calibration box (in its own order:
     // sbCf, sbCa, sbCb, feCf, feCa, feCb, "Save Calib", "Refresh", sbCc,
     // feCc), then "Ok" and "Cancel".
-    QWidget *const order[] = {sbContr, feContr, sbCf,      sbCa, sbCb, feCf,  feCa,
+    QWidget *const order[] = {sbContr, feContr, sbCf,      sbCa, sbCb, feCf, feCa,
                               feCb,    btSave,  btRefresh, sbCc, feCc, btOk, btCancel};
     for (std::size_t i = 1; i < std::size(order); ++i) {
         QWidget::setTabOrder(order[i - 1], order[i]);
@@ -550,14 +550,27 @@ bool TSettingsForm::StepScrollBar(QObject *watched, int key)
     QAbstractSlider::SliderAction action;
     switch (key) {
     case Qt::Key_Left:
-    case Qt::Key_Up: action = QAbstractSlider::SliderSingleStepSub; break;
+    case Qt::Key_Up:
+        action = QAbstractSlider::SliderSingleStepSub;
+        break;
     case Qt::Key_Right:
-    case Qt::Key_Down: action = QAbstractSlider::SliderSingleStepAdd; break;
-    case Qt::Key_PageUp: action = QAbstractSlider::SliderPageStepSub; break;
-    case Qt::Key_PageDown: action = QAbstractSlider::SliderPageStepAdd; break;
-    case Qt::Key_Home: action = QAbstractSlider::SliderToMinimum; break;
-    case Qt::Key_End: action = QAbstractSlider::SliderToMaximum; break;
-    default: return false;
+    case Qt::Key_Down:
+        action = QAbstractSlider::SliderSingleStepAdd;
+        break;
+    case Qt::Key_PageUp:
+        action = QAbstractSlider::SliderPageStepSub;
+        break;
+    case Qt::Key_PageDown:
+        action = QAbstractSlider::SliderPageStepAdd;
+        break;
+    case Qt::Key_Home:
+        action = QAbstractSlider::SliderToMinimum;
+        break;
+    case Qt::Key_End:
+        action = QAbstractSlider::SliderToMaximum;
+        break;
+    default:
+        return false;
     }
     // The move handler runs from valueChanged, inside its own boundary.
     bar->triggerAction(action);

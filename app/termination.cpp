@@ -48,8 +48,6 @@ void CloseOnTerminationRequest(QWidget *window)
 
 #else
 
-void CloseOnTerminationRequest(QWidget *)
-{
-}
+void CloseOnTerminationRequest(QWidget *) {}
 
 #endif

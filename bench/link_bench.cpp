@@ -45,7 +45,10 @@ FT_STATUS Open(int, FT_HANDLE *pHandle)
     *pHandle = &device;
     return FT_OK;
 }
-FT_STATUS Close(FT_HANDLE) { return FT_OK; }
+FT_STATUS Close(FT_HANDLE)
+{
+    return FT_OK;
+}
 FT_STATUS Read(FT_HANDLE, void *buffer, DWORD toRead, DWORD *pReturned)
 {
     DWORD n = 0;
@@ -63,15 +66,30 @@ FT_STATUS Write(FT_HANDLE, void *buffer, DWORD toWrite, DWORD *pWritten)
     *pWritten = toWrite;
     return FT_OK;
 }
-FT_STATUS SetBaudRate(FT_HANDLE, ULONG) { return FT_OK; }
-FT_STATUS SetDataCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR) { return FT_OK; }
-FT_STATUS SetTimeouts(FT_HANDLE, ULONG, ULONG) { return FT_OK; }
-FT_STATUS SetLatencyTimer(FT_HANDLE, UCHAR) { return FT_OK; }
-FT_STATUS Purge(FT_HANDLE, ULONG) { return FT_OK; }
+FT_STATUS SetBaudRate(FT_HANDLE, ULONG)
+{
+    return FT_OK;
+}
+FT_STATUS SetDataCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR)
+{
+    return FT_OK;
+}
+FT_STATUS SetTimeouts(FT_HANDLE, ULONG, ULONG)
+{
+    return FT_OK;
+}
+FT_STATUS SetLatencyTimer(FT_HANDLE, UCHAR)
+{
+    return FT_OK;
+}
+FT_STATUS Purge(FT_HANDLE, ULONG)
+{
+    return FT_OK;
+}
 
 constexpr D2xxApi kInstantApi = {
-    ListDevices, Open, Close, Read, Write,
-    SetBaudRate, SetDataCharacteristics, SetTimeouts, SetLatencyTimer, Purge,
+    ListDevices,     Open,  Close, Read, Write, SetBaudRate, SetDataCharacteristics, SetTimeouts,
+    SetLatencyTimer, Purge,
 };
 
 void UseInstantDevice(std::uint8_t command, const std::vector<std::uint8_t> &data)
@@ -160,6 +178,6 @@ void BM_ReceiveSetParAnswer(benchmark::State &state)
 }
 BENCHMARK(BM_ReceiveSetParAnswer);
 
-} // namespace
+}  // namespace
 
 BENCHMARK_MAIN();

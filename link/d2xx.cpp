@@ -15,14 +15,20 @@ namespace {
 
 // The table used when no provider could be loaded: every call fails, so the
 // count fails and no device is ever opened.
-FT_STATUS FailListDevices(void *, void *, DWORD) { return FT_DEVICE_NOT_FOUND; }
+FT_STATUS FailListDevices(void *, void *, DWORD)
+{
+    return FT_DEVICE_NOT_FOUND;
+}
 FT_STATUS FailOpen(int, FT_HANDLE *pHandle)
 {
     if (pHandle != nullptr)
         *pHandle = nullptr;
     return FT_DEVICE_NOT_FOUND;
 }
-FT_STATUS FailClose(FT_HANDLE) { return FT_INVALID_HANDLE; }
+FT_STATUS FailClose(FT_HANDLE)
+{
+    return FT_INVALID_HANDLE;
+}
 FT_STATUS FailRead(FT_HANDLE, void *, DWORD, DWORD *pReturned)
 {
     if (pReturned != nullptr)
@@ -35,15 +41,38 @@ FT_STATUS FailWrite(FT_HANDLE, void *, DWORD, DWORD *pWritten)
         *pWritten = 0;
     return FT_INVALID_HANDLE;
 }
-FT_STATUS FailSetBaudRate(FT_HANDLE, ULONG) { return FT_INVALID_HANDLE; }
-FT_STATUS FailSetDataCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR) { return FT_INVALID_HANDLE; }
-FT_STATUS FailSetTimeouts(FT_HANDLE, ULONG, ULONG) { return FT_INVALID_HANDLE; }
-FT_STATUS FailSetLatencyTimer(FT_HANDLE, UCHAR) { return FT_INVALID_HANDLE; }
-FT_STATUS FailPurge(FT_HANDLE, ULONG) { return FT_INVALID_HANDLE; }
+FT_STATUS FailSetBaudRate(FT_HANDLE, ULONG)
+{
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS FailSetDataCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR)
+{
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS FailSetTimeouts(FT_HANDLE, ULONG, ULONG)
+{
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS FailSetLatencyTimer(FT_HANDLE, UCHAR)
+{
+    return FT_INVALID_HANDLE;
+}
+FT_STATUS FailPurge(FT_HANDLE, ULONG)
+{
+    return FT_INVALID_HANDLE;
+}
 
 constexpr D2xxApi kFailingApi = {
-    FailListDevices, FailOpen, FailClose, FailRead, FailWrite,
-    FailSetBaudRate, FailSetDataCharacteristics, FailSetTimeouts, FailSetLatencyTimer, FailPurge,
+    FailListDevices,
+    FailOpen,
+    FailClose,
+    FailRead,
+    FailWrite,
+    FailSetBaudRate,
+    FailSetDataCharacteristics,
+    FailSetTimeouts,
+    FailSetLatencyTimer,
+    FailPurge,
 };
 
 std::atomic<const D2xxApi *> current{nullptr};
@@ -75,7 +104,7 @@ const D2xxApi *Choose()
     return &kFailingApi;
 }
 
-} // namespace
+}  // namespace
 
 const D2xxApi &D2xx()
 {
@@ -125,16 +154,13 @@ const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why)
         return true;
     };
     D2xxApi api{};
-    const bool complete = resolve("FT_ListDevices", api.ListDevices)
-        && resolve("FT_Open", api.Open)
-        && resolve("FT_Close", api.Close)
-        && resolve("FT_Read", api.Read)
-        && resolve("FT_Write", api.Write)
-        && resolve("FT_SetBaudRate", api.SetBaudRate)
+    const bool complete =
+        resolve("FT_ListDevices", api.ListDevices) && resolve("FT_Open", api.Open)
+        && resolve("FT_Close", api.Close) && resolve("FT_Read", api.Read)
+        && resolve("FT_Write", api.Write) && resolve("FT_SetBaudRate", api.SetBaudRate)
         && resolve("FT_SetDataCharacteristics", api.SetDataCharacteristics)
         && resolve("FT_SetTimeouts", api.SetTimeouts)
-        && resolve("FT_SetLatencyTimer", api.SetLatencyTimer)
-        && resolve("FT_Purge", api.Purge);
+        && resolve("FT_SetLatencyTimer", api.SetLatencyTimer) && resolve("FT_Purge", api.Purge);
     if (!complete) {
         if (why != nullptr)
             *why = reason;

@@ -61,8 +61,7 @@ using FT_Write_t = FT_STATUS (*)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwByt
 using FT_SetBaudRate_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG BaudRate);
 using FT_SetDataCharacteristics_t = FT_STATUS (*)(FT_HANDLE ftHandle, UCHAR WordLength,
                                                   UCHAR StopBits, UCHAR Parity);
-using FT_SetTimeouts_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG ReadTimeout,
-                                       ULONG WriteTimeout);
+using FT_SetTimeouts_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG ReadTimeout, ULONG WriteTimeout);
 using FT_SetLatencyTimer_t = FT_STATUS (*)(FT_HANDLE ftHandle, UCHAR ucLatency);
 using FT_Purge_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG Mask);
 

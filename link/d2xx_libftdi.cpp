@@ -30,10 +30,10 @@ struct Port {
     DWORD readTimeoutMs = kDefaultTimeoutMs;
 };
 
-std::mutex enumerationLock;           // guards enumerationContext
+std::mutex enumerationLock;  // guards enumerationContext
 ftdi_context *enumerationContext = nullptr;
 
-std::mutex portsLock;                 // guards openPorts
+std::mutex portsLock;  // guards openPorts
 std::vector<Port *> openPorts;
 
 std::atomic<bool> permissionHintGiven{false};
@@ -44,8 +44,7 @@ Port *Lookup(FT_HANDLE handle)
 {
     std::lock_guard<std::mutex> guard(portsLock);
     auto *port = static_cast<Port *>(handle);
-    return std::find(openPorts.begin(), openPorts.end(), port) != openPorts.end() ? port
-                                                                                : nullptr;
+    return std::find(openPorts.begin(), openPorts.end(), port) != openPorts.end() ? port : nullptr;
 }
 
 // Enumerates the FTDI converters (0403:6001, 6010, 6011, 6014, 6015). The
@@ -204,8 +203,7 @@ FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baudRate)
     return result < 0 ? FT_IO_ERROR : FT_OK;
 }
 
-FT_STATUS SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
-                                 UCHAR parity)
+FT_STATUS SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity)
 {
     Port *port = Lookup(handle);
     if (port == nullptr)
@@ -213,24 +211,45 @@ FT_STATUS SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopB
 
     ftdi_bits_type bits;
     switch (wordLength) {
-    case 7: bits = BITS_7; break;
-    case 8: bits = BITS_8; break;
-    default: return FT_INVALID_PARAMETER;
+    case 7:
+        bits = BITS_7;
+        break;
+    case 8:
+        bits = BITS_8;
+        break;
+    default:
+        return FT_INVALID_PARAMETER;
     }
     ftdi_stopbits_type stop;
     switch (stopBits) {
-    case 0: stop = STOP_BIT_1; break;
-    case 2: stop = STOP_BIT_2; break;
-    default: return FT_INVALID_PARAMETER;
+    case 0:
+        stop = STOP_BIT_1;
+        break;
+    case 2:
+        stop = STOP_BIT_2;
+        break;
+    default:
+        return FT_INVALID_PARAMETER;
     }
     ftdi_parity_type par;
     switch (parity) {
-    case 0: par = NONE; break;
-    case 1: par = ODD; break;
-    case 2: par = EVEN; break;
-    case 3: par = MARK; break;
-    case 4: par = SPACE; break;
-    default: return FT_INVALID_PARAMETER;
+    case 0:
+        par = NONE;
+        break;
+    case 1:
+        par = ODD;
+        break;
+    case 2:
+        par = EVEN;
+        break;
+    case 3:
+        par = MARK;
+        break;
+    case 4:
+        par = SPACE;
+        break;
+    default:
+        return FT_INVALID_PARAMETER;
     }
     return ftdi_set_line_property(port->context, bits, stop, par) < 0 ? FT_IO_ERROR : FT_OK;
 }
@@ -276,11 +295,11 @@ FT_STATUS Purge(FT_HANDLE handle, ULONG mask)
 }
 
 constexpr D2xxApi kLibftdiApi = {
-    ListDevices, Open, Close, Read, Write,
-    SetBaudRate, SetDataCharacteristics, SetTimeouts, SetLatencyTimer, Purge,
+    ListDevices,     Open,  Close, Read, Write, SetBaudRate, SetDataCharacteristics, SetTimeouts,
+    SetLatencyTimer, Purge,
 };
 
-} // namespace
+}  // namespace
 
 const D2xxApi *D2xxLibftdiProvider(const char **why)
 {

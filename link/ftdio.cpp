@@ -9,8 +9,8 @@ constexpr unsigned char kLatencyMs = 2;
 constexpr ULONG kSetupReadTimeoutMs = 200;
 constexpr ULONG kWriteTimeoutMs = 200;
 
-FT_HANDLE port = nullptr;     // the open port; nullptr while none is open
-FT_STATUS lastStatus = FT_OK; // status of the most recent D2XX call made here
+FT_HANDLE port = nullptr;      // the open port; nullptr while none is open
+FT_STATUS lastStatus = FT_OK;  // status of the most recent D2XX call made here
 
 bool Record(FT_STATUS status)
 {
@@ -18,7 +18,7 @@ bool Record(FT_STATUS status)
     return status == FT_OK;
 }
 
-} // namespace
+}  // namespace
 
 bool FtdioCountDevices(std::uint32_t &count)
 {
@@ -48,10 +48,10 @@ bool FtdioSetup(std::int32_t baudRate)
 {
     const D2xxApi &api = D2xx();
     return Record(api.SetLatencyTimer(port, kLatencyMs))
-        && Record(api.SetBaudRate(port, static_cast<ULONG>(baudRate)))
-        && Record(api.SetDataCharacteristics(port, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE))
-        && Record(api.SetTimeouts(port, kSetupReadTimeoutMs, kWriteTimeoutMs))
-        && Record(api.Purge(port, FT_PURGE_RX | FT_PURGE_TX));
+           && Record(api.SetBaudRate(port, static_cast<ULONG>(baudRate)))
+           && Record(api.SetDataCharacteristics(port, FT_BITS_8, FT_STOP_BITS_1, FT_PARITY_NONE))
+           && Record(api.SetTimeouts(port, kSetupReadTimeoutMs, kWriteTimeoutMs))
+           && Record(api.Purge(port, FT_PURGE_RX | FT_PURGE_TX));
 }
 
 bool FtdioSetReadTimeout(std::int32_t readTimeoutMs)
@@ -65,8 +65,8 @@ bool FtdioWrite(std::int32_t count, const void *buffer)
         return false;
     DWORD written = 0;
     // D2XX takes a non-const buffer but only reads from it.
-    if (!Record(D2xx().Write(port, const_cast<void *>(buffer), static_cast<DWORD>(count),
-                             &written)))
+    if (!Record(
+            D2xx().Write(port, const_cast<void *>(buffer), static_cast<DWORD>(count), &written)))
         return false;
     return written == static_cast<DWORD>(count);
 }

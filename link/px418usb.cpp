@@ -134,14 +134,13 @@ void PutInt32(std::uint8_t *at, std::int32_t value)
 
 std::int32_t GetInt32(const std::uint8_t *at)
 {
-    const std::uint32_t bits = static_cast<std::uint32_t>(at[0])
-        | static_cast<std::uint32_t>(at[1]) << 8
-        | static_cast<std::uint32_t>(at[2]) << 16
-        | static_cast<std::uint32_t>(at[3]) << 24;
+    const std::uint32_t bits =
+        static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8
+        | static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
     return static_cast<std::int32_t>(bits);
 }
 
-} // namespace
+}  // namespace
 
 extern "C" {
 
@@ -172,8 +171,8 @@ bool PX418_OpenDevice(void)
         if (ready) {
             const unsigned char *info = nullptr;
             if (PX418_GetInfo(&info)
-                && std::strncmp(reinterpret_cast<const char *>(info), kIdentity,
-                                kIdentityLength) == 0)
+                && std::strncmp(reinterpret_cast<const char *>(info), kIdentity, kIdentityLength)
+                       == 0)
                 return true;
         }
         if (opened) {
@@ -255,4 +254,4 @@ bool PX418_GetSelPar(int32_t *group, int32_t *number, int32_t *value)
     return ok;
 }
 
-} // extern "C"
+}  // extern "C"

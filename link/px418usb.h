@@ -34,13 +34,13 @@
 #endif
 
 #if defined(_WIN32)
-#  if defined(PX418USB_BUILDING)
-#    define PX418USB_API __declspec(dllexport)
-#  else
-#    define PX418USB_API __declspec(dllimport)
-#  endif
+#if defined(PX418USB_BUILDING)
+#define PX418USB_API __declspec(dllexport)
 #else
-#  define PX418USB_API __attribute__((visibility("default")))
+#define PX418USB_API __declspec(dllimport)
+#endif
+#else
+#define PX418USB_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus

@@ -35,7 +35,7 @@ constexpr int kCommand = 1;
 constexpr int kLength = 2;
 constexpr int kData = 3;
 
-} // namespace
+}  // namespace
 
 void WakeCrcUpdate(std::uint8_t value, std::uint8_t &crc)
 {

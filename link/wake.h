@@ -13,7 +13,7 @@ constexpr std::uint8_t CRC_INIT = 0xDE;
 // FEND, stuffed address, command, stuffed length, 255 stuffed data bytes and
 // a stuffed CRC need 517 bytes.
 constexpr std::size_t MAX_FRAME = 520;
-} // namespace wake
+}  // namespace wake
 
 // Folds one byte into the CRC register (Dallas/Maxim CRC-8 bit update).
 void WakeCrcUpdate(std::uint8_t value, std::uint8_t &crc);

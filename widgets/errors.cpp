@@ -31,8 +31,7 @@ void DefaultPresenter(const ErrorBox &box)
 
 Exception::Exception(QString message, int helpContext)
     : message_(std::move(message)), utf8_(message_.toUtf8()), helpContext_(helpContext)
-{
-}
+{}
 
 ErrorPresenter SetErrorPresenter(ErrorPresenter presenter)
 {

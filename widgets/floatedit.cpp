@@ -547,8 +547,8 @@ void TFloatEdit::keyPressEvent(QKeyEvent *event)
     }
     // A handler replaced the key: the edit handles the replacement instead,
     // with the character the keyboard produced.
-    QKeyEvent replaced(event->type(), key, event->modifiers(), event->text(),
-                       event->isAutoRepeat(), static_cast<quint16>(event->count()));
+    QKeyEvent replaced(event->type(), key, event->modifiers(), event->text(), event->isAutoRepeat(),
+                       static_cast<quint16>(event->count()));
     QLineEdit::keyPressEvent(&replaced);
     event->setAccepted(replaced.isAccepted());
 }

@@ -50,8 +50,7 @@ int main(void)
 
     if (!PX418_OpenDevice()) {
         const char *text = last_error();
-        printf("%-40s no PX-418 generator found%s%s\n", "open device", text[0] ? ": " : "",
-               text);
+        printf("%-40s no PX-418 generator found%s%s\n", "open device", text[0] ? ": " : "", text);
         return 1;
     }
     report("open device", true);
@@ -67,9 +66,8 @@ int main(void)
     }
 
     printf("  writing output A frequency: %d mHz\n", DEMO_FREQUENCY_MHZ);
-    all_ok &= report("set parameter",
-                     PX418_SetPar(GROUP_OUTPUT_A, NUMBER_FREQUENCY | TAKE_EFFECT,
-                                  DEMO_FREQUENCY_MHZ));
+    all_ok &= report("set parameter", PX418_SetPar(GROUP_OUTPUT_A, NUMBER_FREQUENCY | TAKE_EFFECT,
+                                                   DEMO_FREQUENCY_MHZ));
     if (report("get parameter", PX418_GetPar(GROUP_OUTPUT_A, NUMBER_FREQUENCY, &value))) {
         printf("  read back: %d mHz%s\n", (int)value,
                value == DEMO_FREQUENCY_MHZ ? "" : " (differs from what was written)");

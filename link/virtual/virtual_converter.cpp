@@ -39,28 +39,32 @@ private:
     // FT_OK when `handle` is the open handle of a converter that has stayed
     // plugged in since it was opened. Must be called with mutex_ held.
     FT_STATUS Check(FT_HANDLE handle);
-    void DropQueue() {
+    void DropQueue()
+    {
         rx_.clear();
         rxHead_ = 0;
     }
 
     std::mutex mutex_;
     ConverterState state_;
-    FT_HANDLE handle_ = nullptr;   // the open handle; nullptr when none
-    std::uint64_t connection_ = 0; // the generator's connection it was opened on
-    bool dead_ = false;            // unplugged since it was opened
-    std::uintptr_t serial_ = 0;    // makes every opening's handle distinct
-    std::vector<std::uint8_t> rx_; // answer bytes; rx_[rxHead_..] are unread
+    FT_HANDLE handle_ = nullptr;    // the open handle; nullptr when none
+    std::uint64_t connection_ = 0;  // the generator's connection it was opened on
+    bool dead_ = false;             // unplugged since it was opened
+    std::uintptr_t serial_ = 0;     // makes every opening's handle distinct
+    std::vector<std::uint8_t> rx_;  // answer bytes; rx_[rxHead_..] are unread
     std::size_t rxHead_ = 0;
 };
 
-Converter &TheConverter() {
+Converter &TheConverter()
+{
     static Converter converter;
     return converter;
 }
 
-FT_STATUS Converter::Check(FT_HANDLE handle) {
-    if (handle == nullptr || handle != handle_) return FT_INVALID_HANDLE;
+FT_STATUS Converter::Check(FT_HANDLE handle)
+{
+    if (handle == nullptr || handle != handle_)
+        return FT_INVALID_HANDLE;
     if (!dead_ && TheVirtualGenerator().Connection() != connection_) {
         dead_ = true;
         DropQueue();
@@ -68,23 +72,29 @@ FT_STATUS Converter::Check(FT_HANDLE handle) {
     return dead_ ? FT_IO_ERROR : FT_OK;
 }
 
-FT_STATUS Converter::ListDevices(void *pArg1, void *, DWORD flags) {
-    if (pArg1 == nullptr || flags != FT_LIST_NUMBER_ONLY) return FT_INVALID_PARAMETER;
+FT_STATUS Converter::ListDevices(void *pArg1, void *, DWORD flags)
+{
+    if (pArg1 == nullptr || flags != FT_LIST_NUMBER_ONLY)
+        return FT_INVALID_PARAMETER;
     const DWORD count = TheVirtualGenerator().Plugged() ? 1 : 0;
     std::memcpy(pArg1, &count, sizeof count);
     return FT_OK;
 }
 
-FT_STATUS Converter::Open(int index, FT_HANDLE *handle) {
-    if (handle == nullptr) return FT_INVALID_PARAMETER;
+FT_STATUS Converter::Open(int index, FT_HANDLE *handle)
+{
+    if (handle == nullptr)
+        return FT_INVALID_PARAMETER;
     std::lock_guard lock(mutex_);
     *handle = nullptr;
     const std::uint64_t connection = TheVirtualGenerator().Connection();
-    if (index != 0 || connection == 0) return FT_DEVICE_NOT_FOUND;
+    if (index != 0 || connection == 0)
+        return FT_DEVICE_NOT_FOUND;
     if (handle_ != nullptr) {
         // A handle from before an unplug no longer holds the converter.
         Check(handle_);
-        if (!dead_) return FT_DEVICE_NOT_OPENED;  // in use
+        if (!dead_)
+            return FT_DEVICE_NOT_OPENED;  // in use
     }
     // The handle is a token, never dereferenced; each opening gets a new one
     // so that a stale handle cannot pass for the current one.
@@ -103,10 +113,12 @@ FT_STATUS Converter::Open(int index, FT_HANDLE *handle) {
     return FT_OK;
 }
 
-FT_STATUS Converter::Close(FT_HANDLE handle) {
+FT_STATUS Converter::Close(FT_HANDLE handle)
+{
     std::lock_guard lock(mutex_);
     const FT_STATUS status = Check(handle);
-    if (status == FT_INVALID_HANDLE) return status;
+    if (status == FT_INVALID_HANDLE)
+        return status;
     // Closing releases the handle even when its converter is gone; the
     // status tells that the converter was no longer there.
     handle_ = nullptr;
@@ -117,25 +129,35 @@ FT_STATUS Converter::Close(FT_HANDLE handle) {
     return status;
 }
 
-FT_STATUS Converter::Read(FT_HANDLE handle, void *buffer, DWORD count, DWORD *returned) {
-    if (returned != nullptr) *returned = 0;
+FT_STATUS Converter::Read(FT_HANDLE handle, void *buffer, DWORD count, DWORD *returned)
+{
+    if (returned != nullptr)
+        *returned = 0;
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK) return status;
-    if (returned == nullptr || (buffer == nullptr && count != 0)) return FT_INVALID_PARAMETER;
+    if (const FT_STATUS status = Check(handle); status != FT_OK)
+        return status;
+    if (returned == nullptr || (buffer == nullptr && count != 0))
+        return FT_INVALID_PARAMETER;
     const std::size_t available = rx_.size() - rxHead_;
     const std::size_t n = count < available ? count : available;
-    if (n != 0) std::memcpy(buffer, rx_.data() + rxHead_, n);
+    if (n != 0)
+        std::memcpy(buffer, rx_.data() + rxHead_, n);
     rxHead_ += n;
-    if (rxHead_ == rx_.size()) DropQueue();  // keeps the capacity: no allocation next time
+    if (rxHead_ == rx_.size())
+        DropQueue();  // keeps the capacity: no allocation next time
     *returned = static_cast<DWORD>(n);
     return FT_OK;
 }
 
-FT_STATUS Converter::Write(FT_HANDLE handle, void *buffer, DWORD count, DWORD *written) {
-    if (written != nullptr) *written = 0;
+FT_STATUS Converter::Write(FT_HANDLE handle, void *buffer, DWORD count, DWORD *written)
+{
+    if (written != nullptr)
+        *written = 0;
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK) return status;
-    if (written == nullptr || (buffer == nullptr && count != 0)) return FT_INVALID_PARAMETER;
+    if (const FT_STATUS status = Check(handle); status != FT_OK)
+        return status;
+    if (written == nullptr || (buffer == nullptr && count != 0))
+        return FT_INVALID_PARAMETER;
     const std::vector<std::uint8_t> answer =
         TheVirtualGenerator().Receive(static_cast<const std::uint8_t *>(buffer), count);
     if (TheVirtualGenerator().Connection() != connection_) {
@@ -149,57 +171,71 @@ FT_STATUS Converter::Write(FT_HANDLE handle, void *buffer, DWORD count, DWORD *w
     return FT_OK;
 }
 
-FT_STATUS Converter::SetBaudRate(FT_HANDLE handle, ULONG baud) {
+FT_STATUS Converter::SetBaudRate(FT_HANDLE handle, ULONG baud)
+{
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK) return status;
+    if (const FT_STATUS status = Check(handle); status != FT_OK)
+        return status;
     state_.baudRate = baud;
     return FT_OK;
 }
 
 FT_STATUS Converter::SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
-                                            UCHAR parity) {
+                                            UCHAR parity)
+{
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK) return status;
+    if (const FT_STATUS status = Check(handle); status != FT_OK)
+        return status;
     state_.wordLength = wordLength;
     state_.stopBits = stopBits;
     state_.parity = parity;
     return FT_OK;
 }
 
-FT_STATUS Converter::SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout) {
+FT_STATUS Converter::SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout)
+{
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK) return status;
+    if (const FT_STATUS status = Check(handle); status != FT_OK)
+        return status;
     state_.readTimeout = readTimeout;
     state_.writeTimeout = writeTimeout;
     return FT_OK;
 }
 
-FT_STATUS Converter::SetLatencyTimer(FT_HANDLE handle, UCHAR latency) {
+FT_STATUS Converter::SetLatencyTimer(FT_HANDLE handle, UCHAR latency)
+{
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK) return status;
+    if (const FT_STATUS status = Check(handle); status != FT_OK)
+        return status;
     state_.latency = latency;
     return FT_OK;
 }
 
-FT_STATUS Converter::Purge(FT_HANDLE handle, ULONG mask) {
+FT_STATUS Converter::Purge(FT_HANDLE handle, ULONG mask)
+{
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK) return status;
+    if (const FT_STATUS status = Check(handle); status != FT_OK)
+        return status;
     // Written bytes reach the generator at once, so the transmit side never
     // holds anything; only the receive queue has something to clear.
-    if (mask & FT_PURGE_RX) DropQueue();
+    if (mask & FT_PURGE_RX)
+        DropQueue();
     ++state_.purges;
     return FT_OK;
 }
 
-ConverterState Converter::State() {
+ConverterState Converter::State()
+{
     std::lock_guard lock(mutex_);
-    if (handle_ != nullptr) Check(handle_);
+    if (handle_ != nullptr)
+        Check(handle_);
     ConverterState s = state_;
     s.queued = rx_.size() - rxHead_;
     return s;
 }
 
-void Converter::Reset() {
+void Converter::Reset()
+{
     std::lock_guard lock(mutex_);
     handle_ = nullptr;
     connection_ = 0;
@@ -209,44 +245,75 @@ void Converter::Reset() {
 }
 
 // The D2XX table: plain functions that forward to the one converter.
-FT_STATUS VListDevices(void *pArg1, void *pArg2, DWORD flags) {
+FT_STATUS VListDevices(void *pArg1, void *pArg2, DWORD flags)
+{
     return TheConverter().ListDevices(pArg1, pArg2, flags);
 }
-FT_STATUS VOpen(int index, FT_HANDLE *handle) { return TheConverter().Open(index, handle); }
-FT_STATUS VClose(FT_HANDLE handle) { return TheConverter().Close(handle); }
-FT_STATUS VRead(FT_HANDLE handle, void *buffer, DWORD count, DWORD *returned) {
+FT_STATUS VOpen(int index, FT_HANDLE *handle)
+{
+    return TheConverter().Open(index, handle);
+}
+FT_STATUS VClose(FT_HANDLE handle)
+{
+    return TheConverter().Close(handle);
+}
+FT_STATUS VRead(FT_HANDLE handle, void *buffer, DWORD count, DWORD *returned)
+{
     return TheConverter().Read(handle, buffer, count, returned);
 }
-FT_STATUS VWrite(FT_HANDLE handle, void *buffer, DWORD count, DWORD *written) {
+FT_STATUS VWrite(FT_HANDLE handle, void *buffer, DWORD count, DWORD *written)
+{
     return TheConverter().Write(handle, buffer, count, written);
 }
-FT_STATUS VSetBaudRate(FT_HANDLE handle, ULONG baud) {
+FT_STATUS VSetBaudRate(FT_HANDLE handle, ULONG baud)
+{
     return TheConverter().SetBaudRate(handle, baud);
 }
-FT_STATUS VSetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
-                                  UCHAR parity) {
+FT_STATUS VSetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity)
+{
     return TheConverter().SetDataCharacteristics(handle, wordLength, stopBits, parity);
 }
-FT_STATUS VSetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout) {
+FT_STATUS VSetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout)
+{
     return TheConverter().SetTimeouts(handle, readTimeout, writeTimeout);
 }
-FT_STATUS VSetLatencyTimer(FT_HANDLE handle, UCHAR latency) {
+FT_STATUS VSetLatencyTimer(FT_HANDLE handle, UCHAR latency)
+{
     return TheConverter().SetLatencyTimer(handle, latency);
 }
-FT_STATUS VPurge(FT_HANDLE handle, ULONG mask) { return TheConverter().Purge(handle, mask); }
+FT_STATUS VPurge(FT_HANDLE handle, ULONG mask)
+{
+    return TheConverter().Purge(handle, mask);
+}
 
 constexpr D2xxApi kVirtualApi = {
-    VListDevices,  VOpen,         VClose,           VRead,           VWrite,
-    VSetBaudRate,  VSetDataCharacteristics,          VSetTimeouts,    VSetLatencyTimer,
+    VListDevices,
+    VOpen,
+    VClose,
+    VRead,
+    VWrite,
+    VSetBaudRate,
+    VSetDataCharacteristics,
+    VSetTimeouts,
+    VSetLatencyTimer,
     VPurge,
 };
 
 }  // namespace
 
-ConverterState VirtualConverterState() { return TheConverter().State(); }
+ConverterState VirtualConverterState()
+{
+    return TheConverter().State();
+}
 
-void ResetVirtualConverter() { TheConverter().Reset(); }
+void ResetVirtualConverter()
+{
+    TheConverter().Reset();
+}
 
 }  // namespace px418virtual
 
-const D2xxApi *D2xxVirtualProvider() { return &px418virtual::kVirtualApi; }
+const D2xxApi *D2xxVirtualProvider()
+{
+    return &px418virtual::kVirtualApi;
+}

@@ -53,21 +53,31 @@ constexpr Range OUTPUT_RANGE[4] = {{0, 1}, {0, 3000000}, {-3600, 3600}, {0, 1000
 constexpr Range CAL_RANGE = {-999, 999};
 constexpr Range CONTRAST_RANGE = {0, 127};
 
-bool InRange(std::int32_t value, Range r) { return value >= r.min && value <= r.max; }
-std::int32_t Clamp(std::int32_t value, Range r) { return std::clamp(value, r.min, r.max); }
-
-void PutValue(std::vector<std::uint8_t> &out, std::int32_t value) {
-    const auto u = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(u >> shift));
+bool InRange(std::int32_t value, Range r)
+{
+    return value >= r.min && value <= r.max;
+}
+std::int32_t Clamp(std::int32_t value, Range r)
+{
+    return std::clamp(value, r.min, r.max);
 }
 
-std::int32_t GetValue(const std::uint8_t *p) {
-    const std::uint32_t u = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 |
-                            std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
+void PutValue(std::vector<std::uint8_t> &out, std::int32_t value)
+{
+    const auto u = static_cast<std::uint32_t>(value);
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<std::uint8_t>(u >> shift));
+}
+
+std::int32_t GetValue(const std::uint8_t *p)
+{
+    const std::uint32_t u = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8
+                            | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
     return static_cast<std::int32_t>(u);
 }
 
-void PutStuffed(std::vector<std::uint8_t> &out, std::uint8_t value) {
+void PutStuffed(std::vector<std::uint8_t> &out, std::uint8_t value)
+{
     if (value == wake::FEND) {
         out.push_back(wake::FESC);
         out.push_back(wake::TFEND);
@@ -81,8 +91,10 @@ void PutStuffed(std::vector<std::uint8_t> &out, std::uint8_t value) {
 
 // Frame builder; crcXor != 0 spoils the CRC on purpose.
 std::vector<std::uint8_t> Encode(std::uint8_t command, const std::vector<std::uint8_t> &data,
-                                 std::uint8_t address, std::uint8_t crcXor) {
-    if (data.size() > 255) throw std::invalid_argument("a Wake frame holds at most 255 data bytes");
+                                 std::uint8_t address, std::uint8_t crcXor)
+{
+    if (data.size() > 255)
+        throw std::invalid_argument("a Wake frame holds at most 255 data bytes");
     std::vector<std::uint8_t> out;
     out.reserve(2 * data.size() + 10);
     std::uint8_t crc = wake::CRC_INIT;
@@ -108,35 +120,42 @@ std::vector<std::uint8_t> Encode(std::uint8_t command, const std::vector<std::ui
 }
 
 template <typename T>
-void Append(std::deque<T> &log, T entry) {
-    if (log.size() >= VirtualGenerator::kLogLimit) log.pop_front();
+void Append(std::deque<T> &log, T entry)
+{
+    if (log.size() >= VirtualGenerator::kLogLimit)
+        log.pop_front();
     log.push_back(std::move(entry));
 }
 
 }  // namespace
 
-DeviceState DeviceState::PowerOn() {
+DeviceState DeviceState::PowerOn()
+{
     DeviceState s;
     constexpr std::int32_t phase[3] = {0, -1200, 1200};
-    for (int ch = 0; ch < 3; ++ch) s.outputs[ch] = {0, 50000, phase[ch], 1000};
+    for (int ch = 0; ch < 3; ++ch)
+        s.outputs[ch] = {0, 50000, phase[ch], 1000};
     s.active = s.outputs;
     s.presets.fill(s.outputs);
     return s;
 }
 
 std::vector<std::uint8_t> EncodeFrame(std::uint8_t command, const std::vector<std::uint8_t> &data,
-                                      std::uint8_t address) {
+                                      std::uint8_t address)
+{
     return Encode(command, data, address, 0);
 }
 
 VirtualGenerator::VirtualGenerator() : state_(DeviceState::PowerOn()) {}
 
-void VirtualGenerator::Reset() {
+void VirtualGenerator::Reset()
+{
     std::lock_guard lock(mutex_);
     state_ = DeviceState::PowerOn();
     log_.clear();
     writes_.clear();
-    if (!plugged_) ++connection_;
+    if (!plugged_)
+        ++connection_;
     plugged_ = true;
     silent_ = false;
     corruptNext_ = false;
@@ -148,15 +167,19 @@ void VirtualGenerator::Reset() {
     frame_ = ReceivedFrame{};
 }
 
-std::vector<std::uint8_t> VirtualGenerator::Receive(const std::uint8_t *bytes, std::size_t count) {
+std::vector<std::uint8_t> VirtualGenerator::Receive(const std::uint8_t *bytes, std::size_t count)
+{
     std::vector<std::uint8_t> out;
     std::lock_guard lock(mutex_);
-    if (!plugged_) return out;
-    for (std::size_t i = 0; i < count; ++i) FeedByte(bytes[i], out);
+    if (!plugged_)
+        return out;
+    for (std::size_t i = 0; i < count; ++i)
+        FeedByte(bytes[i], out);
     return out;
 }
 
-void VirtualGenerator::StartFrame() {
+void VirtualGenerator::StartFrame()
+{
     frame_ = ReceivedFrame{};
     frame_.raw.push_back(wake::FEND);
     crc_ = wake::CRC_INIT;
@@ -166,16 +189,19 @@ void VirtualGenerator::StartFrame() {
     pos_ = Pos::Address;
 }
 
-void VirtualGenerator::AbandonFrame() {
+void VirtualGenerator::AbandonFrame()
+{
     frame_.valid = false;
     Log(std::move(frame_));
     frame_ = ReceivedFrame{};
     pos_ = Pos::Hunt;
 }
 
-void VirtualGenerator::FeedByte(std::uint8_t byte, std::vector<std::uint8_t> &out) {
+void VirtualGenerator::FeedByte(std::uint8_t byte, std::vector<std::uint8_t> &out)
+{
     if (pos_ == Pos::Hunt) {
-        if (byte == wake::FEND) StartFrame();
+        if (byte == wake::FEND)
+            StartFrame();
         return;  // anything before a FEND is line noise
     }
     if (byte == wake::FEND) {
@@ -227,7 +253,8 @@ void VirtualGenerator::FeedByte(std::uint8_t byte, std::vector<std::uint8_t> &ou
         break;
     case Pos::Data:
         frame_.data.push_back(value);
-        if (frame_.data.size() == length_) pos_ = Pos::Crc;
+        if (frame_.data.size() == length_)
+            pos_ = Pos::Crc;
         break;
     case Pos::Crc:
         WakeCrcUpdate(value, crc_);
@@ -239,7 +266,8 @@ void VirtualGenerator::FeedByte(std::uint8_t byte, std::vector<std::uint8_t> &ou
     WakeCrcUpdate(value, crc_);
 }
 
-void VirtualGenerator::FinishFrame(bool valid, std::vector<std::uint8_t> &out) {
+void VirtualGenerator::FinishFrame(bool valid, std::vector<std::uint8_t> &out)
+{
     frame_.valid = valid;
     pos_ = Pos::Hunt;
     escape_ = false;
@@ -259,7 +287,8 @@ void VirtualGenerator::FinishFrame(bool valid, std::vector<std::uint8_t> &out) {
     corruptNext_ = false;
 }
 
-void VirtualGenerator::Answer(std::vector<std::uint8_t> frame, std::vector<std::uint8_t> &out) {
+void VirtualGenerator::Answer(std::vector<std::uint8_t> frame, std::vector<std::uint8_t> &out)
+{
     out.insert(out.end(), noise_.begin(), noise_.end());
     noise_.clear();
     if (replaceNextSet_) {
@@ -270,11 +299,15 @@ void VirtualGenerator::Answer(std::vector<std::uint8_t> frame, std::vector<std::
     out.insert(out.end(), frame.begin(), frame.end());
 }
 
-void VirtualGenerator::Log(ReceivedFrame frame) { Append(log_, std::move(frame)); }
+void VirtualGenerator::Log(ReceivedFrame frame)
+{
+    Append(log_, std::move(frame));
+}
 
 // Carries out one valid request. The result is the answer's command code
 // followed by its data.
-std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &frame) {
+std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &frame)
+{
     const std::uint8_t cmd = frame.command;
     const std::vector<std::uint8_t> &data = frame.data;
     std::vector<std::uint8_t> answer;
@@ -285,7 +318,8 @@ std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &fra
         answer.insert(answer.end(), data.begin(), data.end());
         return answer;
     case CMD_INFO:
-        for (const char *p = kIdentity; *p != '\0'; ++p) answer.push_back(static_cast<std::uint8_t>(*p));
+        for (const char *p = kIdentity; *p != '\0'; ++p)
+            answer.push_back(static_cast<std::uint8_t>(*p));
         return answer;
     case CMD_SET_MODE:
         if (data.size() != 1) {
@@ -335,8 +369,10 @@ std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &fra
 
 // Set parameter: group, number (low 6 bits: the parameter; bit 7: apply every
 // written value; bit 6: beep), 4-byte value. A refused write changes nothing.
-std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::uint8_t> &data) {
-    if (data.size() != 6) return {ERR_PARAM};
+std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::uint8_t> &data)
+{
+    if (data.size() != 6)
+        return {ERR_PARAM};
     const std::uint8_t group = data[0];
     const std::uint8_t flags = data[1];
     const std::uint8_t number = flags & NUM_MASK;
@@ -345,19 +381,25 @@ std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::
     // Validate first, then act.
     bool valueParameter = true;  // changes a held value (and so the selection)
     if (group <= 2 && number <= 3) {
-        if (!InRange(value, OUTPUT_RANGE[number])) return {ERR_PARAM};
+        if (!InRange(value, OUTPUT_RANGE[number]))
+            return {ERR_PARAM};
     } else if (group == GROUP_CAL && number <= 3) {
-        if (!InRange(value, CAL_RANGE)) return {ERR_PARAM};
+        if (!InRange(value, CAL_RANGE))
+            return {ERR_PARAM};
     } else if (group == GROUP_CAL && number == CAL_STORE) {
-        if (value != 0) return {ERR_PARAM};
+        if (value != 0)
+            return {ERR_PARAM};
         valueParameter = false;
     } else if (group == GROUP_SYS && (number == SYS_PRESET_STORE || number == SYS_PRESET_LOAD)) {
-        if (value < 0 || value >= PRESET_SLOTS) return {ERR_PARAM};
+        if (value < 0 || value >= PRESET_SLOTS)
+            return {ERR_PARAM};
         valueParameter = false;
     } else if (group == GROUP_SYS && number == SYS_CONTRAST) {
-        if (!InRange(value, CONTRAST_RANGE)) return {ERR_PARAM};
+        if (!InRange(value, CONTRAST_RANGE))
+            return {ERR_PARAM};
     } else if (group == GROUP_SYS && number == SYS_CONFIRM) {
-        if (value != 0) return {ERR_PARAM};
+        if (value != 0)
+            return {ERR_PARAM};
         valueParameter = false;
     } else {
         return {ERR_PARAM};
@@ -383,7 +425,8 @@ std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::
             break;  // presets: below, after pending values have taken effect
         }
     }
-    if (flags & NUM_APPLY) state_.active = state_.outputs;
+    if (flags & NUM_APPLY)
+        state_.active = state_.outputs;
     if (group == GROUP_SYS && number == SYS_PRESET_STORE) {
         state_.presets[value] = state_.active;
         state_.presetStored = value;
@@ -394,7 +437,8 @@ std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::
         state_.active = state_.outputs;
         state_.presetLoaded = value;
     }
-    if (flags & NUM_BEEP) ++state_.beeps;
+    if (flags & NUM_BEEP)
+        ++state_.beeps;
     if (valueParameter) {
         state_.selectedGroup = group;
         state_.selectedNumber = number;
@@ -404,15 +448,19 @@ std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::
 }
 
 // Get parameter: group, plain number; answers the value last written.
-std::vector<std::uint8_t> VirtualGenerator::GetParameter(const std::vector<std::uint8_t> &data) const {
+std::vector<std::uint8_t>
+VirtualGenerator::GetParameter(const std::vector<std::uint8_t> &data) const
+{
     std::int32_t value = 0;
-    if (data.size() != 2 || !ReadValue(data[0], data[1], value)) return {ERR_PARAM};
+    if (data.size() != 2 || !ReadValue(data[0], data[1], value))
+        return {ERR_PARAM};
     std::vector<std::uint8_t> answer{ERR_OK};
     PutValue(answer, value);
     return answer;
 }
 
-bool VirtualGenerator::ReadValue(std::uint8_t group, std::uint8_t number, std::int32_t &value) const {
+bool VirtualGenerator::ReadValue(std::uint8_t group, std::uint8_t number, std::int32_t &value) const
+{
     if (group <= 2 && number <= 3) {
         value = state_.outputs[group][number];
     } else if (group == GROUP_CAL && number <= 3) {
@@ -433,7 +481,8 @@ bool VirtualGenerator::ReadValue(std::uint8_t group, std::uint8_t number, std::i
     return true;
 }
 
-bool VirtualGenerator::TurnKnob(std::uint8_t group, std::uint8_t number, std::int32_t value) {
+bool VirtualGenerator::TurnKnob(std::uint8_t group, std::uint8_t number, std::int32_t value)
+{
     std::lock_guard lock(mutex_);
     if (group <= 2 && number <= 3) {
         value = Clamp(value, OUTPUT_RANGE[number]);
@@ -451,9 +500,11 @@ bool VirtualGenerator::TurnKnob(std::uint8_t group, std::uint8_t number, std::in
     return true;
 }
 
-void VirtualGenerator::SetPlugged(bool plugged) {
+void VirtualGenerator::SetPlugged(bool plugged)
+{
     std::lock_guard lock(mutex_);
-    if (plugged == plugged_) return;
+    if (plugged == plugged_)
+        return;
     plugged_ = plugged;
     if (plugged) {
         ++connection_;
@@ -465,64 +516,76 @@ void VirtualGenerator::SetPlugged(bool plugged) {
     }
 }
 
-bool VirtualGenerator::Plugged() const {
+bool VirtualGenerator::Plugged() const
+{
     std::lock_guard lock(mutex_);
     return plugged_;
 }
 
-std::uint64_t VirtualGenerator::Connection() const {
+std::uint64_t VirtualGenerator::Connection() const
+{
     std::lock_guard lock(mutex_);
     return plugged_ ? connection_ : 0;
 }
 
-void VirtualGenerator::SetSilent(bool silent) {
+void VirtualGenerator::SetSilent(bool silent)
+{
     std::lock_guard lock(mutex_);
     silent_ = silent;
 }
 
-void VirtualGenerator::CorruptNextAnswer() {
+void VirtualGenerator::CorruptNextAnswer()
+{
     std::lock_guard lock(mutex_);
     corruptNext_ = true;
 }
 
-void VirtualGenerator::PrefixNoise(std::vector<std::uint8_t> noise) {
+void VirtualGenerator::PrefixNoise(std::vector<std::uint8_t> noise)
+{
     std::lock_guard lock(mutex_);
     noise_.insert(noise_.end(), noise.begin(), noise.end());
 }
 
-void VirtualGenerator::ReplaceNextAnswer(std::vector<std::uint8_t> raw) {
+void VirtualGenerator::ReplaceNextAnswer(std::vector<std::uint8_t> raw)
+{
     std::lock_guard lock(mutex_);
     replaceNext_ = std::move(raw);
     replaceNextSet_ = true;
 }
 
-DeviceState VirtualGenerator::State() const {
+DeviceState VirtualGenerator::State() const
+{
     std::lock_guard lock(mutex_);
     return state_;
 }
 
-void VirtualGenerator::SetState(const DeviceState &state) {
+void VirtualGenerator::SetState(const DeviceState &state)
+{
     std::lock_guard lock(mutex_);
     state_ = state;
 }
 
-std::vector<ReceivedFrame> VirtualGenerator::FrameLog() const {
+std::vector<ReceivedFrame> VirtualGenerator::FrameLog() const
+{
     std::lock_guard lock(mutex_);
     return {log_.begin(), log_.end()};
 }
 
-std::vector<ParamWrite> VirtualGenerator::ParamWrites() const {
+std::vector<ParamWrite> VirtualGenerator::ParamWrites() const
+{
     std::lock_guard lock(mutex_);
     return {writes_.begin(), writes_.end()};
 }
 
-void VirtualGenerator::ClearLog() {
+void VirtualGenerator::ClearLog()
+{
     std::lock_guard lock(mutex_);
     log_.clear();
     writes_.clear();
 }
 
-VirtualGenerator &TheVirtualGenerator() {
+VirtualGenerator &TheVirtualGenerator()
+{
     static VirtualGenerator generator;
     return generator;
 }

@@ -20,9 +20,9 @@ namespace px418virtual {
 
 // One request frame as the device received it.
 struct ReceivedFrame {
-    std::vector<std::uint8_t> raw;   // the bytes on the wire, FEND through CRC
-    bool valid = false;              // CRC and escapes were correct
-    std::uint8_t address = 0;        // 0 when the frame had no address byte
+    std::vector<std::uint8_t> raw;  // the bytes on the wire, FEND through CRC
+    bool valid = false;             // CRC and escapes were correct
+    std::uint8_t address = 0;       // 0 when the frame had no address byte
     std::uint8_t command = 0;
     std::vector<std::uint8_t> data;  // destuffed data bytes
 };
@@ -38,8 +38,8 @@ using Outputs = std::array<std::array<std::int32_t, 4>, 3>;
 
 struct DeviceState {
     // outputs[channel][quantity]: mode, mHz, tenths of a degree, hundredths of a volt
-    Outputs outputs{};  // last written (pending or not)
-    Outputs active{};   // in effect
+    Outputs outputs{};                                // last written (pending or not)
+    Outputs active{};                                 // in effect
     std::array<std::int32_t, 4> calibration{};        // last written
     std::array<std::int32_t, 4> storedCalibration{};  // made permanent by (3, 4)
     std::int32_t contrast = 44;
@@ -49,8 +49,8 @@ struct DeviceState {
     std::int32_t presetLoaded = 0;  // slot last written to (4, 1)
     std::uint8_t selectedGroup = 0;
     std::uint8_t selectedNumber = 1;
-    int beeps = 0;                 // accepted writes that carried bit 6
-    int settingsConfirmed = 0;     // writes of (4, 3, 0)
+    int beeps = 0;              // accepted writes that carried bit 6
+    int settingsConfirmed = 0;  // writes of (4, 3, 0)
 
     // The power-on state: every output 50 Hz, 10 V, phases 0, -120, 120
     // degrees, mode 0; calibration 0; contrast 44; every preset slot holds
@@ -86,7 +86,7 @@ public:
     bool TurnKnob(std::uint8_t group, std::uint8_t number, std::int32_t value);
 
     // Faults.
-    void SetPlugged(bool plugged);   // an unplugged converter is not counted and fails I/O
+    void SetPlugged(bool plugged);  // an unplugged converter is not counted and fails I/O
     bool Plugged() const;
     // 0 while unplugged; otherwise a number that changes with every plug-in,
     // so that the converter can tell that its handle belongs to an earlier
@@ -95,7 +95,7 @@ public:
     // A silent device logs the frames it receives but neither carries them
     // out nor answers.
     void SetSilent(bool silent);
-    void CorruptNextAnswer();        // the next answer goes out with a wrong CRC
+    void CorruptNextAnswer();                           // the next answer goes out with a wrong CRC
     void PrefixNoise(std::vector<std::uint8_t> noise);  // sent before the next answer
     // Carries out the next request but sends these raw bytes instead of its
     // answer (an empty string loses the answer).
@@ -147,7 +147,7 @@ VirtualGenerator &TheVirtualGenerator();
 
 // What the virtual converter holds besides the generator (tests).
 struct ConverterState {
-    bool open = false;           // a handle is open (it may be dead after an unplug)
+    bool open = false;  // a handle is open (it may be dead after an unplug)
     std::uint32_t baudRate = 9600;
     std::uint8_t wordLength = 8;
     std::uint8_t stopBits = 0;
@@ -155,10 +155,10 @@ struct ConverterState {
     std::uint32_t readTimeout = 0;
     std::uint32_t writeTimeout = 0;
     std::uint8_t latency = 16;
-    std::size_t queued = 0;      // answer bytes waiting to be read
-    int opens = 0;               // successful FT_Open calls
-    int closes = 0;              // FT_Close calls that released a handle
-    int purges = 0;              // accepted FT_Purge calls
+    std::size_t queued = 0;  // answer bytes waiting to be read
+    int opens = 0;           // successful FT_Open calls
+    int closes = 0;          // FT_Close calls that released a handle
+    int purges = 0;          // accepted FT_Purge calls
 };
 ConverterState VirtualConverterState();
 // Drops any open handle, the queued bytes, the settings and the counters.

@@ -129,15 +129,45 @@ TEST(SectionedTextFormat, IntegerAndFlagForms)
         const char *text;
         std::int32_t expected;  // -7 is the default
     } cases[] = {
-        {"0x20", 32}, {"$20", 32}, {"x20", 32}, {"0X20", 32}, {"X20", 32}, {"$fF", 255},
-        {"-$20", -32}, {"+0x20", 32}, {"$FFFFFFFF", -1}, {"$80000000", INT_MIN},
-        {"$00000000000000FF", 255}, {"0", 0}, {"007", 7}, {"+15", 15}, {"-15", -15},
-        {"2147483647", INT_MAX}, {"-2147483648", INT_MIN}, {"  12  ", 12},
+        {"0x20", 32},
+        {"$20", 32},
+        {"x20", 32},
+        {"0X20", 32},
+        {"X20", 32},
+        {"$fF", 255},
+        {"-$20", -32},
+        {"+0x20", 32},
+        {"$FFFFFFFF", -1},
+        {"$80000000", INT_MIN},
+        {"$00000000000000FF", 255},
+        {"0", 0},
+        {"007", 7},
+        {"+15", 15},
+        {"-15", -15},
+        {"2147483647", INT_MAX},
+        {"-2147483648", INT_MIN},
+        {"  12  ", 12},
         // malformed, empty or outside the signed 32-bit range
-        {"", -7}, {"yes", -7}, {"1.5", -7}, {"1e3", -7}, {"- 5", -7}, {"5 5", -7}, {"$", -7},
-        {"0x", -7}, {"x", -7}, {"-", -7}, {"$G1", -7}, {"$-1", -7}, {"--1", -7}, {"0x0x1", -7},
-        {"2147483648", -7}, {"-2147483649", -7}, {"$100000000", -7}, {"-$80000000", -7},
-        {"99999999999999999999999999999", -7}, {"$FFFFFFFFFFFFFFFFFFFFFFFFF", -7},
+        {"", -7},
+        {"yes", -7},
+        {"1.5", -7},
+        {"1e3", -7},
+        {"- 5", -7},
+        {"5 5", -7},
+        {"$", -7},
+        {"0x", -7},
+        {"x", -7},
+        {"-", -7},
+        {"$G1", -7},
+        {"$-1", -7},
+        {"--1", -7},
+        {"0x0x1", -7},
+        {"2147483648", -7},
+        {"-2147483649", -7},
+        {"$100000000", -7},
+        {"-$80000000", -7},
+        {"99999999999999999999999999999", -7},
+        {"$FFFFFFFFFFFFFFFFFFFFFFFFF", -7},
     };
     for (const auto &c : cases) {
         const SectionedText ini = SectionedText::Parse(QByteArray("[S]\nK=") + c.text);
@@ -158,10 +188,26 @@ TEST(SectionedTextFormat, NumberFormWithSystemDecimalSeparator)
         const char *text;
         std::int32_t expected;  // 1 is the default
     } cases[] = {
-        {"1500.9", 1500}, {"-2.5", -2}, {"1e3", 1000}, {"50000", 50000}, {"-1200", -1200},
-        {"2147483647.9", INT_MAX}, {"-2147483648.9", INT_MIN}, {"0.5", 0}, {"-0.5", 0},
-        {"", 1}, {"abc", 1}, {"1,5", 1}, {"0x20", 1}, {"1.5.5", 1}, {"2147483648", 1},
-        {"-2147483649", 1}, {"1e10", 1}, {"1e300", 1}, {"1e999", 1}, {"-1e999", 1},
+        {"1500.9", 1500},
+        {"-2.5", -2},
+        {"1e3", 1000},
+        {"50000", 50000},
+        {"-1200", -1200},
+        {"2147483647.9", INT_MAX},
+        {"-2147483648.9", INT_MIN},
+        {"0.5", 0},
+        {"-0.5", 0},
+        {"", 1},
+        {"abc", 1},
+        {"1,5", 1},
+        {"0x20", 1},
+        {"1.5.5", 1},
+        {"2147483648", 1},
+        {"-2147483649", 1},
+        {"1e10", 1},
+        {"1e300", 1},
+        {"1e999", 1},
+        {"-1e999", 1},
     };
     for (const auto &c : cases) {
         const SectionedText ini = SectionedText::Parse(QByteArray("[OUT A]\nF=") + c.text);
@@ -204,13 +250,16 @@ TEST(SectionedTextHostile, OddLinesReadWithoutHarm)
     EXPECT_TRUE(ini.SectionExists("a]b"));
     EXPECT_EQ(ini.Serialize(), QByteArray("[]\r\n=\r\n==x\r\n\r\n[[x]]\r\n\r\n"
                                           "[a]b]\r\n\r\n[]\r\n=y\r\n\r\n"));
-    EXPECT_EQ(Parse("[a]\n[b]\n[A]\n").Serialize(), QByteArray("[a]\r\n\r\n[b]\r\n\r\n[A]\r\n\r\n"));
+    EXPECT_EQ(Parse("[a]\n[b]\n[A]\n").Serialize(),
+              QByteArray("[a]\r\n\r\n[b]\r\n\r\n[A]\r\n\r\n"));
 }
 
 TEST(SectionedTextHostile, RandomInputParsesToAStableText)
 {
     // Bytes weighted toward the ones that carry structure.
-    const QByteArray alphabet("[]=;\r\n\r\n \t\x01\x7f" "aAkK09$x-.\xff\0", 24);
+    const QByteArray alphabet("[]=;\r\n\r\n \t\x01\x7f"
+                              "aAkK09$x-.\xff\0",
+                              24);
     QRandomGenerator random(418);
     for (int round = 0; round < 2000; ++round) {
         QByteArray bytes(random.bounded(1, 300), Qt::Uninitialized);
@@ -314,8 +363,8 @@ TEST(SectionedTextFile, SaveFailuresLeaveEverythingAsItWas)
     const QString readOnly = dir.filePath("ro.ini");
     const QByteArray before("[General]\r\nLeft=1\r\n");
     WriteAll(readOnly, before);
-    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup |
-                                                    QFile::ReadOther));
+    ASSERT_TRUE(
+        QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
     EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(readOnly); }),
               "Cannot create file " + readOnly);
     EXPECT_EQ(ReadAll(readOnly), before);

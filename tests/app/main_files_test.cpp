@@ -22,10 +22,9 @@ const QByteArray kFreshSettings =
     "[OUT B]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n"
     "[OUT C]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n";
 
-const QByteArray kParamsFile =
-    "[OUT A]\r\nM=0\r\nF=1500\r\nP=100\r\nA=500\r\n"
-    "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n"
-    "[OUT C]\r\nM=0\r\nF=3000\r\nP=900\r\nA=700\r\n";
+const QByteArray kParamsFile = "[OUT A]\r\nM=0\r\nF=1500\r\nP=100\r\nA=500\r\n"
+                               "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n"
+                               "[OUT C]\r\nM=0\r\nF=3000\r\nP=900\r\nA=700\r\n";
 
 }  // namespace
 
@@ -147,7 +146,8 @@ TEST_F(MainFilesTest, AReadOnlySettingsFileGivesTwoBoxesAndStaysUnchanged)
     EXPECT_EQ(form->pos(), QPoint(10, 20));  // read as usual
     form->close();
     ASSERT_EQ(boxes.size(), 2u);
-    const QString expected = QStringLiteral("Cannot create file ") + QFileInfo(IniPath()).absoluteFilePath();
+    const QString expected =
+        QStringLiteral("Cannot create file ") + QFileInfo(IniPath()).absoluteFilePath();
     for (const auto &box : boxes) {
         EXPECT_EQ(box.caption, QStringLiteral("Error"));
         EXPECT_EQ(box.text, expected);
@@ -185,10 +185,9 @@ TEST_F(MainFilesTest, AnUnreadableSettingsFileStillStartsTheProgram)
 
 TEST_F(MainFilesTest, UnknownSectionsAndKeysSurviveTheClose)
 {
-    WriteFile(IniPath(),
-              "[General]\r\nLeft=5\r\nTop=6\r\nTheme=dark\r\n"
-              "[Mine]\r\nkeep=this\r\nkeyless line\r\n"
-              "[out a]\r\nf=2500\r\nNote=x\r\n");
+    WriteFile(IniPath(), "[General]\r\nLeft=5\r\nTop=6\r\nTheme=dark\r\n"
+                         "[Mine]\r\nkeep=this\r\nkeyless line\r\n"
+                         "[out a]\r\nf=2500\r\nNote=x\r\n");
     TheVirtualGenerator().SetPlugged(false);
     Create();
     EXPECT_EQ(form->FParams[1], 2500);
@@ -232,9 +231,8 @@ TEST_F(MainFilesTest, OpenOfAFileLackingASectionTakesItsDefaults)
 {
     CreateOnLine();
     const QString path = FilePath(QStringLiteral("partial.par"));
-    WriteFile(path,
-              "[OUT A]\r\nM=0\r\nF=1500\r\nP=100\r\nA=500\r\n"
-              "[OUT C]\r\nM=0\r\nF=3000\r\nP=900\r\nA=700\r\n");
+    WriteFile(path, "[OUT A]\r\nM=0\r\nF=1500\r\nP=100\r\nA=500\r\n"
+                    "[OUT C]\r\nM=0\r\nF=3000\r\nP=900\r\nA=700\r\n");
     ChooseFile(path);
     form->mnOpen->trigger();
     EXPECT_EQ(form->FParams,
@@ -333,8 +331,8 @@ TEST_F(MainFilesTest, EveryEntryMakesTheRoundTripThroughAParameterFileAndTheSett
     Create();
     // Distinct values in every entry, the hidden modes of B and C included,
     // negative and extreme ones among them.
-    const std::array<std::int32_t, 12> table = {1, 3000000, -3600, 1000, 1, 1, 3600, 0,
-                                               0, 2999999, -1, 999};
+    const std::array<std::int32_t, 12> table = {1,    3000000, -3600, 1000,    1,  1,
+                                                3600, 0,       0,     2999999, -1, 999};
     form->FParams = table;
     form->UpdateControls();
     const QString path = FilePath(QStringLiteral("all.par"));
@@ -362,7 +360,8 @@ TEST_F(MainFilesTest, SaveAsOverTheSettingsFileKeepsItsOtherSections)
     ChooseFile(IniPath());
     form->mnSaveAs->trigger();
     const QByteArray saved = ReadFile(IniPath());
-    EXPECT_TRUE(saved.startsWith("[General]\r\nLeft=7\r\nTop=8\r\n\r\n[Mode]\r\nRMS=0\r\n\r\n[OUT A]\r\nM=0\r\nF=2000\r\n"))
+    EXPECT_TRUE(saved.startsWith(
+        "[General]\r\nLeft=7\r\nTop=8\r\n\r\n[Mode]\r\nRMS=0\r\n\r\n[OUT A]\r\nM=0\r\nF=2000\r\n"))
         << saved.toStdString();
 }
 
@@ -393,8 +392,8 @@ TEST(SettingsLocation, BesideTheProgramOrInTheUsersConfigurationFolder)
     EXPECT_EQ(TMainForm::SettingsPathForProgram(program), installed + QStringLiteral("/px418.ini"));
 
     // An installed copy: the user's configuration folder.
-    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
-                                         QFileDevice::ReadOther | QFileDevice::ExeOther);
+    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner
+                                         | QFileDevice::ReadOther | QFileDevice::ExeOther);
     qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("cfg")).toUtf8());
     EXPECT_EQ(TMainForm::SettingsPathForProgram(program),
               dir.filePath(QStringLiteral("cfg/px418/px418.ini")));
@@ -403,13 +402,13 @@ TEST(SettingsLocation, BesideTheProgramOrInTheUsersConfigurationFolder)
               QDir::homePath() + QStringLiteral("/.config/px418/px418.ini"));
 
     // ... unless a settings file already lies beside it.
-    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner);
+    QFile::setPermissions(installed,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     QFile f(installed + QStringLiteral("/px418.ini"));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.close();
     QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
     EXPECT_EQ(TMainForm::SettingsPathForProgram(program), installed + QStringLiteral("/px418.ini"));
-    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner);
+    QFile::setPermissions(installed,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }

@@ -16,8 +16,8 @@
 
 namespace {
 
-const std::array<std::int32_t, 12> kPowerOnTable = {0, 50000, 0,     1000, 0, 50000,
-                                                   -1200, 1000, 0, 50000, 1200, 1000};
+const std::array<std::int32_t, 12> kPowerOnTable = {0,     50000, 0, 1000,  0,    50000,
+                                                    -1200, 1000,  0, 50000, 1200, 1000};
 
 std::vector<ParamWrite> W(std::initializer_list<ParamWrite> list)
 {
@@ -49,10 +49,14 @@ TEST_F(MainWindowTest, OpensOffLineWithItsControlsAndSendsNothing)
         double max;
     };
     const Field fields[] = {
-        {form->feFa, 1, 3, 9, 0, 3000},   {form->fePa, 2, 1, 9, -360, 360},
-        {form->feAa, 3, 2, 3, 0, 7.0710678118654755}, {form->feFb, 11, 3, 9, 0, 3000},
-        {form->fePb, 12, 1, 9, -360, 360}, {form->feAb, 13, 2, 3, 0, 7.0710678118654755},
-        {form->feFc, 21, 3, 9, 0, 3000},  {form->fePc, 22, 1, 9, -360, 360},
+        {form->feFa, 1, 3, 9, 0, 3000},
+        {form->fePa, 2, 1, 9, -360, 360},
+        {form->feAa, 3, 2, 3, 0, 7.0710678118654755},
+        {form->feFb, 11, 3, 9, 0, 3000},
+        {form->fePb, 12, 1, 9, -360, 360},
+        {form->feAb, 13, 2, 3, 0, 7.0710678118654755},
+        {form->feFc, 21, 3, 9, 0, 3000},
+        {form->fePc, 22, 1, 9, -360, 360},
         {form->feAc, 23, 2, 3, 0, 7.0710678118654755},
     };
     for (const auto &f : fields) {
@@ -152,7 +156,8 @@ TEST_F(MainWindowTest, ConnectingWithAutoRecallLocksAndReadsTheWholeTable)
     for (int i = 0; i < 12; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(frames[2 + i].command, 9);
-        EXPECT_EQ(frames[2 + i].data, (std::vector<std::uint8_t>{std::uint8_t(i / 4), std::uint8_t(i % 4)}));
+        EXPECT_EQ(frames[2 + i].data,
+                  (std::vector<std::uint8_t>{std::uint8_t(i / 4), std::uint8_t(i % 4)}));
     }
     EXPECT_EQ(frames[14].command, 7);
 
@@ -167,11 +172,10 @@ TEST_F(MainWindowTest, ConnectingWithAutoRecallLocksAndReadsTheWholeTable)
 
 TEST_F(MainWindowTest, ConnectingWithAutoReloadLocksAndWritesTheWholeTable)
 {
-    WriteFile(IniPath(),
-              "[Mode]\r\nLock=1\r\nAutorecall=0\r\n"
-              "[OUT A]\r\nM=1\r\nF=1500\r\nP=100\r\nA=500\r\n"
-              "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n"
-              "[OUT C]\r\nM=0\r\nF=3000\r\nP=900\r\nA=700\r\n");
+    WriteFile(IniPath(), "[Mode]\r\nLock=1\r\nAutorecall=0\r\n"
+                         "[OUT A]\r\nM=1\r\nF=1500\r\nP=100\r\nA=500\r\n"
+                         "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n"
+                         "[OUT C]\r\nM=0\r\nF=3000\r\nP=900\r\nA=700\r\n");
     Create();
     ASSERT_TRUE(form->Autoreload->isChecked());
     Tick();
@@ -394,7 +398,7 @@ TEST_F(MainWindowTest, TypedValuesAreScaledRoundedStoredAndSent)
         {form->fePa, "-0.05", 0, 0x82, -1, 2},
         {form->fePb, "0.05", 1, 0x82, 1, 6},
         {form->feFc, "2999.9995", 2, 0x81, 3000000, 9},  // the half rounds up
-        {form->fePc, "-359.95", 2, 0x82, -3600, 10},  // and down below zero
+        {form->fePc, "-359.95", 2, 0x82, -3600, 10},     // and down below zero
         {form->feFb, "0.0005", 1, 0x81, 1, 5},
     };
     for (const auto &c : cases) {
@@ -443,7 +447,8 @@ TEST_F(MainWindowTest, AClampedCommitIsSentTwice)
 
     TheVirtualGenerator().ClearLog();
     TypeEnter(form->fePb, QStringLiteral("-400"));
-    EXPECT_EQ(Writes(), W({{0, 0x81, 3000000}, {1, 0xC2, -1200}, {1, 0x82, -3600}, {1, 0x82, -3600}}));
+    EXPECT_EQ(Writes(),
+              W({{0, 0x81, 3000000}, {1, 0xC2, -1200}, {1, 0x82, -3600}, {1, 0x82, -3600}}));
 }
 
 TEST_F(MainWindowTest, RmsDisplayConvertsBothWaysAndNeverClamps)

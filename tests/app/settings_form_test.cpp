@@ -156,9 +156,9 @@ TEST_F(SettingsFormTest, WindowControlsAndTabOrder)
     EXPECT_EQ(f.GroupBox1->title(), " Contrast ");
     EXPECT_EQ(f.GroupBox2->title(), " Calibration ");
     const std::vector<std::pair<QLabel *, const char *>> labels = {
-        {f.Label4, "Contr.:"}, {f.Label5, "Freq.:"}, {f.Label6, "Ampl. A:"},
+        {f.Label4, "Contr.:"},  {f.Label5, "Freq.:"},   {f.Label6, "Ampl. A:"},
         {f.Label7, "Ampl. B:"}, {f.Label8, "Ampl. C:"}, {f.Label1, "PPM"},
-        {f.Label2, "%"}, {f.Label3, "%"}, {f.Label9, "%"}};
+        {f.Label2, "%"},        {f.Label3, "%"},        {f.Label9, "%"}};
     for (const auto &[label, text] : labels) {
         EXPECT_EQ(label->text(), text);
     }
@@ -194,7 +194,7 @@ TEST_F(SettingsFormTest, ScrollBarKeysStepLeftDownAndRightUp)
     TSettingsForm &f = Open();
     Focus(f.sbCa);
     const std::pair<Qt::Key, int> steps[] = {
-        {Qt::Key_Right, 1},     {Qt::Key_Down, 2},  {Qt::Key_Left, 1},  {Qt::Key_Up, 0},
+        {Qt::Key_Right, 1},     {Qt::Key_Down, 2},   {Qt::Key_Left, 1},  {Qt::Key_Up, 0},
         {Qt::Key_PageDown, 10}, {Qt::Key_PageUp, 0}, {Qt::Key_End, 999}, {Qt::Key_Home, -999}};
     for (const auto &[key, position] : steps) {
         Key(key);
@@ -276,23 +276,35 @@ std::vector<WriteCase> WriteCases()
     std::vector<WriteCase> cases = {
         {"ContrastMoved", [](F &f) { f.sbContr->setFocus(Qt::TabFocusReason); },
          [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right); },
-         [](bool) { return std::vector<W>{{4, 2, 61}}; }},
+         [](bool) {
+             return std::vector<W>{{4, 2, 61}};
+         }},
         {"ContrastCommitted",
          [](F &f) {
              f.feContr->setFocus(Qt::TabFocusReason);
              QTest::keyClicks(f.feContr, "100");
          },
          [](F &f) { QTest::keyClick(f.feContr, Qt::Key_Return); },
-         [](bool m) { return std::vector<W>{{4, m ? 0x02 : 0x42, 100}}; }},
+         [](bool m) {
+             return std::vector<W>{{4, m ? 0x02 : 0x42, 100}};
+         }},
         {"Ok", [](F &) {}, [](F &f) { QTest::mouseClick(f.btOk, Qt::LeftButton); },
-         [](bool) { return std::vector<W>{{4, 3, 0}}; }},
+         [](bool) {
+             return std::vector<W>{{4, 3, 0}};
+         }},
         {"Cancel", [](F &) {}, [](F &f) { QTest::mouseClick(f.btCancel, Qt::LeftButton); },
-         [](bool) { return std::vector<W>{{4, 2, kContrast}}; }},
+         [](bool) {
+             return std::vector<W>{{4, 2, kContrast}};
+         }},
         {"Escape", [](F &) {},
          [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); },
-         [](bool) { return std::vector<W>{{4, 2, kContrast}}; }},
+         [](bool) {
+             return std::vector<W>{{4, 2, kContrast}};
+         }},
         {"SaveCalib", [](F &) {}, [](F &f) { QTest::mouseClick(f.btSave, Qt::LeftButton); },
-         [](bool m) { return std::vector<W>{{3, m ? 0x04 : 0x44, 0}}; }},
+         [](bool m) {
+             return std::vector<W>{{3, m ? 0x04 : 0x44, 0}};
+         }},
         {"ClosingWithUnsavedCalibration",
          [](F &f) {
              f.sbCc->setFocus(Qt::TabFocusReason);
@@ -302,24 +314,32 @@ std::vector<WriteCase> WriteCases()
     };
     const char *rows[4] = {"Cf", "Ca", "Cb", "Cc"};
     for (int n = 0; n < 4; ++n) {
-        auto bar = [n](F &f) { return std::array<QScrollBar *, 4>{f.sbCf, f.sbCa, f.sbCb, f.sbCc}[n]; };
-        auto field = [n](F &f) { return std::array<TFloatEdit *, 4>{f.feCf, f.feCa, f.feCb, f.feCc}[n]; };
+        auto bar = [n](F &f) {
+            return std::array<QScrollBar *, 4>{f.sbCf, f.sbCa, f.sbCb, f.sbCc}[n];
+        };
+        auto field = [n](F &f) {
+            return std::array<TFloatEdit *, 4>{f.feCf, f.feCa, f.feCb, f.feCc}[n];
+        };
         cases.push_back({std::string("Entered") + rows[n], [](F &) {},
                          [bar](F &f) { bar(f)->setFocus(Qt::TabFocusReason); },
                          [n](bool m) {
                              return std::vector<W>{{3, (m ? 0x80 : 0xC0) + n, kCalib[n]}};
                          }});
-        cases.push_back({std::string("Moved") + rows[n],
-                         [bar](F &f) { bar(f)->setFocus(Qt::TabFocusReason); },
-                         [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown); },
-                         [n](bool) { return std::vector<W>{{3, 0x80 + n, kCalib[n] + 10}}; }});
+        cases.push_back(
+            {std::string("Moved") + rows[n], [bar](F &f) { bar(f)->setFocus(Qt::TabFocusReason); },
+             [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown); },
+             [n](bool) {
+                 return std::vector<W>{{3, 0x80 + n, kCalib[n] + 10}};
+             }});
         cases.push_back({std::string("Committed") + rows[n],
                          [field](F &f) {
                              field(f)->setFocus(Qt::TabFocusReason);
                              QTest::keyClicks(field(f), "0.5");
                          },
                          [field](F &f) { QTest::keyClick(field(f), Qt::Key_Return); },
-                         [n](bool) { return std::vector<W>{{3, 0x80 + n, n == 0 ? 5 : 50}}; }});
+                         [n](bool) {
+                             return std::vector<W>{{3, 0x80 + n, n == 0 ? 5 : 50}};
+                         }});
     }
     return cases;
 }
@@ -345,11 +365,12 @@ TEST_P(WriteTableTest, WritesAsTheTableSays)
     EXPECT_TRUE(boxes.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    All, WriteTableTest, ::testing::Combine(::testing::ValuesIn(WriteCases()), ::testing::Bool()),
-    [](const auto &info) {
-        return std::get<0>(info.param).name + (std::get<1>(info.param) ? "Muted" : "Loud");
-    });
+INSTANTIATE_TEST_SUITE_P(All, WriteTableTest,
+                         ::testing::Combine(::testing::ValuesIn(WriteCases()), ::testing::Bool()),
+                         [](const auto &info) {
+                             return std::get<0>(info.param).name
+                                    + (std::get<1>(info.param) ? "Muted" : "Loud");
+                         });
 
 TEST_F(SettingsFormTest, MuteFlagIsReadAtEachWrite)
 {
@@ -391,8 +412,9 @@ TEST_F(SettingsFormTest, FieldValuesRoundHalvesAwayFromZero)
         std::optional<int> written;
     };
     const Case cases[] = {
-        {1, "0.45", 45}, {1, "-0.45", -45},  {1, "0.004", std::nullopt}, {2, "0.005", 1},
-        {0, "1.25", 13}, {0, "-1.25", -13}, {0, "123", 999},            {3, "-9.99", -999},
+        {1, "0.45", 45}, {1, "-0.45", -45},  {1, "0.004", std::nullopt},
+        {2, "0.005", 1}, {0, "1.25", 13},    {0, "-1.25", -13},
+        {0, "123", 999}, {3, "-9.99", -999},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
@@ -465,8 +487,8 @@ void PrintTo(Way way, std::ostream *os)
 std::string ClosingName(const ::testing::TestParamInfo<std::tuple<Way, bool>> &info)
 {
     static const char *const names[] = {"Ok", "Cancel", "Escape", "CloseBox"};
-    return std::string(names[static_cast<int>(std::get<0>(info.param))]) +
-           (std::get<1>(info.param) ? "Changed" : "Unchanged");
+    return std::string(names[static_cast<int>(std::get<0>(info.param))])
+           + (std::get<1>(info.param) ? "Changed" : "Unchanged");
 }
 
 class ClosingTest : public SettingsFormTest,
@@ -485,10 +507,18 @@ TEST_P(ClosingTest, RunsFormCloseOnceAndFreesTheDialog)
     }
     Gen().ClearLog();
     switch (way) {
-    case Way::Ok: Click(f.btOk); break;
-    case Way::Cancel: Click(f.btCancel); break;
-    case Way::Escape: Key(Qt::Key_Escape); break;
-    case Way::CloseBox: f.close(); break;
+    case Way::Ok:
+        Click(f.btOk);
+        break;
+    case Way::Cancel:
+        Click(f.btCancel);
+        break;
+    case Way::Escape:
+        Key(Qt::Key_Escape);
+        break;
+    case Way::CloseBox:
+        f.close();
+        break;
     }
     std::vector<W> expected;
     if (way == Way::Ok) {
@@ -545,7 +575,8 @@ TEST_F(SettingsFormTest, EveryCommitOfTheContrastFieldWrites)
     Key(Qt::Key_Return);
     Key(Qt::Key_Return);
     Key(Qt::Key_Tab);  // leaves for sbCf, whose entry writes
-    EXPECT_EQ(Writes(), (std::vector<W>{{4, 0x42, 44}, {4, 0x42, 44}, {4, 0x42, 44}, {3, 0xC0, 0}}));
+    EXPECT_EQ(Writes(),
+              (std::vector<W>{{4, 0x42, 44}, {4, 0x42, 44}, {4, 0x42, 44}, {3, 0xC0, 0}}));
 }
 
 TEST_F(SettingsFormTest, ClickingOkCommitsTheFieldBeingEdited)

@@ -143,4 +143,4 @@ TEST_F(ProviderTest, LibftdiCopesWithoutConverters)
     EXPECT_EQ(api->Close(nullptr), FT_INVALID_HANDLE);
 }
 
-} // namespace
+}  // namespace

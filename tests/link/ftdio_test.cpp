@@ -13,7 +13,10 @@ namespace {
 using d2xxdouble::Bytes;
 using Names = std::vector<std::string>;
 
-d2xxdouble::D2xxDouble &Double() { return d2xxdouble::Instance(); }
+d2xxdouble::D2xxDouble &Double()
+{
+    return d2xxdouble::Instance();
+}
 
 class FtdioTest : public ::testing::Test {
 protected:
@@ -223,4 +226,4 @@ TEST_F(FtdioTest, CloseReleasesTheConverter)
     EXPECT_EQ(Double().CallsOf("FT_Close").at(0).status, FT_OK);
 }
 
-} // namespace
+}  // namespace

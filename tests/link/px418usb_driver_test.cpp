@@ -23,4 +23,4 @@ TEST(DriverMissing, OpenFailsWithOneLineOnStandardError)
     EXPECT_NE(err.find("/nonexistent/libftd2xx-missing.so"), std::string::npos) << err;
 }
 
-} // namespace
+}  // namespace

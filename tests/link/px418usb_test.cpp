@@ -25,7 +25,10 @@ const bool driverNamed = [] {
     return true;
 }();
 
-d2xxdouble::D2xxDouble &Double() { return d2xxdouble::Instance(); }
+d2xxdouble::D2xxDouble &Double()
+{
+    return d2xxdouble::Instance();
+}
 
 std::string LastError()
 {
@@ -113,23 +116,47 @@ TEST_F(ExportsTest, RequestsOnTheWire)
         std::function<bool()> call;
         Bytes wire;
     } cases[] = {
-        {"info", [] { const unsigned char *a; return PX418_GetInfo(&a); },
+        {"info",
+         [] {
+             const unsigned char *a;
+             return PX418_GetInfo(&a);
+         },
          {0xC0, 0x03, 0x00, 0xEB}},
-        {"get mode", [] { std::int32_t m; return PX418_GetMode(&m); }, {0xC0, 0x07, 0x00, 0xD0}},
-        {"get selected", [] { std::int32_t g, n, v; return PX418_GetSelPar(&g, &n, &v); },
+        {"get mode",
+         [] {
+             std::int32_t m;
+             return PX418_GetMode(&m);
+         },
+         {0xC0, 0x07, 0x00, 0xD0}},
+        {"get selected",
+         [] {
+             std::int32_t g, n, v;
+             return PX418_GetSelPar(&g, &n, &v);
+         },
          {0xC0, 0x0A, 0x00, 0x59}},
         {"set mode 1", [] { return PX418_SetMode(1); }, {0xC0, 0x06, 0x01, 0x01, 0x66}},
-        {"set mode keeps the low 8 bits", [] { return PX418_SetMode(0x301); },
+        {"set mode keeps the low 8 bits",
+         [] { return PX418_SetMode(0x301); },
          {0xC0, 0x06, 0x01, 0x01, 0x66}},
-        {"get parameter 0/1", [] { std::int32_t v; return PX418_GetPar(0, 1, &v); },
+        {"get parameter 0/1",
+         [] {
+             std::int32_t v;
+             return PX418_GetPar(0, 1, &v);
+         },
          {0xC0, 0x09, 0x02, 0x00, 0x01, 0x5C}},
-        {"set parameter 0/1 10000", [] { return PX418_SetPar(0, 1, 10000); },
+        {"set parameter 0/1 10000",
+         [] { return PX418_SetPar(0, 1, 10000); },
          {0xC0, 0x08, 0x06, 0x00, 0x01, 0x10, 0x27, 0x00, 0x00, 0xAB}},
-        {"set parameter 0/0x81 1500", [] { return PX418_SetPar(0, 0x81, 1500); },
+        {"set parameter 0/0x81 1500",
+         [] { return PX418_SetPar(0, 0x81, 1500); },
          {0xC0, 0x08, 0x06, 0x00, 0x81, 0xDC, 0x05, 0x00, 0x00, 0x90}},
         {"value -1, group and number truncated", [] { return PX418_SetPar(0x103, 0x2FF, -1); },
          Frame(8, {0x03, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})},
-        {"negative group", [] { std::int32_t v; return PX418_GetPar(-1, 256, &v); },
+        {"negative group",
+         [] {
+             std::int32_t v;
+             return PX418_GetPar(-1, 256, &v);
+         },
          Frame(9, {0xFF, 0x00})},
     };
     OpenScripted();
@@ -207,13 +234,27 @@ TEST_F(ExportsTest, ReadsAnswers)
 TEST_F(ExportsTest, ErrorTextForEveryCodeAndReason)
 {
     const char *const prefixes[] = {
-        "", "IO error: ", "Get echo error: ", "Get info error: ", "Set address error: ",
-        "Get address error: ", "Set mode error: ", "Get mode error: ", "Set parameter error: ",
-        "Get parameter error: ", "Get selected parameter error: ", "System error: ",
+        "",
+        "IO error: ",
+        "Get echo error: ",
+        "Get info error: ",
+        "Set address error: ",
+        "Get address error: ",
+        "Set mode error: ",
+        "Get mode error: ",
+        "Set parameter error: ",
+        "Get parameter error: ",
+        "Get selected parameter error: ",
+        "System error: ",
     };
     const char *const reasons[] = {
-        "", "invalid packet.", "device busy.", "device not ready.", "invalid parameters.",
-        "device not responding.", "unknown.",
+        "",
+        "invalid packet.",
+        "device busy.",
+        "device not ready.",
+        "invalid parameters.",
+        "device not responding.",
+        "unknown.",
     };
     OpenScripted();
     for (int code : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 20, 127}) {
@@ -374,12 +415,9 @@ TEST_F(ExportsTest, SearchAcceptsOnlyTheIdentityPrefix)
         const char *answer;
         bool accepted;
     } cases[] = {
-        {"PX-418", true},
-        {"PX-418 virtual generator", true},
-        {"PX-4181", true},
-        {"PX-41", false},
-        {"", false},
-        {"px-418", false},
+        {"PX-418", true},   {"PX-418 virtual generator", true},
+        {"PX-4181", true},  {"PX-41", false},
+        {"", false},        {"px-418", false},
         {" PX-418", false},
     };
     for (const auto &c : cases) {
@@ -405,8 +443,7 @@ TEST_F(ExportsTest, FailedSearchLeavesTheLastInfoExchangesText)
         {"last one foreign",
          {d2xxdouble::Silent(), d2xxdouble::Identity("PX-4"), d2xxdouble::Identity("FT232R")},
          ""},
-        {"last one refuses info", {d2xxdouble::AnswerFrame(1, {1})},
-         "IO error: invalid packet."},
+        {"last one refuses info", {d2xxdouble::AnswerFrame(1, {1})}, "IO error: invalid packet."},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -567,4 +604,4 @@ TEST_F(ExportsTest, ConcurrentCallsNeverInterleave)
         ASSERT_TRUE(d2xxdouble::DecodeWakeFrame(wire).valid);
 }
 
-} // namespace
+}  // namespace

@@ -15,7 +15,10 @@ namespace {
 
 using d2xxdouble::Bytes;
 
-d2xxdouble::D2xxDouble &Double() { return d2xxdouble::Instance(); }
+d2xxdouble::D2xxDouble &Double()
+{
+    return d2xxdouble::Instance();
+}
 
 std::uint8_t Crc(const Bytes &bytes, std::uint8_t init)
 {
@@ -115,15 +118,24 @@ TEST_F(WakeTest, EncodesEachFrameInOneWrite)
         {"address 0x40 is stuffed", 0x40, 3, {}, {0xC0, 0xDB, 0xDC, 0x03, 0x00, 0x49}},
         {"address bit 7 replaced", 0x85, 3, {}, {0xC0, 0x85, 0x03, 0x00, 0x4D}},
         {"command bit 7 dropped", 0, 0x83, {}, {0xC0, 0x03, 0x00, 0xEB}},
-        {"data 0xC0 stuffed", 0, 8, {0x03, 0xC0, 0x64, 0x00, 0x00, 0x00},
+        {"data 0xC0 stuffed",
+         0,
+         8,
+         {0x03, 0xC0, 0x64, 0x00, 0x00, 0x00},
          {0xC0, 0x08, 0x06, 0x03, 0xDB, 0xDC, 0x64, 0x00, 0x00, 0x00, 0x55}},
         {"get mode", 0, 7, {}, {0xC0, 0x07, 0x00, 0xD0}},
         {"get selected parameter", 0, 10, {}, {0xC0, 0x0A, 0x00, 0x59}},
         {"set mode 1", 0, 6, {0x01}, {0xC0, 0x06, 0x01, 0x01, 0x66}},
         {"get parameter 0/1", 0, 9, {0x00, 0x01}, {0xC0, 0x09, 0x02, 0x00, 0x01, 0x5C}},
-        {"set parameter 0/1 10000", 0, 8, {0x00, 0x01, 0x10, 0x27, 0x00, 0x00},
+        {"set parameter 0/1 10000",
+         0,
+         8,
+         {0x00, 0x01, 0x10, 0x27, 0x00, 0x00},
          {0xC0, 0x08, 0x06, 0x00, 0x01, 0x10, 0x27, 0x00, 0x00, 0xAB}},
-        {"set parameter 0/0x81 1500", 0, 8, {0x00, 0x81, 0xDC, 0x05, 0x00, 0x00},
+        {"set parameter 0/0x81 1500",
+         0,
+         8,
+         {0x00, 0x81, 0xDC, 0x05, 0x00, 0x00},
          {0xC0, 0x08, 0x06, 0x00, 0x81, 0xDC, 0x05, 0x00, 0x00, 0x90}},
         {"data 0xDB stuffed", 0, 2, {0xDB}, d2xxdouble::EncodeWakeFrame(2, {0xDB})},
     };
@@ -194,10 +206,12 @@ TEST_F(WakeTest, ReceivesGoodFrames)
         {"no data: CRC right after the length", {0xC0, 0x03, 0x00, 0xEB}, 0, 3, {}},
         {"with address", {0xC0, 0x85, 0x03, 0x00, 0x4D}, 5, 3, {}},
         {"stuffed address", {0xC0, 0xDB, 0xDC, 0x03, 0x00, 0x49}, 0x40, 3, {}},
-        {"stuffed data", d2xxdouble::EncodeWakeFrame(9, {0xC0, 0xDB, 0x00, 0xC0}), 0, 9,
+        {"stuffed data",
+         d2xxdouble::EncodeWakeFrame(9, {0xC0, 0xDB, 0x00, 0xC0}),
+         0,
+         9,
          {0xC0, 0xDB, 0x00, 0xC0}},
-        {"bare 0xC0 inside is data", WithCrc({0xC0, 0x07, 0x02, 0x00, 0xC0}), 0, 7,
-         {0x00, 0xC0}},
+        {"bare 0xC0 inside is data", WithCrc({0xC0, 0x07, 0x02, 0x00, 0xC0}), 0, 7, {0x00, 0xC0}},
         {"noise before FEND", Concat(Noise(100), {0xC0, 0x06, 0x01, 0x00, 0x38}), 0, 6, {0x00}},
         {"511 noise bytes", Concat(Noise(511), {0xC0, 0x06, 0x01, 0x00, 0x38}), 0, 6, {0x00}},
     };
@@ -210,8 +224,7 @@ TEST_F(WakeTest, ReceivesGoodFrames)
         EXPECT_EQ(r.address, c.address);
         EXPECT_EQ(r.command, c.command);
         EXPECT_EQ(r.length, c.data.size());
-        EXPECT_EQ(Bytes(r.area.begin(), r.area.begin() + static_cast<long>(c.data.size())),
-                  c.data);
+        EXPECT_EQ(Bytes(r.area.begin(), r.area.begin() + static_cast<long>(c.data.size())), c.data);
         EXPECT_EQ(r.area[c.data.size()], 0xA5) << "the CRC byte must not be stored";
         EXPECT_TRUE(Double().Pending(converter_).empty());
     }
@@ -314,8 +327,8 @@ TEST_F(WakeTest, LeavesTrailingBytesUnread)
 
 TEST_F(WakeTest, FindsAnOldAnswerFirst)
 {
-    Double().QueueReceive(converter_, Concat({0xC0, 0x07, 0x02, 0x00, 0x01, 0x49},
-                                             {0xC0, 0x06, 0x01, 0x00, 0x38}));
+    Double().QueueReceive(
+        converter_, Concat({0xC0, 0x07, 0x02, 0x00, 0x01, 0x49}, {0xC0, 0x06, 0x01, 0x00, 0x38}));
     Received first = Receive();
     ASSERT_TRUE(first.ok);
     EXPECT_EQ(first.command, 7);
@@ -336,8 +349,7 @@ TEST_F(WakeTest, NeverStoresBeyondTheCapacity)
 
     const Received r = Receive(200);
     EXPECT_FALSE(r.ok);
-    EXPECT_EQ(Bytes(r.area.begin(), r.area.begin() + 200),
-              Bytes(data.begin(), data.begin() + 200));
+    EXPECT_EQ(Bytes(r.area.begin(), r.area.begin() + 200), Bytes(data.begin(), data.begin() + 200));
     for (std::size_t i = 200; i < r.area.size(); ++i)
         ASSERT_EQ(r.area[i], 0xA5) << "byte " << i << " written beyond the capacity";
     EXPECT_EQ(Double().Pending(converter_), next);
@@ -357,4 +369,4 @@ TEST_F(WakeTest, AcceptsAFrameThatExactlyFillsTheCapacity)
     EXPECT_EQ(r.area[200], 0xA5);
 }
 
-} // namespace
+}  // namespace

@@ -292,8 +292,8 @@ FT_STATUS D2xxDouble::Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *
         *pReturned = 0;
     Fault fault{};
     const bool due = TakeFault(call.name, Fault::kEmptyRead, fault);
-    Converter *target =
-        TransferTarget(call, due, fault, pReturned != nullptr && (buffer != nullptr || toRead == 0));
+    Converter *target = TransferTarget(call, due, fault,
+                                       pReturned != nullptr && (buffer != nullptr || toRead == 0));
     if (target == nullptr)
         return Finish(std::move(call));
     Converter &converter = *target;
@@ -397,23 +397,58 @@ D2xxDouble &Instance()
 
 namespace {
 
-FT_STATUS CallListDevices(void *a, void *b, DWORD f) { return Instance().ListDevices(a, b, f); }
-FT_STATUS CallOpen(int i, FT_HANDLE *h) { return Instance().Open(i, h); }
-FT_STATUS CallClose(FT_HANDLE h) { return Instance().Close(h); }
-FT_STATUS CallRead(FT_HANDLE h, void *b, DWORD n, DWORD *r) { return Instance().Read(h, b, n, r); }
-FT_STATUS CallWrite(FT_HANDLE h, void *b, DWORD n, DWORD *w) { return Instance().Write(h, b, n, w); }
-FT_STATUS CallSetBaudRate(FT_HANDLE h, ULONG b) { return Instance().SetBaudRate(h, b); }
+FT_STATUS CallListDevices(void *a, void *b, DWORD f)
+{
+    return Instance().ListDevices(a, b, f);
+}
+FT_STATUS CallOpen(int i, FT_HANDLE *h)
+{
+    return Instance().Open(i, h);
+}
+FT_STATUS CallClose(FT_HANDLE h)
+{
+    return Instance().Close(h);
+}
+FT_STATUS CallRead(FT_HANDLE h, void *b, DWORD n, DWORD *r)
+{
+    return Instance().Read(h, b, n, r);
+}
+FT_STATUS CallWrite(FT_HANDLE h, void *b, DWORD n, DWORD *w)
+{
+    return Instance().Write(h, b, n, w);
+}
+FT_STATUS CallSetBaudRate(FT_HANDLE h, ULONG b)
+{
+    return Instance().SetBaudRate(h, b);
+}
 FT_STATUS CallSetDataCharacteristics(FT_HANDLE h, UCHAR w, UCHAR s, UCHAR p)
 {
     return Instance().SetDataCharacteristics(h, w, s, p);
 }
-FT_STATUS CallSetTimeouts(FT_HANDLE h, ULONG r, ULONG w) { return Instance().SetTimeouts(h, r, w); }
-FT_STATUS CallSetLatencyTimer(FT_HANDLE h, UCHAR l) { return Instance().SetLatencyTimer(h, l); }
-FT_STATUS CallPurge(FT_HANDLE h, ULONG m) { return Instance().Purge(h, m); }
+FT_STATUS CallSetTimeouts(FT_HANDLE h, ULONG r, ULONG w)
+{
+    return Instance().SetTimeouts(h, r, w);
+}
+FT_STATUS CallSetLatencyTimer(FT_HANDLE h, UCHAR l)
+{
+    return Instance().SetLatencyTimer(h, l);
+}
+FT_STATUS CallPurge(FT_HANDLE h, ULONG m)
+{
+    return Instance().Purge(h, m);
+}
 
 constexpr D2xxApi kApi = {
-    CallListDevices, CallOpen, CallClose, CallRead, CallWrite,
-    CallSetBaudRate, CallSetDataCharacteristics, CallSetTimeouts, CallSetLatencyTimer, CallPurge,
+    CallListDevices,
+    CallOpen,
+    CallClose,
+    CallRead,
+    CallWrite,
+    CallSetBaudRate,
+    CallSetDataCharacteristics,
+    CallSetTimeouts,
+    CallSetLatencyTimer,
+    CallPurge,
 };
 
 void Crc(std::uint8_t value, std::uint8_t &crc)
@@ -438,7 +473,7 @@ void Stuff(std::uint8_t value, Bytes &out)
     }
 }
 
-} // namespace
+}  // namespace
 
 const D2xxApi &Api()
 {
@@ -528,4 +563,4 @@ DecodedFrame DecodeWakeFrame(const Bytes &wire)
     return frame;
 }
 
-} // namespace d2xxdouble
+}  // namespace d2xxdouble

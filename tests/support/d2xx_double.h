@@ -45,8 +45,8 @@ using Responder = std::function<Bytes(const Bytes &written)>;
 
 // One recorded D2XX call.
 struct Call {
-    std::string name;          // "FT_Open", "FT_Read", ...
-    int converter = -1;        // converter the call reached; -1 when none
+    std::string name;    // "FT_Open", "FT_Read", ...
+    int converter = -1;  // converter the call reached; -1 when none
     FT_HANDLE handle = nullptr;
     // Numeric arguments in the call's order:
     //   FT_ListDevices: flags             FT_Open: index
@@ -191,4 +191,4 @@ struct DecodedFrame {
 };
 DecodedFrame DecodeWakeFrame(const Bytes &wire);
 
-} // namespace d2xxdouble
+}  // namespace d2xxdouble

@@ -20,8 +20,7 @@ D2XX_DOUBLE_EXPORT FT_STATUS FT_Close(FT_HANDLE handle)
     return d2xxdouble::Instance().Close(handle);
 }
 
-D2XX_DOUBLE_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD toRead,
-                                     DWORD *pReturned)
+D2XX_DOUBLE_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *pReturned)
 {
     return d2xxdouble::Instance().Read(handle, buffer, toRead, pReturned);
 }
@@ -43,8 +42,7 @@ D2XX_DOUBLE_EXPORT FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR w
     return d2xxdouble::Instance().SetDataCharacteristics(handle, wordLength, stopBits, parity);
 }
 
-D2XX_DOUBLE_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout,
-                                            ULONG writeTimeout)
+D2XX_DOUBLE_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout)
 {
     return d2xxdouble::Instance().SetTimeouts(handle, readTimeout, writeTimeout);
 }

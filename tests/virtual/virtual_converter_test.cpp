@@ -14,36 +14,42 @@ namespace {
 
 class Converter : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         TheVirtualGenerator().Reset();
         px418virtual::ResetVirtualConverter();
     }
 
-    FT_HANDLE OpenOne() {
+    FT_HANDLE OpenOne()
+    {
         FT_HANDLE h = nullptr;
         EXPECT_EQ(api.Open(0, &h), FT_OK);
         EXPECT_NE(h, nullptr);
         return h;
     }
-    FT_STATUS Write(FT_HANDLE h, Bytes bytes) {
+    FT_STATUS Write(FT_HANDLE h, Bytes bytes)
+    {
         DWORD written = 12345;
         const FT_STATUS st = api.Write(h, bytes.data(), DWORD(bytes.size()), &written);
         EXPECT_EQ(written, st == FT_OK ? bytes.size() : 0u);
         return st;
     }
     // Everything queued, read with requests of `chunk` bytes.
-    Bytes ReadAll(FT_HANDLE h, DWORD chunk = 64) {
+    Bytes ReadAll(FT_HANDLE h, DWORD chunk = 64)
+    {
         Bytes out;
         for (;;) {
             std::uint8_t buf[64];
             DWORD got = 999;
             EXPECT_EQ(api.Read(h, buf, chunk, &got), FT_OK);
             EXPECT_LE(got, chunk);
-            if (got == 0 || got > chunk) return out;
+            if (got == 0 || got > chunk)
+                return out;
             out.insert(out.end(), buf, buf + got);
         }
     }
-    DWORD Count() {
+    DWORD Count()
+    {
         DWORD n = 77;
         EXPECT_EQ(api.ListDevices(&n, nullptr, FT_LIST_NUMBER_ONLY), FT_OK);
         return n;
@@ -52,7 +58,8 @@ protected:
     const D2xxApi &api = *D2xxVirtualProvider();
 };
 
-TEST_F(Converter, CountsOneConverterWhilePluggedIn) {
+TEST_F(Converter, CountsOneConverterWhilePluggedIn)
+{
     EXPECT_EQ(Count(), 1u);
     TheVirtualGenerator().SetPlugged(false);
     EXPECT_EQ(Count(), 0u);
@@ -67,7 +74,8 @@ TEST_F(Converter, CountsOneConverterWhilePluggedIn) {
     EXPECT_EQ(api.ListDevices(&n, nullptr, 0), FT_INVALID_PARAMETER);
 }
 
-TEST_F(Converter, OpensOnlyIndexZeroAndOnlyOnce) {
+TEST_F(Converter, OpensOnlyIndexZeroAndOnlyOnce)
+{
     FT_HANDLE h = nullptr;
     EXPECT_EQ(api.Open(1, &h), FT_DEVICE_NOT_FOUND);
     EXPECT_EQ(api.Open(-1, &h), FT_DEVICE_NOT_FOUND);
@@ -81,13 +89,15 @@ TEST_F(Converter, OpensOnlyIndexZeroAndOnlyOnce) {
     EXPECT_EQ(VirtualConverterState().opens, 2);
 }
 
-TEST_F(Converter, ExchangesFramesWithTheGenerator) {
+TEST_F(Converter, ExchangesFramesWithTheGenerator)
+{
     const FT_HANDLE h = OpenOne();
     ASSERT_EQ(Write(h, {0xC0, 0x06, 0x01, 0x01, 0x66}), FT_OK);
     ASSERT_EQ(Write(h, {0xC0, 0x07, 0x00, 0xD0}), FT_OK);
     EXPECT_EQ(VirtualConverterState().queued, 11u);
     // Byte by byte, as the library reads.
-    EXPECT_EQ(ReadAll(h, 1), (Bytes{0xC0, 0x06, 0x01, 0x00, 0x38, 0xC0, 0x07, 0x02, 0x00, 0x01, 0x49}));
+    EXPECT_EQ(ReadAll(h, 1),
+              (Bytes{0xC0, 0x06, 0x01, 0x00, 0x38, 0xC0, 0x07, 0x02, 0x00, 0x01, 0x49}));
 
     ASSERT_EQ(Write(h, Frame(3)), FT_OK);
     const auto info = DecodeOnly(ReadAll(h));
@@ -103,7 +113,8 @@ TEST_F(Converter, ExchangesFramesWithTheGenerator) {
     EXPECT_EQ(TheVirtualGenerator().State().active[2][3], 765);
 }
 
-TEST_F(Converter, ReadReturnsWhatIsThereWithoutWaiting) {
+TEST_F(Converter, ReadReturnsWhatIsThereWithoutWaiting)
+{
     const FT_HANDLE h = OpenOne();
     std::uint8_t buf[16] = {};
     DWORD got = 99;
@@ -120,7 +131,8 @@ TEST_F(Converter, ReadReturnsWhatIsThereWithoutWaiting) {
     EXPECT_EQ(api.Write(h, nullptr, 4, &written), FT_INVALID_PARAMETER);
 }
 
-TEST_F(Converter, SilentDeviceLeavesTheQueueEmpty) {
+TEST_F(Converter, SilentDeviceLeavesTheQueueEmpty)
+{
     const FT_HANDLE h = OpenOne();
     TheVirtualGenerator().SetSilent(true);
     ASSERT_EQ(Write(h, Frame(7)), FT_OK);  // the converter takes the bytes
@@ -128,7 +140,8 @@ TEST_F(Converter, SilentDeviceLeavesTheQueueEmpty) {
     EXPECT_EQ(TheVirtualGenerator().FrameLog().size(), 1u);
 }
 
-TEST_F(Converter, RemembersTheLinkSettings) {
+TEST_F(Converter, RemembersTheLinkSettings)
+{
     const FT_HANDLE h = OpenOne();
     EXPECT_EQ(api.SetLatencyTimer(h, 2), FT_OK);
     EXPECT_EQ(api.SetBaudRate(h, 38400), FT_OK);
@@ -146,7 +159,8 @@ TEST_F(Converter, RemembersTheLinkSettings) {
     EXPECT_EQ(s.purges, 1);
 }
 
-TEST_F(Converter, PurgeClearsTheReceiveQueueAsItsMaskSays) {
+TEST_F(Converter, PurgeClearsTheReceiveQueueAsItsMaskSays)
+{
     const FT_HANDLE h = OpenOne();
     ASSERT_EQ(Write(h, Frame(7)), FT_OK);
     EXPECT_EQ(api.Purge(h, FT_PURGE_TX), FT_OK);
@@ -160,35 +174,45 @@ TEST_F(Converter, PurgeClearsTheReceiveQueueAsItsMaskSays) {
 }
 
 // Every call that takes a handle, for the dead-handle cases.
-std::vector<FT_STATUS> CallEverything(const D2xxApi &api, FT_HANDLE h) {
+std::vector<FT_STATUS> CallEverything(const D2xxApi &api, FT_HANDLE h)
+{
     std::uint8_t buf[4] = {0xC0, 0x07, 0x00, 0xD0};
     DWORD n = 0;
-    return {api.Read(h, buf, 1, &n),        api.Write(h, buf, 4, &n),
-            api.SetBaudRate(h, 38400),      api.SetDataCharacteristics(h, 8, 0, 0),
-            api.SetTimeouts(h, 50, 200),    api.SetLatencyTimer(h, 2),
+    return {api.Read(h, buf, 1, &n),
+            api.Write(h, buf, 4, &n),
+            api.SetBaudRate(h, 38400),
+            api.SetDataCharacteristics(h, 8, 0, 0),
+            api.SetTimeouts(h, 50, 200),
+            api.SetLatencyTimer(h, 2),
             api.Purge(h, 3)};
 }
 
-TEST_F(Converter, ClosedOrUnknownHandlesAreRefused) {
+TEST_F(Converter, ClosedOrUnknownHandlesAreRefused)
+{
     const FT_HANDLE h = OpenOne();
     EXPECT_EQ(api.Close(h), FT_OK);
     EXPECT_FALSE(VirtualConverterState().open);
-    for (FT_STATUS st : CallEverything(api, h)) EXPECT_EQ(st, FT_INVALID_HANDLE);
+    for (FT_STATUS st : CallEverything(api, h))
+        EXPECT_EQ(st, FT_INVALID_HANDLE);
     EXPECT_EQ(api.Close(h), FT_INVALID_HANDLE);
     EXPECT_EQ(api.Close(nullptr), FT_INVALID_HANDLE);
 
     const FT_HANDLE again = OpenOne();
-    for (FT_STATUS st : CallEverything(api, h)) EXPECT_EQ(st, FT_INVALID_HANDLE);  // stale
+    for (FT_STATUS st : CallEverything(api, h))
+        EXPECT_EQ(st, FT_INVALID_HANDLE);  // stale
     EXPECT_EQ(api.SetBaudRate(again, 38400), FT_OK);
 }
 
-TEST_F(Converter, UnpluggingKillsTheHandleForGood) {
+TEST_F(Converter, UnpluggingKillsTheHandleForGood)
+{
     const FT_HANDLE h = OpenOne();
     ASSERT_EQ(Write(h, Frame(7)), FT_OK);  // an answer waiting, lost with the link
     TheVirtualGenerator().SetPlugged(false);
-    for (FT_STATUS st : CallEverything(api, h)) EXPECT_EQ(st, FT_IO_ERROR);
+    for (FT_STATUS st : CallEverything(api, h))
+        EXPECT_EQ(st, FT_IO_ERROR);
     TheVirtualGenerator().SetPlugged(true);
-    for (FT_STATUS st : CallEverything(api, h)) EXPECT_EQ(st, FT_IO_ERROR);
+    for (FT_STATUS st : CallEverything(api, h))
+        EXPECT_EQ(st, FT_IO_ERROR);
     EXPECT_EQ(TheVirtualGenerator().FrameLog().size(), 1u);  // nothing got through
 
     // A new opening works even before the dead handle is closed.
@@ -199,7 +223,8 @@ TEST_F(Converter, UnpluggingKillsTheHandleForGood) {
     EXPECT_EQ(DecodeOnly(ReadAll(fresh))->data, (Bytes{0, 0}));
 }
 
-TEST_F(Converter, ClosingADeadHandleReleasesIt) {
+TEST_F(Converter, ClosingADeadHandleReleasesIt)
+{
     const FT_HANDLE h = OpenOne();
     TheVirtualGenerator().SetPlugged(false);
     EXPECT_EQ(api.Close(h), FT_IO_ERROR);
@@ -209,7 +234,8 @@ TEST_F(Converter, ClosingADeadHandleReleasesIt) {
     OpenOne();
 }
 
-TEST_F(Converter, AnswerFaultsReachTheReader) {
+TEST_F(Converter, AnswerFaultsReachTheReader)
+{
     const FT_HANDLE h = OpenOne();
     TheVirtualGenerator().PrefixNoise({0x11, 0x22});
     TheVirtualGenerator().CorruptNextAnswer();

@@ -16,7 +16,8 @@ using px418virtual::VirtualConverterState;
 
 namespace {
 
-std::string LastError() {
+std::string LastError()
+{
     const char *text = nullptr;
     PX418_GetLastError(&text);
     return text == nullptr ? "(null)" : text;
@@ -24,18 +25,21 @@ std::string LastError() {
 
 class EndToEnd : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         TheVirtualGenerator().Reset();
         px418virtual::ResetVirtualConverter();
         D2xxInstall(D2xxVirtualProvider());
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         PX418_CloseDevice();
         D2xxInstall(nullptr);
     }
 };
 
-TEST_F(EndToEnd, OpenFindsTheGeneratorAndSetsTheLinkUp) {
+TEST_F(EndToEnd, OpenFindsTheGeneratorAndSetsTheLinkUp)
+{
     ASSERT_TRUE(PX418_OpenDevice());
     const auto s = VirtualConverterState();
     EXPECT_TRUE(s.open);
@@ -57,7 +61,8 @@ TEST_F(EndToEnd, OpenFindsTheGeneratorAndSetsTheLinkUp) {
     EXPECT_FALSE(VirtualConverterState().open);
 }
 
-TEST_F(EndToEnd, DriverVirtualChoosesTheVirtualConverter) {
+TEST_F(EndToEnd, DriverVirtualChoosesTheVirtualConverter)
+{
     ::setenv("PX418USB_DRIVER", "virtual", 1);
     D2xxInstall(nullptr);
     const bool opened = PX418_OpenDevice();
@@ -66,7 +71,8 @@ TEST_F(EndToEnd, DriverVirtualChoosesTheVirtualConverter) {
     EXPECT_TRUE(VirtualConverterState().open);
 }
 
-TEST_F(EndToEnd, OpenFailsWithoutAConverter) {
+TEST_F(EndToEnd, OpenFailsWithoutAConverter)
+{
     TheVirtualGenerator().SetPlugged(false);
     EXPECT_FALSE(PX418_OpenDevice());
     EXPECT_EQ(VirtualConverterState().opens, 0);
@@ -74,7 +80,8 @@ TEST_F(EndToEnd, OpenFailsWithoutAConverter) {
     EXPECT_TRUE(PX418_OpenDevice());
 }
 
-TEST_F(EndToEnd, ValuesTravelBothWays) {
+TEST_F(EndToEnd, ValuesTravelBothWays)
+{
     ASSERT_TRUE(PX418_OpenDevice());
     EXPECT_TRUE(PX418_SetPar(0, 0x81, 1500));
     EXPECT_TRUE(PX418_SetPar(1, 0x02, -1));  // pending
@@ -103,7 +110,8 @@ TEST_F(EndToEnd, ValuesTravelBothWays) {
     EXPECT_EQ(s.outputs[1][2], -1);
 }
 
-TEST_F(EndToEnd, DeviceRefusalsBecomeErrorTexts) {
+TEST_F(EndToEnd, DeviceRefusalsBecomeErrorTexts)
+{
     ASSERT_TRUE(PX418_OpenDevice());
     EXPECT_FALSE(PX418_SetPar(0, 0x81, 3000001));
     EXPECT_EQ(LastError(), "Set parameter error: invalid parameters.");
@@ -114,7 +122,8 @@ TEST_F(EndToEnd, DeviceRefusalsBecomeErrorTexts) {
     EXPECT_EQ(LastError(), "");
 }
 
-TEST_F(EndToEnd, LinkFaultsBecomeErrorTexts) {
+TEST_F(EndToEnd, LinkFaultsBecomeErrorTexts)
+{
     ASSERT_TRUE(PX418_OpenDevice());
     std::int32_t mode = 0;
 
@@ -136,7 +145,8 @@ TEST_F(EndToEnd, LinkFaultsBecomeErrorTexts) {
     EXPECT_EQ(LastError(), "IO error: invalid packet.");
 }
 
-TEST_F(EndToEnd, UnplugFailsCommandsUntilReopened) {
+TEST_F(EndToEnd, UnplugFailsCommandsUntilReopened)
+{
     ASSERT_TRUE(PX418_OpenDevice());
     TheVirtualGenerator().SetPlugged(false);
     EXPECT_FALSE(PX418_SetPar(0, 0x81, 1));
@@ -150,14 +160,15 @@ TEST_F(EndToEnd, UnplugFailsCommandsUntilReopened) {
     EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 1);
 }
 
-TEST_F(EndToEnd, TwoThreadsCallingAtOnceNeverMixAnswers) {
+TEST_F(EndToEnd, TwoThreadsCallingAtOnceNeverMixAnswers)
+{
     ASSERT_TRUE(PX418_OpenDevice());
     constexpr int kRounds = 300;
     auto worker = [](std::int32_t group, std::int32_t base) {
         for (int i = 0; i < kRounds; ++i) {
             std::int32_t value = -1;
-            if (!PX418_SetPar(group, 0x81, base + i) || !PX418_GetPar(group, 1, &value) ||
-                value != base + i) {
+            if (!PX418_SetPar(group, 0x81, base + i) || !PX418_GetPar(group, 1, &value)
+                || value != base + i) {
                 ADD_FAILURE() << "group " << group << " round " << i << ": " << value;
                 return;
             }
@@ -165,7 +176,8 @@ TEST_F(EndToEnd, TwoThreadsCallingAtOnceNeverMixAnswers) {
     };
     std::thread a(worker, 0, 1000);
     std::thread b(worker, 1, 200000);
-    for (int i = 0; i < kRounds; ++i) (void)TheVirtualGenerator().State();
+    for (int i = 0; i < kRounds; ++i)
+        (void)TheVirtualGenerator().State();
     a.join();
     b.join();
     EXPECT_EQ(TheVirtualGenerator().ParamWrites().size(), std::size_t{2 * kRounds});

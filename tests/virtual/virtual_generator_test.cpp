@@ -16,19 +16,22 @@ namespace {
 class Generator : public ::testing::Test {
 protected:
     Bytes Send(const Bytes &wire) { return gen.Receive(wire.data(), wire.size()); }
-    Answer Ask(const Bytes &request) {
+    Answer Ask(const Bytes &request)
+    {
         const Bytes wire = Send(request);
         auto a = DecodeOnly(wire);
         EXPECT_TRUE(a.has_value()) << "no single well-formed answer frame";
         return a.value_or(Answer{});
     }
-    std::uint8_t Set(std::uint8_t g, std::uint8_t n, std::int32_t v) {
+    std::uint8_t Set(std::uint8_t g, std::uint8_t n, std::int32_t v)
+    {
         const Answer a = Ask(SetPar(g, n, v));
         EXPECT_EQ(a.command, 8);
         EXPECT_EQ(a.data.size(), 1u);
         return a.error();
     }
-    std::int32_t Get(std::uint8_t g, std::uint8_t n) {
+    std::int32_t Get(std::uint8_t g, std::uint8_t n)
+    {
         const Answer a = Ask(GetPar(g, n));
         EXPECT_EQ(a.command, 9);
         EXPECT_EQ(a.error(), 0) << "get (" << int(g) << ", " << int(n) << ")";
@@ -37,7 +40,8 @@ protected:
     VirtualGenerator gen;
 };
 
-TEST(EncodeFrame, MatchesTheWireVectors) {
+TEST(EncodeFrame, MatchesTheWireVectors)
+{
     struct Case {
         std::uint8_t cmd;
         Bytes data;
@@ -48,12 +52,16 @@ TEST(EncodeFrame, MatchesTheWireVectors) {
         {3, {}, 0, {0xC0, 0x03, 0x00, 0xEB}},
         {3, {}, 5, {0xC0, 0x85, 0x03, 0x00, 0x4D}},
         {3, {}, 0x40, {0xC0, 0xDB, 0xDC, 0x03, 0x00, 0x49}},
-        {8, {0x03, 0xC0, 0x64, 0, 0, 0}, 0, {0xC0, 0x08, 0x06, 0x03, 0xDB, 0xDC, 0x64, 0, 0, 0, 0x55}},
+        {8,
+         {0x03, 0xC0, 0x64, 0, 0, 0},
+         0,
+         {0xC0, 0x08, 0x06, 0x03, 0xDB, 0xDC, 0x64, 0, 0, 0, 0x55}},
         {0x87, {}, 0, {0xC0, 0x07, 0x00, 0xD0}},  // bit 7 of the command is dropped
         {7, {0x00, 0x01}, 0, {0xC0, 0x07, 0x02, 0x00, 0x01, 0x49}},
         {6, {0x00}, 0, {0xC0, 0x06, 0x01, 0x00, 0x38}},
     };
-    for (const Case &c : cases) EXPECT_EQ(EncodeFrame(c.cmd, c.data, c.address), c.wire);
+    for (const Case &c : cases)
+        EXPECT_EQ(EncodeFrame(c.cmd, c.data, c.address), c.wire);
 
     // Lengths 0xC0 and 0xDB are stuffed like any other byte.
     EXPECT_EQ(EncodeFrame(2, Bytes(0xC0, 0x11))[2], 0xDB);
@@ -62,7 +70,8 @@ TEST(EncodeFrame, MatchesTheWireVectors) {
     EXPECT_THROW(EncodeFrame(2, Bytes(256, 0)), std::invalid_argument);
 }
 
-TEST_F(Generator, AnswersTheDocumentedExchangesByteForByte) {
+TEST_F(Generator, AnswersTheDocumentedExchangesByteForByte)
+{
     // set mode 1, then get mode
     EXPECT_EQ(Send({0xC0, 0x06, 0x01, 0x01, 0x66}), (Bytes{0xC0, 0x06, 0x01, 0x00, 0x38}));
     EXPECT_EQ(Send({0xC0, 0x07, 0x00, 0xD0}), (Bytes{0xC0, 0x07, 0x02, 0x00, 0x01, 0x49}));
@@ -75,13 +84,15 @@ TEST_F(Generator, AnswersTheDocumentedExchangesByteForByte) {
     EXPECT_EQ(get.data, (Bytes{0x00, 0x10, 0x27, 0x00, 0x00}));
 }
 
-TEST_F(Generator, InfoAnswersItsIdentityWithoutAnErrorByte) {
+TEST_F(Generator, InfoAnswersItsIdentityWithoutAnErrorByte)
+{
     const Answer a = Ask({0xC0, 0x03, 0x00, 0xEB});
     EXPECT_EQ(a.command, 3);
     EXPECT_EQ(a.data, Text("PX-418 virtual generator"));
 }
 
-TEST_F(Generator, EchoSendsTheDataBack) {
+TEST_F(Generator, EchoSendsTheDataBack)
+{
     const Bytes data{0x00, 0xC0, 0xDB, 0xFF, 0x42};
     const Answer a = Ask(Frame(2, data));
     EXPECT_EQ(a.command, 2);
@@ -89,42 +100,42 @@ TEST_F(Generator, EchoSendsTheDataBack) {
     EXPECT_EQ(Ask(Frame(2)).data, Bytes{});
 }
 
-TEST_F(Generator, PowerOnValuesAreReadBack) {
+TEST_F(Generator, PowerOnValuesAreReadBack)
+{
     struct Case {
         std::uint8_t g, n;
         std::int32_t v;
     };
     const Case cases[] = {
-        {0, 0, 0},    {0, 1, 50000}, {0, 2, 0},    {0, 3, 1000}, {1, 0, 0},  {1, 1, 50000},
-        {1, 2, -1200}, {1, 3, 1000}, {2, 0, 0},    {2, 1, 50000}, {2, 2, 1200}, {2, 3, 1000},
-        {3, 0, 0},    {3, 1, 0},     {3, 2, 0},    {3, 3, 0},    {4, 2, 44},
+        {0, 0, 0},     {0, 1, 50000}, {0, 2, 0}, {0, 3, 1000},  {1, 0, 0},    {1, 1, 50000},
+        {1, 2, -1200}, {1, 3, 1000},  {2, 0, 0}, {2, 1, 50000}, {2, 2, 1200}, {2, 3, 1000},
+        {3, 0, 0},     {3, 1, 0},     {3, 2, 0}, {3, 3, 0},     {4, 2, 44},
     };
-    for (const Case &c : cases) EXPECT_EQ(Get(c.g, c.n), c.v) << int(c.g) << ", " << int(c.n);
+    for (const Case &c : cases)
+        EXPECT_EQ(Get(c.g, c.n), c.v) << int(c.g) << ", " << int(c.n);
     EXPECT_EQ(Ask(Frame(7)).data, (Bytes{0, 0}));
     const Answer sel = Ask(Frame(10));
     EXPECT_EQ(sel.command, 10);
     EXPECT_EQ(sel.data, (Bytes{0, 0, 1, 0x50, 0xC3, 0, 0}));  // (0, 1) = 50000
 }
 
-TEST_F(Generator, ParameterRangesAndUnknownParameters) {
+TEST_F(Generator, ParameterRangesAndUnknownParameters)
+{
     struct Case {
         std::uint8_t g, n;
         std::int32_t v;
         std::uint8_t error;
     };
     const Case cases[] = {
-        {0, 0x80, 1, 0},         {0, 0x80, 2, 4},        {0, 0x80, -1, 4},
-        {1, 0x81, 0, 0},         {1, 0x81, 3000000, 0},  {1, 0x81, 3000001, 4},
-        {2, 0x81, -1, 4},        {0, 0x82, -3600, 0},    {0, 0x82, 3600, 0},
-        {0, 0x82, 3601, 4},      {2, 0x82, -3601, 4},    {1, 0x83, 1000, 0},
-        {1, 0x83, 1001, 4},      {1, 0x83, -1, 4},       {0, 0x84, 0, 4},
-        {0, 0xBF, 0, 4},         {5, 0x80, 0, 4},        {255, 0x81, 0, 4},
-        {3, 0x80, -999, 0},      {3, 0x83, 999, 0},      {3, 0x81, 1000, 4},
-        {3, 0x82, -1000, 4},     {3, 0x04, 0, 0},        {3, 0x04, 1, 4},
-        {3, 0x05, 0, 4},         {4, 0x00, 9, 0},        {4, 0x00, 10, 4},
-        {4, 0x01, -1, 4},        {4, 0x41, 0, 0},        {4, 0x02, 0, 0},
-        {4, 0x02, 127, 0},       {4, 0x02, 128, 4},      {4, 0x03, 0, 0},
-        {4, 0x03, 1, 4},         {4, 0x04, 0, 4},        {0, 0x81, INT32_MIN, 4},
+        {0, 0x80, 1, 0},       {0, 0x80, 2, 4},       {0, 0x80, -1, 4},    {1, 0x81, 0, 0},
+        {1, 0x81, 3000000, 0}, {1, 0x81, 3000001, 4}, {2, 0x81, -1, 4},    {0, 0x82, -3600, 0},
+        {0, 0x82, 3600, 0},    {0, 0x82, 3601, 4},    {2, 0x82, -3601, 4}, {1, 0x83, 1000, 0},
+        {1, 0x83, 1001, 4},    {1, 0x83, -1, 4},      {0, 0x84, 0, 4},     {0, 0xBF, 0, 4},
+        {5, 0x80, 0, 4},       {255, 0x81, 0, 4},     {3, 0x80, -999, 0},  {3, 0x83, 999, 0},
+        {3, 0x81, 1000, 4},    {3, 0x82, -1000, 4},   {3, 0x04, 0, 0},     {3, 0x04, 1, 4},
+        {3, 0x05, 0, 4},       {4, 0x00, 9, 0},       {4, 0x00, 10, 4},    {4, 0x01, -1, 4},
+        {4, 0x41, 0, 0},       {4, 0x02, 0, 0},       {4, 0x02, 127, 0},   {4, 0x02, 128, 4},
+        {4, 0x03, 0, 0},       {4, 0x03, 1, 4},       {4, 0x04, 0, 4},     {0, 0x81, INT32_MIN, 4},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << "(" << int(c.g) << ", 0x" << std::hex << int(c.n)
@@ -135,7 +146,8 @@ TEST_F(Generator, ParameterRangesAndUnknownParameters) {
     }
 }
 
-TEST_F(Generator, RefusedWriteChangesNothing) {
+TEST_F(Generator, RefusedWriteChangesNothing)
+{
     ASSERT_EQ(Set(0, 0x01, 20000), 0);  // pending
     const DeviceState before = gen.State();
     EXPECT_EQ(Set(0, 0xC3, 1001), 4);  // would apply and beep
@@ -146,7 +158,8 @@ TEST_F(Generator, RefusedWriteChangesNothing) {
     EXPECT_EQ(after.selectedNumber, before.selectedNumber);
 }
 
-TEST_F(Generator, GetParameterRefusesUnknownParametersAndFlagBits) {
+TEST_F(Generator, GetParameterRefusesUnknownParametersAndFlagBits)
+{
     for (auto [g, n] : {std::pair{0, 4}, {3, 5}, {4, 4}, {5, 0}, {0, 0x81}, {0, 0x41}}) {
         const Answer a = Ask(GetPar(std::uint8_t(g), std::uint8_t(n)));
         EXPECT_EQ(a.command, 9);
@@ -154,9 +167,15 @@ TEST_F(Generator, GetParameterRefusesUnknownParametersAndFlagBits) {
     }
 }
 
-TEST_F(Generator, RequestsOfTheWrongLengthAreRefused) {
-    const Bytes wrong[] = {Frame(6), Frame(6, {1, 2}), Frame(7, {0}), Frame(8, {0, 1, 2, 3, 4}),
-                           Frame(8, {0, 0x81, 0, 0, 0, 0, 0}), Frame(9, {0}), Frame(9, {0, 1, 0}),
+TEST_F(Generator, RequestsOfTheWrongLengthAreRefused)
+{
+    const Bytes wrong[] = {Frame(6),
+                           Frame(6, {1, 2}),
+                           Frame(7, {0}),
+                           Frame(8, {0, 1, 2, 3, 4}),
+                           Frame(8, {0, 0x81, 0, 0, 0, 0, 0}),
+                           Frame(9, {0}),
+                           Frame(9, {0, 1, 0}),
                            Frame(10, {0})};
     for (const Bytes &request : wrong) {
         const Answer a = Ask(request);
@@ -167,7 +186,8 @@ TEST_F(Generator, RequestsOfTheWrongLengthAreRefused) {
     EXPECT_TRUE(gen.ParamWrites().empty());
 }
 
-TEST_F(Generator, UnknownCommandsAreRefusedAsInvalidPackets) {
+TEST_F(Generator, UnknownCommandsAreRefusedAsInvalidPackets)
+{
     for (std::uint8_t cmd : {0, 1, 4, 5, 11, 12, 127}) {
         const Answer a = Ask(Frame(cmd, {0}));
         EXPECT_EQ(a.command, cmd);
@@ -175,7 +195,8 @@ TEST_F(Generator, UnknownCommandsAreRefusedAsInvalidPackets) {
     }
 }
 
-TEST_F(Generator, ValuesWithoutBit7StayPendingUntilAWriteWithIt) {
+TEST_F(Generator, ValuesWithoutBit7StayPendingUntilAWriteWithIt)
+{
     ASSERT_EQ(Set(0, 0x01, 1000), 0);
     ASSERT_EQ(Set(1, 0x02, 900), 0);
     ASSERT_EQ(Set(2, 0x03, 500), 0);
@@ -197,7 +218,8 @@ TEST_F(Generator, ValuesWithoutBit7StayPendingUntilAWriteWithIt) {
     EXPECT_EQ(gen.State().active[0][1], 2000);
 }
 
-TEST_F(Generator, Bit6CountsOneBeepPerAcceptedWrite) {
+TEST_F(Generator, Bit6CountsOneBeepPerAcceptedWrite)
+{
     ASSERT_EQ(Set(0, 0x41, 100), 0);
     ASSERT_EQ(Set(0, 0xC2, 100), 0);
     ASSERT_EQ(Set(0, 0x82, 100), 0);
@@ -208,7 +230,8 @@ TEST_F(Generator, Bit6CountsOneBeepPerAcceptedWrite) {
     EXPECT_EQ(gen.ParamWrites().front().number, 0x41);
 }
 
-TEST_F(Generator, PresetsStoreTheOutputsInEffectAndLoadThemBack) {
+TEST_F(Generator, PresetsStoreTheOutputsInEffectAndLoadThemBack)
+{
     ASSERT_EQ(Set(0, 0x81, 123000), 0);
     ASSERT_EQ(Set(1, 0x83, 250), 0);
     ASSERT_EQ(Set(2, 0x02, 300), 0);  // pending: not part of what is stored
@@ -238,7 +261,8 @@ TEST_F(Generator, PresetsStoreTheOutputsInEffectAndLoadThemBack) {
     EXPECT_EQ(gen.State().presets[2][2][2], 300);
 }
 
-TEST_F(Generator, CalibrationIsStoredOnlyByItsStoreCommand) {
+TEST_F(Generator, CalibrationIsStoredOnlyByItsStoreCommand)
+{
     ASSERT_EQ(Set(3, 0x81, -12), 0);
     ASSERT_EQ(Set(3, 0x80, 34), 0);
     DeviceState s = gen.State();
@@ -256,7 +280,8 @@ TEST_F(Generator, CalibrationIsStoredOnlyByItsStoreCommand) {
     EXPECT_EQ(gen.State().settingsConfirmed, 2);
 }
 
-TEST_F(Generator, SelectedParameterFollowsHostWritesAndKnobs) {
+TEST_F(Generator, SelectedParameterFollowsHostWritesAndKnobs)
+{
     auto selected = [&] {
         const Answer a = Ask(Frame(10));
         EXPECT_EQ(a.data.size(), 7u);
@@ -294,13 +319,14 @@ TEST_F(Generator, SelectedParameterFollowsHostWritesAndKnobs) {
     EXPECT_EQ(selected(), std::tuple(0, 3, 1000));
 }
 
-TEST_F(Generator, DamagedFramesAreAnsweredAsInvalidPackets) {
+TEST_F(Generator, DamagedFramesAreAnsweredAsInvalidPackets)
+{
     const Bytes damaged[] = {
-        {0xC0, 0x07, 0x00, 0xD1},                    // wrong CRC
-        {0xC0, 0x09, 0x02, 0x00, 0x01, 0x5D},        // wrong CRC
-        {0xC0, 0x07, 0xDB, 0x00},                    // FESC followed by 0x00
-        {0xC0, 0x07, 0x00, 0xDB, 0xC1},              // FESC followed by 0xC1
-        {0xC0, 0x85, 0x83},                          // command with bit 7 after an address
+        {0xC0, 0x07, 0x00, 0xD1},              // wrong CRC
+        {0xC0, 0x09, 0x02, 0x00, 0x01, 0x5D},  // wrong CRC
+        {0xC0, 0x07, 0xDB, 0x00},              // FESC followed by 0x00
+        {0xC0, 0x07, 0x00, 0xDB, 0xC1},        // FESC followed by 0xC1
+        {0xC0, 0x85, 0x83},                    // command with bit 7 after an address
     };
     for (const Bytes &wire : damaged) {
         const Answer a = Ask(wire);
@@ -317,7 +343,8 @@ TEST_F(Generator, DamagedFramesAreAnsweredAsInvalidPackets) {
     EXPECT_EQ(Ask(Frame(7)).data, (Bytes{0, 0}));
 }
 
-TEST_F(Generator, LogsEachFrameRawAndDecoded) {
+TEST_F(Generator, LogsEachFrameRawAndDecoded)
+{
     const Bytes request = EncodeFrame(8, {0x03, 0xC0, 0x64, 0, 0, 0}, 0x40);
     Send(request);
     const auto log = gen.FrameLog();
@@ -332,7 +359,8 @@ TEST_F(Generator, LogsEachFrameRawAndDecoded) {
     EXPECT_TRUE(gen.ParamWrites().empty());
 }
 
-TEST_F(Generator, ReassemblesFramesAcrossAndWithinWrites) {
+TEST_F(Generator, ReassemblesFramesAcrossAndWithinWrites)
+{
     const Bytes request = SetPar(0, 0x81, 777);
     for (std::size_t cut = 1; cut < request.size(); ++cut) {
         EXPECT_TRUE(Send(Bytes(request.begin(), request.begin() + cut)).empty()) << cut;
@@ -344,7 +372,8 @@ TEST_F(Generator, ReassemblesFramesAcrossAndWithinWrites) {
 
     // Two requests and some line noise in one write: two answers in order.
     Bytes both{0x00, 0x55};
-    for (const Bytes &r : {Frame(7), GetPar(0, 1)}) both.insert(both.end(), r.begin(), r.end());
+    for (const Bytes &r : {Frame(7), GetPar(0, 1)})
+        both.insert(both.end(), r.begin(), r.end());
     const Bytes wire = Send(both);
     std::size_t at = 0;
     const auto first = DecodeAt(wire, at);
@@ -356,7 +385,8 @@ TEST_F(Generator, ReassemblesFramesAcrossAndWithinWrites) {
     EXPECT_EQ(FromLe32(second->data, 1), 777);
 }
 
-TEST_F(Generator, ABareFendStartsTheFrameAgain) {
+TEST_F(Generator, ABareFendStartsTheFrameAgain)
+{
     Bytes wire{0xC0, 0x08, 0x06, 0x00};  // a frame given up half-way
     const Bytes request = Frame(7);
     wire.insert(wire.end(), request.begin(), request.end());
@@ -368,7 +398,8 @@ TEST_F(Generator, ABareFendStartsTheFrameAgain) {
     EXPECT_TRUE(log[1].valid);
 }
 
-TEST_F(Generator, SilentDeviceLogsButNeitherActsNorAnswers) {
+TEST_F(Generator, SilentDeviceLogsButNeitherActsNorAnswers)
+{
     gen.SetSilent(true);
     EXPECT_TRUE(Send(SetPar(0, 0x81, 1)).empty());
     EXPECT_TRUE(Send(Frame(3)).empty());
@@ -379,7 +410,8 @@ TEST_F(Generator, SilentDeviceLogsButNeitherActsNorAnswers) {
     EXPECT_EQ(Ask(Frame(3)).data, Text("PX-418 virtual generator"));
 }
 
-TEST_F(Generator, OneShotAnswerFaults) {
+TEST_F(Generator, OneShotAnswerFaults)
+{
     // A corrupted answer fails its CRC; the next one is sound again.
     gen.CorruptNextAnswer();
     const Bytes bad = Send(Frame(7));
@@ -405,7 +437,8 @@ TEST_F(Generator, OneShotAnswerFaults) {
     EXPECT_TRUE(DecodeOnly(Send(Frame(7))).has_value());
 }
 
-TEST_F(Generator, UnpluggedDeviceHearsNothing) {
+TEST_F(Generator, UnpluggedDeviceHearsNothing)
+{
     Send({0xC0, 0x07});  // half a frame, lost with the link
     gen.SetPlugged(false);
     EXPECT_FALSE(gen.Plugged());
@@ -416,7 +449,8 @@ TEST_F(Generator, UnpluggedDeviceHearsNothing) {
     EXPECT_EQ(Ask(Frame(7)).data, (Bytes{0, 0}));
 }
 
-TEST_F(Generator, ResetRestoresPowerOnAndClearsFaults) {
+TEST_F(Generator, ResetRestoresPowerOnAndClearsFaults)
+{
     ASSERT_EQ(Set(0, 0x81, 1), 0);
     Send(Frame(6, {1}));
     gen.SetSilent(true);
@@ -431,7 +465,8 @@ TEST_F(Generator, ResetRestoresPowerOnAndClearsFaults) {
     EXPECT_EQ(Send(Frame(7)), (Bytes{0xC0, 0x07, 0x02, 0x00, 0x00, RefCrc({0xC0, 7, 2, 0, 0})}));
 }
 
-TEST_F(Generator, SetStateIsWhatTheDeviceAnswers) {
+TEST_F(Generator, SetStateIsWhatTheDeviceAnswers)
+{
     DeviceState s = DeviceState::PowerOn();
     s.outputs[1][1] = 2999999;
     s.mode = 1;
@@ -443,7 +478,8 @@ TEST_F(Generator, SetStateIsWhatTheDeviceAnswers) {
     EXPECT_EQ(FromLe32(Ask(Frame(10)).data, 3), 2999999);
 }
 
-TEST_F(Generator, ConcurrentHostsAndObserversAreSerialised) {
+TEST_F(Generator, ConcurrentHostsAndObserversAreSerialised)
+{
     constexpr int kThreads = 4;
     constexpr int kWrites = 200;
     std::vector<std::thread> threads;
@@ -452,7 +488,8 @@ TEST_F(Generator, ConcurrentHostsAndObserversAreSerialised) {
             for (int i = 0; i < kWrites; ++i) {
                 const Bytes r = SetPar(std::uint8_t(t % 3), 0x81, i);
                 const auto a = DecodeOnly(gen.Receive(r.data(), r.size()));
-                if (!a || a->data != Bytes{0}) ADD_FAILURE() << "thread " << t << " write " << i;
+                if (!a || a->data != Bytes{0})
+                    ADD_FAILURE() << "thread " << t << " write " << i;
             }
         });
     }
@@ -462,7 +499,8 @@ TEST_F(Generator, ConcurrentHostsAndObserversAreSerialised) {
             (void)gen.FrameLog();
         }
     });
-    for (auto &th : threads) th.join();
+    for (auto &th : threads)
+        th.join();
     EXPECT_EQ(gen.ParamWrites().size(), std::size_t{kThreads * kWrites});
 }
 

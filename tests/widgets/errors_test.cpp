@@ -30,7 +30,8 @@ TEST(WithFullStopTest, AddsAStopOnlyAfterCharactersSortingAfterIt)
         EXPECT_EQ(WithFullStop(QString::fromLatin1(c.text)), QString::fromLatin1(c.expected))
             << '"' << c.text << '"';
     }
-    EXPECT_EQ(WithFullStop(QStringLiteral("Fehler: ungültig")), QStringLiteral("Fehler: ungültig."));
+    EXPECT_EQ(WithFullStop(QStringLiteral("Fehler: ungültig")),
+              QStringLiteral("Fehler: ungültig."));
 }
 
 class ReportTest : public ::testing::Test {
@@ -79,12 +80,14 @@ TEST_F(ReportTest, ExceptionCarriesItsTextAsUtf8)
     const Exception e(QStringLiteral("Größe"), 12);
     EXPECT_EQ(e.Message(), QStringLiteral("Größe"));
     EXPECT_EQ(e.HelpContext(), 12);
-    EXPECT_STREQ(e.what(), "Gr\xc3\xb6\xc3\x9f" "e");
+    EXPECT_STREQ(e.what(), "Gr\xc3\xb6\xc3\x9f"
+                           "e");
 }
 
 TEST(ReportPresenterTest, AFailingPresenterDoesNotLetTheExceptionOut)
 {
-    ErrorPresenter previous = SetErrorPresenter([](const ErrorBox &) { throw std::runtime_error("no"); });
+    ErrorPresenter previous =
+        SetErrorPresenter([](const ErrorBox &) { throw std::runtime_error("no"); });
     Guarded([] { throw Exception(QStringLiteral("x")); });
     ErrorPresenter mine = SetErrorPresenter(std::move(previous));
     EXPECT_TRUE(static_cast<bool>(mine)) << "the presenter replaced is handed back";

@@ -53,40 +53,51 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{9.995, ffFixed, 9, 2, "10.00"}, RenderCase{-9.995, ffFixed, 9, 2, "-10.00"},
         RenderCase{0.0005, ffFixed, 9, 3, "0.001"}, RenderCase{0.0004, ffFixed, 9, 3, "0.000"},
         // Precision limits the significant digits; zeros pad the decimals.
-        RenderCase{123.456, ffFixed, 4, 3, "123.500"}, RenderCase{1.23456, ffFixed, 3, 5, "1.23000"},
+        RenderCase{123.456, ffFixed, 4, 3, "123.500"},
+        RenderCase{1.23456, ffFixed, 3, 5, "1.23000"},
         RenderCase{0.012345, ffFixed, 2, 5, "0.01200"}, RenderCase{99.96, ffFixed, 3, 2, "100.00"},
         RenderCase{1234.5, ffFixed, 4, 0, "1235"},
         // Zero and numbers rounding to zero carry no sign.
         RenderCase{-0.0, ffFixed, 5, 2, "0.00"}, RenderCase{-0.001, ffFixed, 5, 2, "0.00"},
         RenderCase{-0.004999, ffFixed, 9, 2, "0.00"}, RenderCase{-0.005, ffFixed, 9, 2, "-0.01"},
-        RenderCase{-1e-300, ffFixed, 5, 0, "0"}, RenderCase{5e-324, ffFixed, 18, 18, "0.000000000000000000"},
+        RenderCase{-1e-300, ffFixed, 5, 0, "0"},
+        RenderCase{5e-324, ffFixed, 18, 18, "0.000000000000000000"},
         // An integer part longer than Precision falls back to the general form.
         RenderCase{123456, ffFixed, 5, 2, "1.2346E+05"}, RenderCase{99999.6, ffFixed, 5, 0, "1E+5"},
         RenderCase{99999.4, ffFixed, 5, 0, "99999"}, RenderCase{1.5e10, ffFixed, 9, 3, "1.5E+010"},
-        RenderCase{-1.5e10, ffFixed, 9, 0, "-1.5E+10"}, RenderCase{1e300, ffFixed, 18, 18, "1E+0300"},
+        RenderCase{-1.5e10, ffFixed, 9, 0, "-1.5E+10"},
+        RenderCase{1e300, ffFixed, 18, 18, "1E+0300"},
         // Out-of-range Precision and Digits are clamped.
-        RenderCase{1.23456, ffFixed, 0, 3, "1.200"}, RenderCase{1.5, ffFixed, 40, 30,
-                                                                 "1.500000000000000000"},
+        RenderCase{1.23456, ffFixed, 0, 3, "1.200"},
+        RenderCase{1.5, ffFixed, 40, 30, "1.500000000000000000"},
         RenderCase{1.5, ffFixed, 5, -3, "2"},
         // Not-a-number and infinities.
         RenderCase{kNan, ffFixed, 5, 2, "NAN"}, RenderCase{-kNan, ffFixed, 5, 2, "-NAN"},
         RenderCase{kInf, ffFixed, 5, 2, "INF"}, RenderCase{-kInf, ffGeneral, 5, 2, "-INF"},
         RenderCase{kNan, ffExponent, 5, 2, "NAN"}));
 
-INSTANTIATE_TEST_SUITE_P(
-    OtherFormats, RenderTest,
-    ::testing::Values(
-        RenderCase{0, ffGeneral, 5, 2, "0"}, RenderCase{-0.0, ffGeneral, 5, 2, "0"},
-        RenderCase{1.5, ffGeneral, 5, 2, "1.5"}, RenderCase{100, ffGeneral, 5, 2, "100"},
-        RenderCase{2.675, ffGeneral, 3, 0, "2.68"}, RenderCase{-123.456, ffGeneral, 4, 0, "-123.5"},
-        RenderCase{0.00001, ffGeneral, 5, 0, "0.00001"}, RenderCase{0.0000099, ffGeneral, 5, 0, "9.9E-6"},
-        RenderCase{1.5e10, ffGeneral, 15, 0, "15000000000"}, RenderCase{1.5e10, ffGeneral, 5, 0, "1.5E+10"},
-        RenderCase{1.5e10, ffGeneral, 5, 3, "1.5E+010"}, RenderCase{1e-300, ffGeneral, 5, 9, "1E-0300"},
-        RenderCase{1.5, ffExponent, 4, 2, "1.500E+00"}, RenderCase{-123.456, ffExponent, 3, 0, "-1.23E+2"},
-        RenderCase{0, ffExponent, 3, 1, "0.00E+0"}, RenderCase{9.9996, ffExponent, 4, 2, "1.000E+01"},
-        RenderCase{0.00012, ffExponent, 2, 3, "1.2E-004"},
-        RenderCase{1234567.891, ffNumber, 18, 2, "1,234,567.89"}, RenderCase{-999.5, ffNumber, 9, 0, "-1,000"},
-        RenderCase{123.4, ffNumber, 9, 1, "123.4"}, RenderCase{1234567, ffNumber, 5, 2, "1.2346E+06"}));
+INSTANTIATE_TEST_SUITE_P(OtherFormats, RenderTest,
+                         ::testing::Values(RenderCase{0, ffGeneral, 5, 2, "0"},
+                                           RenderCase{-0.0, ffGeneral, 5, 2, "0"},
+                                           RenderCase{1.5, ffGeneral, 5, 2, "1.5"},
+                                           RenderCase{100, ffGeneral, 5, 2, "100"},
+                                           RenderCase{2.675, ffGeneral, 3, 0, "2.68"},
+                                           RenderCase{-123.456, ffGeneral, 4, 0, "-123.5"},
+                                           RenderCase{0.00001, ffGeneral, 5, 0, "0.00001"},
+                                           RenderCase{0.0000099, ffGeneral, 5, 0, "9.9E-6"},
+                                           RenderCase{1.5e10, ffGeneral, 15, 0, "15000000000"},
+                                           RenderCase{1.5e10, ffGeneral, 5, 0, "1.5E+10"},
+                                           RenderCase{1.5e10, ffGeneral, 5, 3, "1.5E+010"},
+                                           RenderCase{1e-300, ffGeneral, 5, 9, "1E-0300"},
+                                           RenderCase{1.5, ffExponent, 4, 2, "1.500E+00"},
+                                           RenderCase{-123.456, ffExponent, 3, 0, "-1.23E+2"},
+                                           RenderCase{0, ffExponent, 3, 1, "0.00E+0"},
+                                           RenderCase{9.9996, ffExponent, 4, 2, "1.000E+01"},
+                                           RenderCase{0.00012, ffExponent, 2, 3, "1.2E-004"},
+                                           RenderCase{1234567.891, ffNumber, 18, 2, "1,234,567.89"},
+                                           RenderCase{-999.5, ffNumber, 9, 0, "-1,000"},
+                                           RenderCase{123.4, ffNumber, 9, 1, "123.4"},
+                                           RenderCase{1234567, ffNumber, 5, 2, "1.2346E+06"}));
 
 TEST(RenderLocaleTest, GermanNumberAndCurrencyUseTheLocaleSeparators)
 {
@@ -135,8 +146,9 @@ TEST_P(ParseTest, ConvertsWithPointSeparator)
 INSTANTIATE_TEST_SUITE_P(
     Accepted, ParseTest,
     ::testing::Values(ParseCase{"1.5", true, 1.5}, ParseCase{"  1.5  ", true, 1.5},
-                      ParseCase{"+7", true, 7}, ParseCase{"-7", true, -7}, ParseCase{" -0.25", true, -0.25},
-                      ParseCase{"5.", true, 5}, ParseCase{".5", true, 0.5}, ParseCase{"-.5", true, -0.5},
+                      ParseCase{"+7", true, 7}, ParseCase{"-7", true, -7},
+                      ParseCase{" -0.25", true, -0.25}, ParseCase{"5.", true, 5},
+                      ParseCase{".5", true, 0.5}, ParseCase{"-.5", true, -0.5},
                       ParseCase{"1e3", true, 1000}, ParseCase{"1E+3", true, 1000},
                       ParseCase{"2.5e-2", true, 0.025}, ParseCase{"007", true, 7},
                       ParseCase{"0.1", true, 0.1}, ParseCase{"2.675", true, 2.675},
@@ -148,17 +160,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 INSTANTIATE_TEST_SUITE_P(
     Rejected, ParseTest,
-    ::testing::Values(ParseCase{"", false, 0}, ParseCase{"   ", false, 0}, ParseCase{"1,5", false, 0},
-                      ParseCase{"1.2.3", false, 0}, ParseCase{"0x10", false, 0}, ParseCase{"inf", false, 0},
-                      ParseCase{"nan", false, 0}, ParseCase{"INF", false, 0}, ParseCase{"1e", false, 0},
-                      ParseCase{"1e+", false, 0}, ParseCase{"+", false, 0}, ParseCase{".", false, 0},
-                      ParseCase{"-.", false, 0}, ParseCase{"e5", false, 0}, ParseCase{"+-1", false, 0},
-                      ParseCase{"1 000", false, 0}, ParseCase{"1,000.5", false, 0}, ParseCase{"abc", false, 0},
-                      ParseCase{"12abc", false, 0}, ParseCase{"\t1", false, 0}, ParseCase{"1.5f", false, 0},
-                      ParseCase{"- 1", false, 0}, ParseCase{"1e3.5", false, 0},
-                      // Too large for a double.
-                      ParseCase{"1.8e308", false, 0}, ParseCase{"1e99999999999999999999", false, 0},
-                      ParseCase{"-1e400", false, 0}, ParseCase{"100000e304", false, 0}));
+    ::testing::Values(
+        ParseCase{"", false, 0}, ParseCase{"   ", false, 0}, ParseCase{"1,5", false, 0},
+        ParseCase{"1.2.3", false, 0}, ParseCase{"0x10", false, 0}, ParseCase{"inf", false, 0},
+        ParseCase{"nan", false, 0}, ParseCase{"INF", false, 0}, ParseCase{"1e", false, 0},
+        ParseCase{"1e+", false, 0}, ParseCase{"+", false, 0}, ParseCase{".", false, 0},
+        ParseCase{"-.", false, 0}, ParseCase{"e5", false, 0}, ParseCase{"+-1", false, 0},
+        ParseCase{"1 000", false, 0}, ParseCase{"1,000.5", false, 0}, ParseCase{"abc", false, 0},
+        ParseCase{"12abc", false, 0}, ParseCase{"\t1", false, 0}, ParseCase{"1.5f", false, 0},
+        ParseCase{"- 1", false, 0}, ParseCase{"1e3.5", false, 0},
+        // Too large for a double.
+        ParseCase{"1.8e308", false, 0}, ParseCase{"1e99999999999999999999", false, 0},
+        ParseCase{"-1e400", false, 0}, ParseCase{"100000e304", false, 0}));
 
 TEST(ParseLocaleTest, GermanSeparatorIsTheOnlyOneAccepted)
 {

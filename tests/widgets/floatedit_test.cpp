@@ -25,7 +25,8 @@ class FloatEditTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        previousPresenter_ = SetErrorPresenter([this](const ErrorBox &box) { boxes.push_back(box); });
+        previousPresenter_ =
+            SetErrorPresenter([this](const ErrorBox &box) { boxes.push_back(box); });
         window = std::make_unique<QWidget>();
         auto *layout = new QVBoxLayout(window.get());
         edit = new TFloatEdit(window.get());
@@ -67,8 +68,10 @@ protected:
     void Record(const char *what, QObject *sender)
     {
         EXPECT_EQ(sender, edit);
-        log.push_back(std::string(what) + " " + QString::number(edit->Value(), 'g', QLocale::FloatingPointShortest).toStdString() +
-                      " [" + edit->text().toStdString() + "]");
+        log.push_back(
+            std::string(what) + " "
+            + QString::number(edit->Value(), 'g', QLocale::FloatingPointShortest).toStdString()
+            + " [" + edit->text().toStdString() + "]");
     }
 
     void FocusField() { edit->setFocus(Qt::TabFocusReason); }
@@ -150,16 +153,15 @@ TEST_F(FloatEditTest, ClampedCommitFiresOnChangedTwice)
     PressEnter();
     EXPECT_EQ(edit->Value(), 99.9);
     EXPECT_EQ(edit->text(), "99.9");
-    EXPECT_EQ(log, (Log{"enter 0 [0.0]", "changed 99.9 [123]",
-                        "changed 99.9 [123]", "enterpress 99.9 [99.9]"}));
+    EXPECT_EQ(log, (Log{"enter 0 [0.0]", "changed 99.9 [123]", "changed 99.9 [123]",
+                        "enterpress 99.9 [99.9]"}));
 
     log.clear();
     Type("-1e3");
     FocusOther();
     EXPECT_EQ(edit->Value(), -99.9);
     EXPECT_EQ(edit->text(), "-99.9");
-    EXPECT_EQ(log, (Log{"changed -99.9 [-1e3]", "changed -99.9 [-1e3]",
-                        "exit -99.9 [-99.9]"}));
+    EXPECT_EQ(log, (Log{"changed -99.9 [-1e3]", "changed -99.9 [-1e3]", "exit -99.9 [-99.9]"}));
 }
 
 TEST_F(FloatEditTest, UnchangedTextKeepsFullPrecision)
@@ -321,7 +323,8 @@ TEST_F(FloatEditTest, WithoutBoundsCheckEveryNumberIsAcceptedAsTyped)
     Type("-1e6");
     PressEnter();
     EXPECT_EQ(edit->Value(), -1e6);
-    EXPECT_EQ(log, (Log{"enter 0 [0.00000]", "changed -1e+06 [-1e6]", "enterpress -1e+06 [-1E+0006]"}));
+    EXPECT_EQ(log,
+              (Log{"enter 0 [0.00000]", "changed -1e+06 [-1e6]", "enterpress -1e+06 [-1E+0006]"}));
 }
 
 TEST_F(FloatEditTest, ValidateHandlerDecidesOnlyWithoutBoundsCheck)

@@ -24,7 +24,8 @@ TEST(FocusWatcherTest, ComboBoxEntriesAndExitsIgnoreWindowActivation)
     layout->addWidget(edit);
     layout->addWidget(combo);
     std::vector<std::string> log;
-    FocusWatcher::Watch(combo, [&] { log.push_back("enter"); }, [&] { log.push_back("exit"); });
+    FocusWatcher::Watch(
+        combo, [&] { log.push_back("enter"); }, [&] { log.push_back("exit"); });
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
