@@ -22,30 +22,10 @@ namespace {
 constexpr std::size_t kAreaSize = 200;
 constexpr std::int32_t kBaudRate = 38400;
 constexpr std::int32_t kAnswerTimeoutMs = 50;
-constexpr char kIdentity[] = "PX-418";
-constexpr std::size_t kIdentityLength = sizeof kIdentity - 1;
-
-enum Command : std::uint8_t {
-    kCmdIoError = 1,
-    kCmdEcho = 2,
-    kCmdInfo = 3,
-    kCmdSetMode = 6,
-    kCmdGetMode = 7,
-    kCmdSetPar = 8,
-    kCmdGetPar = 9,
-    kCmdGetSelPar = 10,
-    kCmdLastPrefix = 11,
-};
-
-enum DeviceError : unsigned {
-    kErrNone = 0,
-    kErrNotResponding = 5,
-    kErrLastReason = 6,
-};
 
 // Operation prefixes by the answer's command code, and reasons by the
 // device's error code; each a zero-terminated text in a 32-byte slot.
-constexpr char kPrefixes[kCmdLastPrefix + 1][32] = {
+constexpr char kPrefixes[PX418_CMD_SYSTEM + 1][32] = {
     "",
     "IO error: ",
     "Get echo error: ",
@@ -60,7 +40,7 @@ constexpr char kPrefixes[kCmdLastPrefix + 1][32] = {
     "System error: ",
 };
 
-constexpr char kReasons[kErrLastReason + 1][32] = {
+constexpr char kReasons[PX418_ERR_UNKNOWN + 1][32] = {
     "",
     "invalid packet.",
     "device busy.",
@@ -83,21 +63,21 @@ char errorText[kErrorTextSize];
 // error code; true exactly when there was no error.
 bool SetErrorText(unsigned code, unsigned error)
 {
-    if (code == kCmdEcho || code == kCmdInfo)
-        error = kErrNone;  // these answers carry data, not an error code
-    if (error == kErrNone)
-        code = 0;
-    if (code > kCmdLastPrefix)
-        code = kCmdLastPrefix;
-    if (error > kErrLastReason)
-        error = kErrLastReason;
+    if (code == PX418_CMD_ECHO || code == PX418_CMD_INFO)
+        error = PX418_ERR_NONE;  // these answers carry data, not an error code
+    if (error == PX418_ERR_NONE)
+        code = PX418_CMD_NOP;
+    if (code > PX418_CMD_SYSTEM)
+        code = PX418_CMD_SYSTEM;
+    if (error > PX418_ERR_UNKNOWN)
+        error = PX418_ERR_UNKNOWN;
 
     const std::size_t prefixLength = std::strlen(kPrefixes[code]);
     const std::size_t reasonLength = std::strlen(kReasons[error]);
     std::memcpy(errorText, kPrefixes[code], prefixLength);
     std::memcpy(errorText + prefixLength, kReasons[error], reasonLength);
     errorText[prefixLength + reasonLength] = '\0';
-    return error == kErrNone;
+    return error == PX418_ERR_NONE;
 }
 
 // One request frame out, one answer frame in. The caller holds the lock and
@@ -106,38 +86,21 @@ bool DeviceTransaction(std::uint8_t command, std::uint8_t length)
 {
     std::memset(answerArea, 0, sizeof answerArea);
     if (deviceHandle == nullptr)
-        return SetErrorText(0, kErrNone);
+        return SetErrorText(PX418_CMD_NOP, PX418_ERR_NONE);
 
     if (!WakeSendFrame(0, command, length, requestArea))
-        return SetErrorText(kCmdIoError, kErrNotResponding);
+        return SetErrorText(PX418_CMD_ERROR, PX418_ERR_NOT_RESPONDING);
 
     std::uint8_t address = 0;
     std::uint8_t answerCommand = 0;
     std::uint8_t answerLength = 0;
     if (!WakeReceiveFrame(kAnswerTimeoutMs, address, answerCommand, answerArea, answerLength,
                           sizeof answerArea))
-        return SetErrorText(kCmdIoError, kErrNotResponding);
+        return SetErrorText(PX418_CMD_ERROR, PX418_ERR_NOT_RESPONDING);
 
     // The answer's command code is not compared with the request's and its
     // address is ignored; an answer without data reads error 0.
     return SetErrorText(answerCommand, answerArea[0]);
-}
-
-void PutInt32(std::uint8_t *at, std::int32_t value)
-{
-    const auto bits = static_cast<std::uint32_t>(value);
-    at[0] = static_cast<std::uint8_t>(bits);
-    at[1] = static_cast<std::uint8_t>(bits >> 8);
-    at[2] = static_cast<std::uint8_t>(bits >> 16);
-    at[3] = static_cast<std::uint8_t>(bits >> 24);
-}
-
-std::int32_t GetInt32(const std::uint8_t *at)
-{
-    const std::uint32_t bits =
-        static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8
-        | static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-    return static_cast<std::int32_t>(bits);
 }
 
 }  // namespace
@@ -171,7 +134,7 @@ bool PX418_OpenDevice(void)
         if (ready) {
             const unsigned char *info = nullptr;
             if (PX418_GetInfo(&info)
-                && std::strncmp(reinterpret_cast<const char *>(info), kIdentity, kIdentityLength)
+                && std::strncmp(reinterpret_cast<const char *>(info), PX418_IDENTITY, PX418_IDENTITY_LENGTH)
                        == 0)
                 return true;
         }
@@ -199,7 +162,7 @@ const char **PX418_GetLastError(const char **text)
 bool PX418_GetInfo(const unsigned char **answer)
 {
     std::lock_guard<std::mutex> guard(libraryLock);
-    const bool ok = DeviceTransaction(kCmdInfo, 0);
+    const bool ok = DeviceTransaction(PX418_CMD_INFO, 0);
     if (answer != nullptr)
         *answer = answerArea;
     return ok;
@@ -209,13 +172,13 @@ bool PX418_SetMode(int32_t mode)
 {
     std::lock_guard<std::mutex> guard(libraryLock);
     requestArea[0] = static_cast<std::uint8_t>(mode);
-    return DeviceTransaction(kCmdSetMode, 1);
+    return DeviceTransaction(PX418_CMD_SET_MODE, PX418_SET_MODE_LENGTH);
 }
 
 bool PX418_GetMode(int32_t *mode)
 {
     std::lock_guard<std::mutex> guard(libraryLock);
-    const bool ok = DeviceTransaction(kCmdGetMode, 0);
+    const bool ok = DeviceTransaction(PX418_CMD_GET_MODE, 0);
     if (mode != nullptr)
         *mode = answerArea[1];
     return ok;
@@ -226,8 +189,8 @@ bool PX418_SetPar(int32_t group, int32_t number, int32_t value)
     std::lock_guard<std::mutex> guard(libraryLock);
     requestArea[0] = static_cast<std::uint8_t>(group);
     requestArea[1] = static_cast<std::uint8_t>(number);
-    PutInt32(requestArea + 2, value);
-    return DeviceTransaction(kCmdSetPar, 6);
+    px418_put_le32(requestArea + 2, value);
+    return DeviceTransaction(PX418_CMD_SET_PAR, PX418_SET_PAR_LENGTH);
 }
 
 bool PX418_GetPar(int32_t group, int32_t number, int32_t *value)
@@ -235,22 +198,22 @@ bool PX418_GetPar(int32_t group, int32_t number, int32_t *value)
     std::lock_guard<std::mutex> guard(libraryLock);
     requestArea[0] = static_cast<std::uint8_t>(group);
     requestArea[1] = static_cast<std::uint8_t>(number);
-    const bool ok = DeviceTransaction(kCmdGetPar, 2);
+    const bool ok = DeviceTransaction(PX418_CMD_GET_PAR, PX418_GET_PAR_LENGTH);
     if (value != nullptr)
-        *value = GetInt32(answerArea + 1);
+        *value = px418_get_le32(answerArea + 1);
     return ok;
 }
 
 bool PX418_GetSelPar(int32_t *group, int32_t *number, int32_t *value)
 {
     std::lock_guard<std::mutex> guard(libraryLock);
-    const bool ok = DeviceTransaction(kCmdGetSelPar, 0);
+    const bool ok = DeviceTransaction(PX418_CMD_GET_SEL_PAR, 0);
     if (group != nullptr)
         *group = answerArea[1];
     if (number != nullptr)
         *number = answerArea[2];
     if (value != nullptr)
-        *value = GetInt32(answerArea + 3);
+        *value = px418_get_le32(answerArea + 3);
     return ok;
 }
 

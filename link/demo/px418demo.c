@@ -16,11 +16,7 @@
 
 #include "px418usb.h"
 
-/* Output A's frequency: group 0, quantity 1, in millihertz. Bit 7 of the
-   number makes the new value take effect at once. */
-#define GROUP_OUTPUT_A 0
-#define NUMBER_FREQUENCY 1
-#define TAKE_EFFECT 0x80
+/* Output A's frequency, in millihertz. */
 #define DEMO_FREQUENCY_MHZ 1500
 
 static const char *last_error(void)
@@ -66,9 +62,9 @@ int main(void)
     }
 
     printf("  writing output A frequency: %d mHz\n", DEMO_FREQUENCY_MHZ);
-    all_ok &= report("set parameter", PX418_SetPar(GROUP_OUTPUT_A, NUMBER_FREQUENCY | TAKE_EFFECT,
+    all_ok &= report("set parameter", PX418_SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT,
                                                    DEMO_FREQUENCY_MHZ));
-    if (report("get parameter", PX418_GetPar(GROUP_OUTPUT_A, NUMBER_FREQUENCY, &value))) {
+    if (report("get parameter", PX418_GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY, &value))) {
         printf("  read back: %d mHz%s\n", (int)value,
                value == DEMO_FREQUENCY_MHZ ? "" : " (differs from what was written)");
         all_ok &= value == DEMO_FREQUENCY_MHZ;
@@ -76,12 +72,12 @@ int main(void)
         all_ok = false;
     }
 
-    all_ok &= report("set mode 1 (front panel locked)", PX418_SetMode(1));
+    all_ok &= report("set mode 1 (front panel locked)", PX418_SetMode(PX418_MODE_LOCKED));
     if (report("get mode", PX418_GetMode(&mode)))
         printf("  mode: %d\n", (int)mode);
     else
         all_ok = false;
-    all_ok &= report("set mode 0 (front panel unlocked)", PX418_SetMode(0));
+    all_ok &= report("set mode 0 (front panel unlocked)", PX418_SetMode(PX418_MODE_UNLOCKED));
 
     all_ok &= report("close device", PX418_CloseDevice());
     return all_ok ? 0 : 2;

@@ -8,55 +8,43 @@
 #include <stdexcept>
 #include <utility>
 
+#include "px418_protocol.h"
 #include "wake.h"
 
 namespace px418virtual {
 
 namespace {
 
-// Command codes.
-constexpr std::uint8_t CMD_ERROR = 1;
-constexpr std::uint8_t CMD_ECHO = 2;
-constexpr std::uint8_t CMD_INFO = 3;
-constexpr std::uint8_t CMD_SET_MODE = 6;
-constexpr std::uint8_t CMD_GET_MODE = 7;
-constexpr std::uint8_t CMD_SET_PAR = 8;
-constexpr std::uint8_t CMD_GET_PAR = 9;
-constexpr std::uint8_t CMD_GET_SEL_PAR = 10;
-
-// Device error codes.
-constexpr std::uint8_t ERR_OK = 0;
-constexpr std::uint8_t ERR_PACKET = 1;
-constexpr std::uint8_t ERR_PARAM = 4;
-
-// Flag bits of a written parameter number.
-constexpr std::uint8_t NUM_APPLY = 0x80;
-constexpr std::uint8_t NUM_BEEP = 0x40;
-constexpr std::uint8_t NUM_MASK = 0x3F;
-
-constexpr std::uint8_t GROUP_CAL = 3;
-constexpr std::uint8_t GROUP_SYS = 4;
-constexpr std::uint8_t CAL_STORE = 4;
-constexpr std::uint8_t SYS_PRESET_STORE = 0;
-constexpr std::uint8_t SYS_PRESET_LOAD = 1;
-constexpr std::uint8_t SYS_CONTRAST = 2;
-constexpr std::uint8_t SYS_CONFIRM = 3;
-constexpr std::int32_t PRESET_SLOTS = 10;
-
 struct Range {
     std::int32_t min;
     std::int32_t max;
 };
-// Ranges of the output quantities: coupling mode, mHz, tenths of a degree,
-// hundredths of a volt.
-constexpr Range OUTPUT_RANGE[4] = {{0, 1}, {0, 3000000}, {-3600, 3600}, {0, 1000}};
-constexpr Range CAL_RANGE = {-999, 999};
-constexpr Range CONTRAST_RANGE = {0, 127};
+// Ranges of the output quantities, by number: coupling mode, mHz, tenths of a
+// degree, hundredths of a volt.
+constexpr Range kOutputRange[PX418_QUANTITIES] = {
+    {PX418_MODE_MIN, PX418_MODE_MAX},
+    {PX418_FREQUENCY_MIN, PX418_FREQUENCY_MAX},
+    {PX418_PHASE_MIN, PX418_PHASE_MAX},
+    {PX418_AMPLITUDE_MIN, PX418_AMPLITUDE_MAX},
+};
+constexpr Range kCalibrationRange = {PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX};
+constexpr Range kContrastRange = {PX418_CONTRAST_MIN, PX418_CONTRAST_MAX};
+
+bool IsOutput(std::uint8_t group, std::uint8_t number)
+{
+    return group < PX418_OUTPUTS && number < PX418_QUANTITIES;
+}
+
+bool IsCalibration(std::uint8_t group, std::uint8_t number)
+{
+    return group == PX418_GROUP_CALIBRATION && number < PX418_CAL_ROWS;
+}
 
 bool InRange(std::int32_t value, Range r)
 {
     return value >= r.min && value <= r.max;
 }
+
 std::int32_t Clamp(std::int32_t value, Range r)
 {
     return std::clamp(value, r.min, r.max);
@@ -64,58 +52,42 @@ std::int32_t Clamp(std::int32_t value, Range r)
 
 void PutValue(std::vector<std::uint8_t> &out, std::int32_t value)
 {
-    const auto u = static_cast<std::uint32_t>(value);
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<std::uint8_t>(u >> shift));
+    std::uint8_t bytes[4];
+    px418_put_le32(bytes, value);
+    out.insert(out.end(), bytes, bytes + 4);
 }
 
-std::int32_t GetValue(const std::uint8_t *p)
-{
-    const std::uint32_t u = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8
-                            | std::uint32_t{p[2]} << 16 | std::uint32_t{p[3]} << 24;
-    return static_cast<std::int32_t>(u);
-}
-
-void PutStuffed(std::vector<std::uint8_t> &out, std::uint8_t value)
-{
-    if (value == wake::FEND) {
-        out.push_back(wake::FESC);
-        out.push_back(wake::TFEND);
-    } else if (value == wake::FESC) {
-        out.push_back(wake::FESC);
-        out.push_back(wake::TFESC);
-    } else {
-        out.push_back(value);
-    }
-}
-
-// Frame builder; crcXor != 0 spoils the CRC on purpose.
+// Frame builder on the library's own encoder; spoilCrc sends a wrong CRC on
+// purpose.
 std::vector<std::uint8_t> Encode(std::uint8_t command, const std::vector<std::uint8_t> &data,
-                                 std::uint8_t address, std::uint8_t crcXor)
+                                 std::uint8_t address, bool spoilCrc)
 {
-    if (data.size() > 255)
+    if (data.size() > wake::MAX_DATA)
         throw std::invalid_argument("a Wake frame holds at most 255 data bytes");
-    std::vector<std::uint8_t> out;
-    out.reserve(2 * data.size() + 10);
-    std::uint8_t crc = wake::CRC_INIT;
-    out.push_back(wake::FEND);
-    WakeCrcUpdate(wake::FEND, crc);
-    address &= 0x7F;
-    if (address != 0) {
-        WakeCrcUpdate(address, crc);
-        PutStuffed(out, static_cast<std::uint8_t>(address | 0x80));
-    }
-    command &= 0x7F;
-    WakeCrcUpdate(command, crc);
-    PutStuffed(out, command);
+    std::uint8_t frame[wake::MAX_FRAME];
     const auto length = static_cast<std::uint8_t>(data.size());
-    WakeCrcUpdate(length, crc);
-    PutStuffed(out, length);
-    for (std::uint8_t b : data) {
-        WakeCrcUpdate(b, crc);
-        PutStuffed(out, b);
+    std::size_t size = WakeEncodeFrame(address, command, length, data.data(), frame);
+    if (spoilCrc) {
+        // Replace the CRC, the frame's last value (two bytes when stuffed),
+        // by its complement, which never matches.
+        std::uint8_t crc = wake::CRC_INIT;
+        WakeCrcUpdate(wake::FEND, crc);
+        if (const std::uint8_t plain = address & 0x7F; plain != 0)
+            WakeCrcUpdate(plain, crc);
+        WakeCrcUpdate(command & 0x7F, crc);
+        WakeCrcUpdate(length, crc);
+        for (std::uint8_t b : data)
+            WakeCrcUpdate(b, crc);
+        size -= (crc == wake::FEND || crc == wake::FESC) ? 2 : 1;
+        const auto spoilt = static_cast<std::uint8_t>(~crc);
+        if (spoilt == wake::FEND || spoilt == wake::FESC) {
+            frame[size++] = wake::FESC;
+            frame[size++] = spoilt == wake::FEND ? wake::TFEND : wake::TFESC;
+        } else {
+            frame[size++] = spoilt;
+        }
     }
-    PutStuffed(out, static_cast<std::uint8_t>(crc ^ crcXor));
+    std::vector<std::uint8_t> out(frame, frame + size);
     return out;
 }
 
@@ -143,7 +115,7 @@ DeviceState DeviceState::PowerOn()
 std::vector<std::uint8_t> EncodeFrame(std::uint8_t command, const std::vector<std::uint8_t> &data,
                                       std::uint8_t address)
 {
-    return Encode(command, data, address, 0);
+    return Encode(command, data, address, false);
 }
 
 VirtualGenerator::VirtualGenerator() : state_(DeviceState::PowerOn()) {}
@@ -230,8 +202,8 @@ void VirtualGenerator::FeedByte(std::uint8_t byte, std::vector<std::uint8_t> &ou
 
     switch (pos_) {
     case Pos::Address:
-        if (value & 0x80) {
-            frame_.address = value & 0x7F;
+        if (value & wake::ADDRESS_MARK) {
+            frame_.address = value & static_cast<std::uint8_t>(~wake::ADDRESS_MARK);
             value = frame_.address;
             pos_ = Pos::Command;
         } else {
@@ -240,7 +212,7 @@ void VirtualGenerator::FeedByte(std::uint8_t byte, std::vector<std::uint8_t> &ou
         }
         break;
     case Pos::Command:
-        if (value & 0x80) {
+        if (value & wake::ADDRESS_MARK) {
             FinishFrame(false, out);
             return;
         }
@@ -278,12 +250,12 @@ void VirtualGenerator::FinishFrame(bool valid, std::vector<std::uint8_t> &out)
         return;
     }
     std::vector<std::uint8_t> answer =
-        valid ? HandleFrame(frame) : std::vector<std::uint8_t>{CMD_ERROR, ERR_PACKET};
+        valid ? HandleFrame(frame) : std::vector<std::uint8_t>{PX418_CMD_ERROR, PX418_ERR_INVALID_PACKET};
     Log(std::move(frame));
     // HandleFrame gives the command code followed by the answer's data.
     const std::uint8_t command = answer.front();
     answer.erase(answer.begin());
-    Answer(Encode(command, answer, 0, corruptNext_ ? 0xFF : 0), out);
+    Answer(Encode(command, answer, 0, corruptNext_), out);
     corruptNext_ = false;
 }
 
@@ -314,46 +286,46 @@ std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &fra
     answer.reserve(8 + data.size());
     answer.push_back(cmd);
     switch (cmd) {
-    case CMD_ECHO:
+    case PX418_CMD_ECHO:
         answer.insert(answer.end(), data.begin(), data.end());
         return answer;
-    case CMD_INFO:
+    case PX418_CMD_INFO:
         for (const char *p = kIdentity; *p != '\0'; ++p)
             answer.push_back(static_cast<std::uint8_t>(*p));
         return answer;
-    case CMD_SET_MODE:
-        if (data.size() != 1) {
-            answer.push_back(ERR_PARAM);
+    case PX418_CMD_SET_MODE:
+        if (data.size() != PX418_SET_MODE_LENGTH) {
+            answer.push_back(PX418_ERR_INVALID_PARAMETERS);
         } else {
             state_.mode = data[0];
-            answer.push_back(ERR_OK);
+            answer.push_back(PX418_ERR_NONE);
         }
         return answer;
-    case CMD_GET_MODE:
+    case PX418_CMD_GET_MODE:
         if (!data.empty()) {
-            answer.push_back(ERR_PARAM);
+            answer.push_back(PX418_ERR_INVALID_PARAMETERS);
         } else {
-            answer.push_back(ERR_OK);
+            answer.push_back(PX418_ERR_NONE);
             answer.push_back(state_.mode);
         }
         return answer;
-    case CMD_SET_PAR: {
+    case PX418_CMD_SET_PAR: {
         const std::vector<std::uint8_t> rest = SetParameter(data);
         answer.insert(answer.end(), rest.begin(), rest.end());
         return answer;
     }
-    case CMD_GET_PAR: {
+    case PX418_CMD_GET_PAR: {
         const std::vector<std::uint8_t> rest = GetParameter(data);
         answer.insert(answer.end(), rest.begin(), rest.end());
         return answer;
     }
-    case CMD_GET_SEL_PAR: {
+    case PX418_CMD_GET_SEL_PAR: {
         std::int32_t value = 0;
         if (!data.empty() || !ReadValue(state_.selectedGroup, state_.selectedNumber, value)) {
-            answer.push_back(ERR_PARAM);
+            answer.push_back(PX418_ERR_INVALID_PARAMETERS);
             return answer;
         }
-        answer.push_back(ERR_OK);
+        answer.push_back(PX418_ERR_NONE);
         answer.push_back(state_.selectedGroup);
         answer.push_back(state_.selectedNumber);
         PutValue(answer, value);
@@ -362,7 +334,7 @@ std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &fra
     default:
         // No operation, error report, set and get address, and codes the
         // device does not know: refused as an invalid packet.
-        answer.push_back(ERR_PACKET);
+        answer.push_back(PX418_ERR_INVALID_PACKET);
         return answer;
     }
 }
@@ -371,80 +343,80 @@ std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &fra
 // written value; bit 6: beep), 4-byte value. A refused write changes nothing.
 std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::uint8_t> &data)
 {
-    if (data.size() != 6)
-        return {ERR_PARAM};
+    if (data.size() != PX418_SET_PAR_LENGTH)
+        return {PX418_ERR_INVALID_PARAMETERS};
     const std::uint8_t group = data[0];
     const std::uint8_t flags = data[1];
-    const std::uint8_t number = flags & NUM_MASK;
-    const std::int32_t value = GetValue(&data[2]);
+    const std::uint8_t number = flags & PX418_NUMBER_MASK;
+    const std::int32_t value = px418_get_le32(&data[2]);
 
     // Validate first, then act.
     bool valueParameter = true;  // changes a held value (and so the selection)
-    if (group <= 2 && number <= 3) {
-        if (!InRange(value, OUTPUT_RANGE[number]))
-            return {ERR_PARAM};
-    } else if (group == GROUP_CAL && number <= 3) {
-        if (!InRange(value, CAL_RANGE))
-            return {ERR_PARAM};
-    } else if (group == GROUP_CAL && number == CAL_STORE) {
+    if (IsOutput(group, number)) {
+        if (!InRange(value, kOutputRange[number]))
+            return {PX418_ERR_INVALID_PARAMETERS};
+    } else if (IsCalibration(group, number)) {
+        if (!InRange(value, kCalibrationRange))
+            return {PX418_ERR_INVALID_PARAMETERS};
+    } else if (group == PX418_GROUP_CALIBRATION && number == PX418_CAL_STORE) {
         if (value != 0)
-            return {ERR_PARAM};
+            return {PX418_ERR_INVALID_PARAMETERS};
         valueParameter = false;
-    } else if (group == GROUP_SYS && (number == SYS_PRESET_STORE || number == SYS_PRESET_LOAD)) {
-        if (value < 0 || value >= PRESET_SLOTS)
-            return {ERR_PARAM};
+    } else if (group == PX418_GROUP_SYSTEM && (number == PX418_SYS_PRESET_STORE || number == PX418_SYS_PRESET_LOAD)) {
+        if (value < 0 || value >= PX418_PRESET_SLOTS)
+            return {PX418_ERR_INVALID_PARAMETERS};
         valueParameter = false;
-    } else if (group == GROUP_SYS && number == SYS_CONTRAST) {
-        if (!InRange(value, CONTRAST_RANGE))
-            return {ERR_PARAM};
-    } else if (group == GROUP_SYS && number == SYS_CONFIRM) {
+    } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONTRAST) {
+        if (!InRange(value, kContrastRange))
+            return {PX418_ERR_INVALID_PARAMETERS};
+    } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONFIRM) {
         if (value != 0)
-            return {ERR_PARAM};
+            return {PX418_ERR_INVALID_PARAMETERS};
         valueParameter = false;
     } else {
-        return {ERR_PARAM};
+        return {PX418_ERR_INVALID_PARAMETERS};
     }
 
-    if (group <= 2) {
+    if (group < PX418_OUTPUTS) {
         state_.outputs[group][number] = value;
-    } else if (group == GROUP_CAL) {
-        if (number == CAL_STORE) {
+    } else if (group == PX418_GROUP_CALIBRATION) {
+        if (number == PX418_CAL_STORE) {
             state_.storedCalibration = state_.calibration;
         } else {
             state_.calibration[number] = value;
         }
     } else {
         switch (number) {
-        case SYS_CONTRAST:
+        case PX418_SYS_CONTRAST:
             state_.contrast = value;
             break;
-        case SYS_CONFIRM:
+        case PX418_SYS_CONFIRM:
             ++state_.settingsConfirmed;
             break;
         default:
             break;  // presets: below, after pending values have taken effect
         }
     }
-    if (flags & NUM_APPLY)
+    if (flags & PX418_FLAG_TAKE_EFFECT)
         state_.active = state_.outputs;
-    if (group == GROUP_SYS && number == SYS_PRESET_STORE) {
+    if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_PRESET_STORE) {
         state_.presets[value] = state_.active;
         state_.presetStored = value;
-    } else if (group == GROUP_SYS && number == SYS_PRESET_LOAD) {
+    } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_PRESET_LOAD) {
         // Loading replaces the outputs, pending values included, and takes
         // effect at once.
         state_.outputs = state_.presets[value];
         state_.active = state_.outputs;
         state_.presetLoaded = value;
     }
-    if (flags & NUM_BEEP)
+    if (flags & PX418_FLAG_BEEP)
         ++state_.beeps;
     if (valueParameter) {
         state_.selectedGroup = group;
         state_.selectedNumber = number;
     }
     Append(writes_, ParamWrite{group, flags, value});
-    return {ERR_OK};
+    return {PX418_ERR_NONE};
 }
 
 // Get parameter: group, plain number; answers the value last written.
@@ -452,28 +424,28 @@ std::vector<std::uint8_t>
 VirtualGenerator::GetParameter(const std::vector<std::uint8_t> &data) const
 {
     std::int32_t value = 0;
-    if (data.size() != 2 || !ReadValue(data[0], data[1], value))
-        return {ERR_PARAM};
-    std::vector<std::uint8_t> answer{ERR_OK};
+    if (data.size() != PX418_GET_PAR_LENGTH || !ReadValue(data[0], data[1], value))
+        return {PX418_ERR_INVALID_PARAMETERS};
+    std::vector<std::uint8_t> answer{PX418_ERR_NONE};
     PutValue(answer, value);
     return answer;
 }
 
 bool VirtualGenerator::ReadValue(std::uint8_t group, std::uint8_t number, std::int32_t &value) const
 {
-    if (group <= 2 && number <= 3) {
+    if (IsOutput(group, number)) {
         value = state_.outputs[group][number];
-    } else if (group == GROUP_CAL && number <= 3) {
+    } else if (IsCalibration(group, number)) {
         value = state_.calibration[number];
-    } else if (group == GROUP_CAL && number == CAL_STORE) {
+    } else if (group == PX418_GROUP_CALIBRATION && number == PX418_CAL_STORE) {
         value = 0;
-    } else if (group == GROUP_SYS && number == SYS_PRESET_STORE) {
+    } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_PRESET_STORE) {
         value = state_.presetStored;
-    } else if (group == GROUP_SYS && number == SYS_PRESET_LOAD) {
+    } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_PRESET_LOAD) {
         value = state_.presetLoaded;
-    } else if (group == GROUP_SYS && number == SYS_CONTRAST) {
+    } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONTRAST) {
         value = state_.contrast;
-    } else if (group == GROUP_SYS && number == SYS_CONFIRM) {
+    } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONFIRM) {
         value = 0;
     } else {
         return false;
@@ -484,14 +456,14 @@ bool VirtualGenerator::ReadValue(std::uint8_t group, std::uint8_t number, std::i
 bool VirtualGenerator::TurnKnob(std::uint8_t group, std::uint8_t number, std::int32_t value)
 {
     std::lock_guard lock(mutex_);
-    if (group <= 2 && number <= 3) {
-        value = Clamp(value, OUTPUT_RANGE[number]);
+    if (IsOutput(group, number)) {
+        value = Clamp(value, kOutputRange[number]);
         state_.outputs[group][number] = value;
         state_.active[group][number] = value;
-    } else if (group == GROUP_CAL && number <= 3) {
-        state_.calibration[number] = Clamp(value, CAL_RANGE);
-    } else if (group == GROUP_SYS && number == SYS_CONTRAST) {
-        state_.contrast = Clamp(value, CONTRAST_RANGE);
+    } else if (IsCalibration(group, number)) {
+        state_.calibration[number] = Clamp(value, kCalibrationRange);
+    } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONTRAST) {
+        state_.contrast = Clamp(value, kContrastRange);
     } else {
         return false;
     }

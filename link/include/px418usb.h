@@ -33,6 +33,8 @@
 #include <stdbool.h>
 #endif
 
+#include "px418_protocol.h"
+
 #if defined(_WIN32)
 #if defined(PX418USB_BUILDING)
 #define PX418USB_API __declspec(dllexport)
