@@ -3,9 +3,16 @@
 // output panels, sends every change to the device at once, runs the
 // connection with the device on a 100 ms timer, and keeps the settings and
 // parameter files.
+//
+// The window wires and delegates: the table's conversions live in
+// core/param_table, the files' contents in core/param_file, the settings
+// file's place in core/settings_location. main_form_build.cpp builds the
+// controls and menus, main_form_files.cpp runs the file commands, and
+// main_form.cpp holds the handlers and the connection.
 #pragma once
 
 #include "floatedit.h"
+#include "param_table.h"
 
 #include <QMainWindow>
 
@@ -31,15 +38,9 @@ public:
     explicit TMainForm(QWidget *parent = nullptr, const QString &settingsPath = {});
     ~TMainForm() override;
 
-    // The settings file of the running program: beside the program file and
-    // named after it (extension ".ini"); for a program whose folder cannot be
-    // written and holds no settings file, px418/px418.ini in the user's
-    // configuration folder.
+    // The settings file of the running program (SettingsPathForProgram of
+    // this program file).
     static QString DefaultSettingsPath();
-    static QString SettingsPathForProgram(const QString &programPath);
-    // The program file's path with its extension replaced by ".ini" (or ".ini"
-    // appended when the name has no extension).
-    static QString SettingsPathFor(const QString &programPath);
 
     QString SettingsFileName() const { return FSettingsPath; }
     // The folder in which the Open and Save dialogs start.
@@ -76,7 +77,7 @@ public:
     bool FOnLine = false;
     bool FUpdate = false;
     bool FLock = false;
-    std::array<std::int32_t, 12> FParams{};
+    ParamTable FParams{};
     bool FMute = false;
 
     // The parameter model.
@@ -122,13 +123,13 @@ protected:
 private:
     void BuildControls();
     void BuildMenus();
-    TFloatEdit *MakeField(QWidget *panel, const char *name, int tag, std::uint8_t digits,
-                          std::uint8_t precision, double minValue, double maxValue, double value);
+    TFloatEdit *MakeField(QWidget *panel, const char *name, int channel, int quantity,
+                          std::uint8_t precision, double value);
     void SetStatus(const QString &text);
     void SetPanelsEnabled(bool enabled);
     void SetLevelLabels();
     void ShowAmplitude(TFloatEdit *field, std::int32_t entry);
-    void ApplyParams(const SectionedText &file);
+    void ApplyParams(const ParamTable &table);
     void GoOffLine();
     // The work of the field and list handlers: store the control's value in
     // the table and send it with these flag bits.
@@ -136,7 +137,14 @@ private:
     void SendMode(QObject *Sender, std::int32_t flags);
     // Bit 7, and bit 6 unless muted: the flags of a focus-entry write.
     std::int32_t EntryFlags() const;
+    // A preset command's number: with bit 6 unless muted, never bit 7.
+    std::int32_t PresetNumber(std::int32_t number) const;
     void SaveWithErrorBox(const SectionedText &file, const QString &path);
+
+    // Client area of the window, menu bar not included.
+    static constexpr int kClientWidth = 569;
+    static constexpr int kClientHeight = 195;
+    static constexpr int kStatusHeight = 20;
 
     QString FSettingsPath;
     QLabel *FStatusLabel = nullptr;

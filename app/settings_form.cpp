@@ -4,6 +4,7 @@
 #include "flag_scope.h"
 #include "errors.h"
 #include "focus.h"
+#include "px418_protocol.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -20,27 +21,19 @@ TSettingsForm *SettingsForm = nullptr;
 
 namespace {
 
-// Device parameter groups and numbers of the dialog.
-constexpr std::int32_t kCalibGroup = 3;
-constexpr std::int32_t kStoreCalib = 4;
-constexpr std::int32_t kSettingsGroup = 4;
-constexpr std::int32_t kContrast = 2;
-constexpr std::int32_t kConfirm = 3;
-constexpr std::int32_t kTakeEffect = 0x80;  // bit 7: the value takes effect at once
-
-constexpr int kCalibLimit = 999;
-constexpr int kContrastMax = 127;
 constexpr int kLargeStep = 10;
+// The contrast scroll bar stands here until the device has been read.
+constexpr int kDesignedContrast = 44;
 
 // Row 0 holds tenths of a PPM, rows 1 to 3 hundredths of a percent.
 double Scale(int row)
 {
-    return row == 0 ? 0.1 : 0.01;
+    return row == PX418_CAL_FREQUENCY ? 0.1 : 0.01;
 }
 
 double Multiplier(int row)
 {
-    return row == 0 ? 10.0 : 100.0;
+    return row == PX418_CAL_FREQUENCY ? 10.0 : 100.0;
 }
 
 // Cuts the fraction off toward zero. Numbers beyond the int range (which the
@@ -160,13 +153,13 @@ void TSettingsForm::BuildControls()
     GroupBox1->setGeometry(8, 8, 457, 57);
     Label4 = NewLabel(GroupBox1, QStringLiteral("Contr.:"), labelX, 26);
     Label4->setObjectName(QStringLiteral("Label4"));
-    sbContr = NewScrollBar(GroupBox1, 0, kContrastMax, 44);
+    sbContr = NewScrollBar(GroupBox1, PX418_CONTRAST_MIN, PX418_CONTRAST_MAX, kDesignedContrast);
     sbContr->setObjectName(QStringLiteral("sbContr"));
     sbContr->setGeometry(barX, 26, barWidth, 17);
     feContr = new TFloatEdit(GroupBox1);
     feContr->setObjectName(QStringLiteral("feContr"));
     feContr->setGeometry(fieldX, 24, fieldWidth, 21);
-    SetUpField(feContr, 0, 0, kContrastMax);
+    SetUpField(feContr, 0, PX418_CONTRAST_MIN, PX418_CONTRAST_MAX);
 
     GroupBox2 = new QGroupBox(QStringLiteral(" Calibration "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
@@ -184,28 +177,26 @@ void TSettingsForm::BuildControls()
         const char *unitName;
         const char *unitText;
     };
-    const RowSetup rows[4] = {
+    const RowSetup rows[PX418_CAL_ROWS] = {
         {&Label5, "Label5", "Freq.:", &sbCf, "sbCf", &feCf, "feCf", &Label1, "Label1", "PPM"},
         {&Label6, "Label6", "Ampl. A:", &sbCa, "sbCa", &feCa, "feCa", &Label2, "Label2", "%"},
         {&Label7, "Label7", "Ampl. B:", &sbCb, "sbCb", &feCb, "feCb", &Label3, "Label3", "%"},
         {&Label8, "Label8", "Ampl. C:", &sbCc, "sbCc", &feCc, "feCc", &Label9, "Label9", "%"},
     };
-    for (int n = 0; n < 4; ++n) {
+    for (int n = 0; n < PX418_CAL_ROWS; ++n) {
         const RowSetup &row = rows[n];
         const int y = 26 + 32 * n;
         *row.label = NewLabel(GroupBox2, QString::fromLatin1(row.caption), labelX, y);
         (*row.label)->setObjectName(QString::fromLatin1(row.labelName));
-        *row.bar = NewScrollBar(GroupBox2, -kCalibLimit, kCalibLimit, 0);
+        *row.bar = NewScrollBar(GroupBox2, PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX, 0);
         (*row.bar)->setObjectName(QString::fromLatin1(row.barName));
         (*row.bar)->setGeometry(barX, y, barWidth, 17);
         *row.field = new TFloatEdit(GroupBox2);
         (*row.field)->setObjectName(QString::fromLatin1(row.fieldName));
         (*row.field)->setGeometry(fieldX, y - 2, fieldWidth, 21);
-        if (n == 0) {
-            SetUpField(*row.field, 1, -99.9, 99.9);
-        } else {
-            SetUpField(*row.field, 2, -9.99, 9.99);
-        }
+        // The field shows the scroll bar's range in PPM or percent.
+        SetUpField(*row.field, n == PX418_CAL_FREQUENCY ? 1 : 2,
+                   PX418_CALIBRATION_MIN * Scale(n), PX418_CALIBRATION_MAX * Scale(n));
         *row.unit = NewLabel(GroupBox2, QString::fromLatin1(row.unitText), unitX, y);
         (*row.unit)->setObjectName(QString::fromLatin1(row.unitName));
     }
@@ -295,19 +286,19 @@ void TSettingsForm::BindHandlers()
 
 QScrollBar *TSettingsForm::RowBar(int n) const
 {
-    QScrollBar *const bars[4] = {sbCf, sbCa, sbCb, sbCc};
+    QScrollBar *const bars[PX418_CAL_ROWS] = {sbCf, sbCa, sbCb, sbCc};
     return bars[n];
 }
 
 TFloatEdit *TSettingsForm::RowField(int n) const
 {
-    TFloatEdit *const fields[4] = {feCf, feCa, feCb, feCc};
+    TFloatEdit *const fields[PX418_CAL_ROWS] = {feCf, feCa, feCb, feCc};
     return fields[n];
 }
 
 std::int32_t TSettingsForm::Bit6() const
 {
-    return FMuteFlag && FMuteFlag() ? 0 : 0x40;
+    return FMuteFlag && FMuteFlag() ? 0 : PX418_FLAG_BEEP;
 }
 
 void TSettingsForm::SetPosition(QScrollBar *bar, int position)
@@ -345,7 +336,7 @@ void TSettingsForm::FormCreate()
     {
         FlagScope guard(FUpdate);
         std::int32_t contrast = 0;
-        CheckedGetPar(kSettingsGroup, kContrast, &contrast);
+        CheckedGetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, &contrast);
         SetPosition(sbContr, contrast);
         feContr->SetValue(contrast);
         FSavedContrast = static_cast<std::uint8_t>(contrast);
@@ -356,9 +347,9 @@ void TSettingsForm::FormCreate()
 
 void TSettingsForm::ReadCalib()
 {
-    for (int n = 0; n < 4; ++n) {
+    for (int n = 0; n < PX418_CAL_ROWS; ++n) {
         std::int32_t reading = 0;
-        CheckedGetPar(kCalibGroup, n, &reading);
+        CheckedGetPar(PX418_GROUP_CALIBRATION, n, &reading);
         // The device holds the reading; a move handler that writes the new
         // position back replaces it.
         FLastCalib[n] = reading;
@@ -367,7 +358,8 @@ void TSettingsForm::ReadCalib()
         // Handing it an out-of-range number would make the field clamp it and
         // fire its change event, whose handler would then write the bound to
         // the device although nothing was moved.
-        RowField(n)->SetValue(std::clamp(reading, -kCalibLimit, kCalibLimit) * Scale(n));
+        RowField(n)->SetValue(std::clamp(reading, PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX)
+                              * Scale(n));
         FSavedCalib[n] = reading;
     }
 }
@@ -381,7 +373,7 @@ void TSettingsForm::sbContrChange()
     }
     FlagScope guard(FUpdate);
     feContr->SetValue(sbContr->value());
-    CheckedSetPar(kSettingsGroup, kContrast, sbContr->value());
+    CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, sbContr->value());
 }
 
 void TSettingsForm::feContrChanged(QObject *)
@@ -391,7 +383,7 @@ void TSettingsForm::feContrChanged(QObject *)
     }
     FlagScope guard(FUpdate);
     SetPosition(sbContr, Trunc(feContr->Value() + 0.5));
-    CheckedSetPar(kSettingsGroup, kContrast + Bit6(), sbContr->value());
+    CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST | Bit6(), sbContr->value());
 }
 
 // ---------------------------------------------------------------- calibration rows
@@ -402,7 +394,7 @@ void TSettingsForm::RowEnter(int n)
         return;
     }
     const int position = RowBar(n)->value();
-    CheckedSetPar(kCalibGroup, kTakeEffect + n + Bit6(), position);
+    CheckedSetPar(PX418_GROUP_CALIBRATION, n | PX418_FLAG_TAKE_EFFECT | Bit6(), position);
     FLastCalib[n] = position;
 }
 
@@ -414,7 +406,7 @@ void TSettingsForm::RowBarChange(int n)
     FlagScope guard(FUpdate);
     const int position = RowBar(n)->value();
     RowField(n)->SetValue(position * Scale(n));
-    CheckedSetPar(kCalibGroup, kTakeEffect + n, position);
+    CheckedSetPar(PX418_GROUP_CALIBRATION, n | PX418_FLAG_TAKE_EFFECT, position);
     FLastCalib[n] = position;
     FCalibChanged = true;
 }
@@ -431,7 +423,7 @@ void TSettingsForm::RowFieldChanged(int n)
     // Compared with what the device was last given, so that typing a value
     // back after a scroll bar move also reaches the device.
     if (position != FLastCalib[n]) {
-        CheckedSetPar(kCalibGroup, kTakeEffect + n, position);
+        CheckedSetPar(PX418_GROUP_CALIBRATION, n | PX418_FLAG_TAKE_EFFECT, position);
         FLastCalib[n] = position;
         FCalibChanged = true;
     }
@@ -508,18 +500,18 @@ void TSettingsForm::btRefreshClick()
 
 void TSettingsForm::btSaveClick()
 {
-    CheckedSetPar(kCalibGroup, kStoreCalib + Bit6(), 0);
+    CheckedSetPar(PX418_GROUP_CALIBRATION, PX418_CAL_STORE | Bit6(), 0);
     FCalibChanged = false;
 }
 
 void TSettingsForm::btOkClick()
 {
-    CheckedSetPar(kSettingsGroup, kConfirm, 0);
+    CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONFIRM, 0);
 }
 
 void TSettingsForm::btCancelClick()
 {
-    CheckedSetPar(kSettingsGroup, kContrast, FSavedContrast);
+    CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, FSavedContrast);
     if (!FClosed) {
         done(QDialog::Rejected);
     }
@@ -615,10 +607,11 @@ void TSettingsForm::FormClose()
         // Unsaved calibration goes back to the values read at opening or at
         // the last Refresh. Like a full write of the outputs, the run ends
         // with the one write that carries bit 7.
-        CheckedSetPar(kCalibGroup, 1, FSavedCalib[1]);
-        CheckedSetPar(kCalibGroup, 2, FSavedCalib[2]);
-        CheckedSetPar(kCalibGroup, 3, FSavedCalib[3]);
-        CheckedSetPar(kCalibGroup, kTakeEffect + Bit6(), FSavedCalib[0]);
+        for (int n = PX418_CAL_AMPLITUDE_A; n < PX418_CAL_ROWS; ++n) {
+            CheckedSetPar(PX418_GROUP_CALIBRATION, n, FSavedCalib[n]);
+        }
+        CheckedSetPar(PX418_GROUP_CALIBRATION, PX418_CAL_FREQUENCY | PX418_FLAG_TAKE_EFFECT | Bit6(),
+                      FSavedCalib[PX418_CAL_FREQUENCY]);
     }
     if (SettingsForm == this) {
         SettingsForm = nullptr;

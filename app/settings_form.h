@@ -5,6 +5,7 @@
 #pragma once
 
 #include "floatedit.h"
+#include "px418_protocol.h"
 
 #include <QDialog>
 
@@ -48,10 +49,10 @@ public:
     std::uint8_t FSavedContrast = 0;
     // Calibration read at opening or at the last Refresh; written back when
     // the dialog closes with unsaved changes.
-    std::array<std::int32_t, 4> FSavedCalib{};
+    std::array<std::int32_t, PX418_CAL_ROWS> FSavedCalib{};
     // The value each row's calibration was last given (or read, when nothing
     // was written since): what the device holds as far as the dialog knows.
-    std::array<std::int32_t, 4> FLastCalib{};
+    std::array<std::int32_t, PX418_CAL_ROWS> FLastCalib{};
 
     // Handlers, named as they are bound. Those that write may throw
     // EHardwareException; the Qt entry points that call them report it.
@@ -112,7 +113,7 @@ private:
     std::int32_t Bit6() const;
 
     std::function<bool()> FMuteFlag;
-    std::array<QObject *, 4> FBarWatchers{};  // focus watchers of the row scroll bars
+    std::array<QObject *, PX418_CAL_ROWS> FBarWatchers{};  // focus watchers of the row scroll bars
     bool FClosed = false;
     int FOwnMoves = 0;  // nesting depth of SetPosition
     std::exception_ptr FMoveError;

@@ -3,7 +3,7 @@
 // taken at the moment of the failure.
 #pragma once
 
-#include "errors.h"
+#include "exception.h"
 
 #include <cstdint>
 

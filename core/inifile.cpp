@@ -1,10 +1,9 @@
 #include "inifile.h"
 
-#include "floatedit.h"
+#include "decimal_text.h"
 
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QSaveFile>
 
 #include <cmath>
@@ -149,11 +148,6 @@ std::optional<std::int32_t> ParseInteger(const QString &text)
     return static_cast<std::int32_t>(value);
 }
 
-QChar SystemDecimalSeparator()
-{
-    const QString point = QLocale().decimalPoint();
-    return point.size() == 1 ? point.at(0) : QChar(u'.');
-}
 
 }  // namespace
 

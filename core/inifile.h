@@ -16,7 +16,7 @@
 // not survive a save.
 #pragma once
 
-#include "errors.h"
+#include "exception.h"
 
 #include <QByteArray>
 #include <QString>

@@ -29,10 +29,6 @@ void DefaultPresenter(const ErrorBox &box)
 
 }  // namespace
 
-Exception::Exception(QString message, int helpContext)
-    : message_(std::move(message)), utf8_(message_.toUtf8()), helpContext_(helpContext)
-{}
-
 ErrorPresenter SetErrorPresenter(ErrorPresenter presenter)
 {
     ErrorPresenter old = std::move(Presenter());

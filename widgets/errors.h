@@ -1,4 +1,4 @@
-// The program's general exception class and its one error reporter.
+// The program's one error reporter.
 //
 // No C++ exception may cross a Qt frame. Every entry from Qt into the
 // program's code (a slot, an event override, a timer) is a boundary that
@@ -8,26 +8,12 @@
 // character sorts after ".".
 #pragma once
 
-#include <QByteArray>
+#include "exception.h"
+
 #include <QString>
 
 #include <exception>
 #include <functional>
-
-// General exception: a message text and a help context.
-class Exception : public std::exception {
-public:
-    explicit Exception(QString message, int helpContext = 0);
-
-    const QString &Message() const noexcept { return message_; }
-    int HelpContext() const noexcept { return helpContext_; }
-    const char *what() const noexcept override { return utf8_.constData(); }
-
-private:
-    QString message_;
-    QByteArray utf8_;
-    int helpContext_;
-};
 
 // One message box with the error icon and one OK button.
 struct ErrorBox {

@@ -9,6 +9,7 @@
 // exception boundaries that report it.
 #pragma once
 
+#include "decimal_text.h"
 #include "focus.h"
 
 #include <QLineEdit>
@@ -17,28 +18,11 @@
 #include <cstdint>
 #include <functional>
 
-enum TFloatFormat : std::uint8_t { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
-
 using TNotifyEvent = std::function<void(QObject *Sender)>;
 using TValidateValueEvent = std::function<void(QObject *Sender, double Value, bool &Valid)>;
 using TErrorEvent = std::function<void(QObject *Sender, const QString &Msg, bool &Handled)>;
 // Key is a Qt key code; a handler that sets it to 0 swallows the key.
 using TKeyEvent = std::function<void(QObject *Sender, int &Key, Qt::KeyboardModifiers Shift)>;
-
-// Renders a number. Precision is clamped to 2..18 and Digits to at most 18.
-// ffFixed rounds half away from zero (on the shortest decimal form that reads
-// back as the same double) to Precision significant digits and at most Digits
-// decimals; it falls back to ffGeneral when the integer part needs more than
-// Precision digits. NaN and infinities render as "NAN" and "INF", with a
-// leading "-" when the sign bit is set.
-QString FloatToStrF(double value, TFloatFormat format, int precision, int digits,
-                    QChar decimalSeparator);
-
-// Converts typed text: blanks around an optional sign, decimal digits with at
-// most one decimalSeparator, an optional exponent ("E" or "e", optional sign,
-// digits). Anything else, empty text included, fails. A number too large for
-// a double fails too.
-bool TextToFloat(const QString &text, double &value, QChar decimalSeparator);
 
 class TFloatEdit : public QLineEdit {
 public:
@@ -102,7 +86,6 @@ protected:
     void focusOutEvent(QFocusEvent *event) override;
 
 private:
-    QChar DecimalSeparator() const;
     QString Rendering() const;
 
     std::uint8_t FPrecision = 5;

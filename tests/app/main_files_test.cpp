@@ -379,36 +379,3 @@ TEST_F(MainFilesTest, SaveAsOntoAReadOnlyFileShowsTheErrorBoxAndKeepsIt)
     EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + path);
     EXPECT_EQ(ReadFile(path), QByteArray("[OUT A]\r\nF=5\r\n"));
 }
-
-TEST(SettingsLocation, BesideTheProgramOrInTheUsersConfigurationFolder)
-{
-    QTemporaryDir dir;
-    ASSERT_TRUE(dir.isValid());
-    const QString installed = dir.filePath(QStringLiteral("bin"));
-    ASSERT_TRUE(QDir().mkpath(installed));
-    const QString program = installed + QStringLiteral("/px418");
-
-    // A folder that can be written: beside the program.
-    EXPECT_EQ(TMainForm::SettingsPathForProgram(program), installed + QStringLiteral("/px418.ini"));
-
-    // An installed copy: the user's configuration folder.
-    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner
-                                         | QFileDevice::ReadOther | QFileDevice::ExeOther);
-    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("cfg")).toUtf8());
-    EXPECT_EQ(TMainForm::SettingsPathForProgram(program),
-              dir.filePath(QStringLiteral("cfg/px418/px418.ini")));
-    qunsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(TMainForm::SettingsPathForProgram(program),
-              QDir::homePath() + QStringLiteral("/.config/px418/px418.ini"));
-
-    // ... unless a settings file already lies beside it.
-    QFile::setPermissions(installed,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    QFile f(installed + QStringLiteral("/px418.ini"));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.close();
-    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
-    EXPECT_EQ(TMainForm::SettingsPathForProgram(program), installed + QStringLiteral("/px418.ini"));
-    QFile::setPermissions(installed,
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-}

@@ -787,24 +787,3 @@ TEST_F(MainWindowTest, AFailedUnlockAtCloseIsIgnored)
     EXPECT_TRUE(QFileInfo::exists(IniPath()));
     EXPECT_EQ(px418virtual::VirtualConverterState().closes, 1);
 }
-
-TEST(MainFormStatic, RoundValueRoundsHalvesAwayFromZero)
-{
-    EXPECT_EQ(TMainForm::RoundValue(2.5), 3);
-    EXPECT_EQ(TMainForm::RoundValue(-2.5), -3);
-    EXPECT_EQ(TMainForm::RoundValue(0.49), 0);
-    EXPECT_EQ(TMainForm::RoundValue(-0.49), 0);
-    EXPECT_EQ(TMainForm::RoundValue(1000.0000000000001), 1000);
-}
-
-TEST(MainFormStatic, SettingsFileIsNamedAfterTheProgram)
-{
-    EXPECT_EQ(TMainForm::SettingsPathFor(QStringLiteral("/opt/px/PX418.exe")),
-              QStringLiteral("/opt/px/PX418.ini"));
-    EXPECT_EQ(TMainForm::SettingsPathFor(QStringLiteral("/usr/bin/px418")),
-              QStringLiteral("/usr/bin/px418.ini"));
-    EXPECT_EQ(TMainForm::SettingsPathFor(QStringLiteral("/home/a.b/px418")),
-              QStringLiteral("/home/a.b/px418.ini"));
-    EXPECT_EQ(TMainForm::SettingsPathFor(QStringLiteral("C:\\x.y\\px418")),
-              QStringLiteral("C:\\x.y\\px418.ini"));
-}

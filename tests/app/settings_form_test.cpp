@@ -367,9 +367,9 @@ TEST_P(WriteTableTest, WritesAsTheTableSays)
 
 INSTANTIATE_TEST_SUITE_P(All, WriteTableTest,
                          ::testing::Combine(::testing::ValuesIn(WriteCases()), ::testing::Bool()),
-                         [](const auto &info) {
-                             return std::get<0>(info.param).name
-                                    + (std::get<1>(info.param) ? "Muted" : "Loud");
+                         [](const auto &test) {
+                             return std::get<0>(test.param).name
+                                    + (std::get<1>(test.param) ? "Muted" : "Loud");
                          });
 
 TEST_F(SettingsFormTest, MuteFlagIsReadAtEachWrite)

@@ -1,6 +1,6 @@
 // Rendering of numbers (FloatToStrF) and conversion of typed text
 // (TextToFloat).
-#include "floatedit.h"
+#include "decimal_text.h"
 
 #include <QLocale>
 
@@ -202,15 +202,6 @@ TEST(ParseRoundTripTest, RenderedFixedTextReadsBack)
         ASSERT_TRUE(TextToFloat(text, back, QLatin1Char('.'))) << text.toStdString();
         EXPECT_EQ(back, v) << text.toStdString();
     }
-}
-
-TEST(ConversionMessageTest, QuotesTheTextAsTyped)
-{
-    EXPECT_EQ(TFloatEdit::ConversionMessage(QStringLiteral("abc")),
-              "'abc' is not a valid floating point value");
-    EXPECT_EQ(TFloatEdit::ConversionMessage(QString()), "'' is not a valid floating point value");
-    EXPECT_EQ(TFloatEdit::ConversionMessage(QStringLiteral("%1 %s")),
-              "'%1 %s' is not a valid floating point value");
 }
 
 }  // namespace

@@ -594,3 +594,12 @@ TEST_F(FloatEditTest, GermanLocaleUsesTheCommaBothWays)
 }
 
 }  // namespace
+
+TEST(ConversionMessageTest, QuotesTheTextAsTyped)
+{
+    EXPECT_EQ(TFloatEdit::ConversionMessage(QStringLiteral("abc")),
+              "'abc' is not a valid floating point value");
+    EXPECT_EQ(TFloatEdit::ConversionMessage(QString()), "'' is not a valid floating point value");
+    EXPECT_EQ(TFloatEdit::ConversionMessage(QStringLiteral("%1 %s")),
+              "'%1 %s' is not a valid floating point value");
+}

@@ -1,0 +1,142 @@
+// TMainForm's files: the settings file read at creation and written at
+// close, and parameter files through "Open..." and "Save as...". What the
+// files hold is mapped in core/param_file; where the settings file lives is
+// decided in core/settings_location.
+#include "main_form.h"
+
+#include "errors.h"
+#include "inifile.h"
+#include "param_file.h"
+#include "settings_location.h"
+
+#include <QAction>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+QString TMainForm::DefaultSettingsPath()
+{
+    return SettingsPathForProgram(QCoreApplication::applicationFilePath());
+}
+
+QString TMainForm::FilesFolder() const
+{
+    return FilesFolderFor(QCoreApplication::applicationFilePath(), FSettingsPath);
+}
+
+void TMainForm::ApplyParams(const ParamTable &table)
+{
+    FParams = table;
+    UpdateControls();
+}
+
+void TMainForm::ReadSettings()
+{
+    const SectionedText ini = SectionedText::Load(FSettingsPath);
+    // The window still stands at its designed position: that is the default.
+    ProgramSettings defaults;
+    defaults.left = pos().x();
+    defaults.top = pos().y();
+    const ProgramSettings settings = ReadProgramSettings(ini, defaults);
+    move(settings.left, settings.top);
+    FLock = settings.lock;
+    FMute = settings.mute;
+    mnReview->setChecked(settings.review);
+    Autorecall->setChecked(settings.autoRecall);
+    Autoreload->setChecked(!settings.autoRecall);
+    mnRms->setChecked(settings.rms);
+    ReadParamsFile(FSettingsPath);
+}
+
+void TMainForm::SaveWithErrorBox(const SectionedText &file, const QString &path)
+{
+    try {
+        file.Save(path);
+    } catch (const EFCreateError &e) {
+        ShowErrorBox(QStringLiteral("Error"), e.Message());
+    }
+}
+
+void TMainForm::WriteSettings()
+{
+    try {
+        SectionedText ini = SectionedText::Load(FSettingsPath);
+        ProgramSettings settings;
+        settings.left = pos().x();
+        settings.top = pos().y();
+        settings.lock = FLock;
+        settings.mute = FMute;
+        settings.review = mnReview->isChecked();
+        settings.autoRecall = Autorecall->isChecked();
+        settings.rms = mnRms->isChecked();
+        WriteProgramSettings(ini, settings);
+        // The settings folder may not exist yet (a first start with the
+        // settings in the user's configuration folder).
+        QDir().mkpath(QFileInfo(FSettingsPath).absolutePath());
+        SaveWithErrorBox(ini, FSettingsPath);
+    } catch (const EFOpenError &) {
+        // An unreadable settings file is not overwritten blindly; the table
+        // pass below reports it once more.
+        ReportCurrentException();
+    }
+    WriteParamsFile(FSettingsPath);
+}
+
+void TMainForm::ReadParamsFile(const QString &path)
+{
+    // Loading comes first: a file that cannot be read changes nothing.
+    ApplyParams(ReadParamTable(SectionedText::Load(path)));
+}
+
+void TMainForm::WriteParamsFile(const QString &path)
+{
+    SectionedText file = SectionedText::Load(path);
+    WriteParamTable(file, FParams);
+    SaveWithErrorBox(file, path);
+}
+
+void TMainForm::mnOpenClick()
+{
+    OpenDialog->setWindowTitle(QStringLiteral("Open file"));
+    OpenDialog->setDirectory(FilesFolder());
+    OpenDialog->setNameFilter(QStringLiteral("Params files (*.par)"));
+    OpenDialog->setDefaultSuffix(QStringLiteral("par"));
+    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
+    OpenDialog->setFileMode(QFileDialog::AnyFile);
+    if (!ExecFileDialog(*OpenDialog)) {
+        return;
+    }
+    const QStringList chosen = OpenDialog->selectedFiles();
+    if (chosen.isEmpty()) {
+        return;
+    }
+    const QString path = QFileInfo(chosen.first()).absoluteFilePath();
+    // A name that does not exist (a typing error, most likely) is refused:
+    // reading it as an empty file would send the defaults to the generator.
+    if (!QFileInfo::exists(path)) {
+        throw EFOpenError(path);
+    }
+    ReadParamsFile(path);
+    ReloadParams();
+}
+
+void TMainForm::mnSaveAsClick()
+{
+    SaveDialog->setWindowTitle(QStringLiteral("Save file as..."));
+    SaveDialog->setDirectory(FilesFolder());
+    SaveDialog->setNameFilter(QStringLiteral("Params files (*.par)"));
+    SaveDialog->setDefaultSuffix(QStringLiteral("par"));
+    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog->setFileMode(QFileDialog::AnyFile);
+    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+    SaveDialog->selectFile(QStringLiteral("Params1"));
+    if (!ExecFileDialog(*SaveDialog)) {
+        return;
+    }
+    const QStringList chosen = SaveDialog->selectedFiles();
+    if (chosen.isEmpty()) {
+        return;
+    }
+    WriteParamsFile(QFileInfo(chosen.first()).absoluteFilePath());
+}

@@ -1,0 +1,30 @@
+// Numbers as the operator reads and types them: rendering in the formats of
+// the numeric fields, and the strict conversion of typed text.
+#pragma once
+
+#include <QChar>
+#include <QString>
+
+#include <cstdint>
+
+enum TFloatFormat : std::uint8_t { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
+
+// Renders a number. Precision is clamped to 2..18 and Digits to at most 18.
+// ffFixed rounds half away from zero (on the shortest decimal form that reads
+// back as the same double) to Precision significant digits and at most Digits
+// decimals; it falls back to ffGeneral when the integer part needs more than
+// Precision digits. NaN and infinities render as "NAN" and "INF", with a
+// leading "-" when the sign bit is set.
+QString FloatToStrF(double value, TFloatFormat format, int precision, int digits,
+                    QChar decimalSeparator);
+
+// Converts typed text: blanks around an optional sign, decimal digits with at
+// most one decimalSeparator, an optional exponent ("E" or "e", optional sign,
+// digits). Anything else, empty text included, fails. A number too large for
+// a double fails too.
+bool TextToFloat(const QString &text, double &value, QChar decimalSeparator);
+
+
+// The user's decimal separator: the one character of QLocale's decimal point,
+// or "." when the locale's is longer.
+QChar SystemDecimalSeparator();

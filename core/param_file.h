@@ -1,0 +1,39 @@
+// The parameter table and the program's settings as sectioned text.
+//
+// A parameter file holds one table: sections "OUT A", "OUT B", "OUT C", each
+// with the keys "M" (mode, integer), "F", "P" and "A" (frequency, phase and
+// amplitude entries, numbers), always in device units. The settings file
+// holds the same three sections after "General" (window position) and
+// "Mode" (the Control menu's options and the lock and mute flags), so it can
+// itself be opened as a parameter file.
+#pragma once
+
+#include "inifile.h"
+#include "param_table.h"
+
+// The table a file yields: each entry from its key, or the key's default
+// when the key or its section is missing or the value has the wrong form.
+// Every entry is replaced; nothing of an earlier table survives.
+ParamTable ReadParamTable(const SectionedText &file);
+// Writes all twelve entries, in place where the keys exist.
+void WriteParamTable(SectionedText &file, const ParamTable &table);
+
+// What a parameter file holds when its keys are missing: mode "A.B.C",
+// 0.001 Hz, 0 degrees, 0.01 V.
+ParamTable DefaultParamTable();
+
+// The "General" and "Mode" keys of the settings file.
+struct ProgramSettings {
+    int left = 0;
+    int top = 0;
+    bool lock = false;
+    bool mute = false;
+    bool review = false;
+    bool autoRecall = true;  // "Auto Reload" is its opposite
+    bool rms = true;
+};
+
+// The settings a file yields; a missing or malformed key takes the value it
+// has in `defaults`.
+ProgramSettings ReadProgramSettings(const SectionedText &file, const ProgramSettings &defaults);
+void WriteProgramSettings(SectionedText &file, const ProgramSettings &settings);
