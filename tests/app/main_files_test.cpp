@@ -222,8 +222,8 @@ TEST_F(MainFilesTest, OpenLoadsAFileShowsItAndWritesItToTheDevice)
     EXPECT_EQ(form->fePb->text(), QStringLiteral("-90.0"));
     const auto writes = Writes();
     ASSERT_EQ(writes.size(), 13u);
-    EXPECT_EQ(writes[1], (ParamWrite{0, 1, 1500}));
-    EXPECT_EQ(writes[12], (ParamWrite{0, 0x82, 100}));
+    EXPECT_EQ(writes[1], (Write{0, 1, 1500}));
+    EXPECT_EQ(writes[12], (Write{0, 0x82, 100}));
     EXPECT_TRUE(boxes.empty());
 }
 

@@ -19,7 +19,7 @@ namespace {
 const std::array<std::int32_t, 12> kPowerOnTable = {0,     50000, 0, 1000,  0,    50000,
                                                     -1200, 1000,  0, 50000, 1200, 1000};
 
-std::vector<ParamWrite> W(std::initializer_list<ParamWrite> list)
+std::vector<Write> W(std::initializer_list<Write> list)
 {
     return list;
 }
@@ -300,7 +300,7 @@ TEST_F(MainWindowTest, AFailureWhileConnectingClosesAndTheNextTickTriesAgain)
     // gets "device busy".
     hooked::afterWrite = [](int n) {
         if (n == 1) {
-            TheVirtualGenerator().ReplaceNextAnswer(px418virtual::EncodeFrame(6, {2}));
+            TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(6, {2}));
         }
     };
     Tick();
@@ -410,7 +410,7 @@ TEST_F(MainWindowTest, TypedValuesAreScaledRoundedStoredAndSent)
         const auto writes = Writes();
         ASSERT_GE(writes.size(), 2u);
         EXPECT_EQ(writes[writes.size() - 2].number, c.number);
-        EXPECT_EQ(writes.back(), (ParamWrite{c.group, c.number, c.sent}));
+        EXPECT_EQ(writes.back(), (Write{c.group, c.number, c.sent}));
         EXPECT_EQ(form->FParams[c.index], c.sent);
     }
     EXPECT_TRUE(boxes.empty());
@@ -459,11 +459,11 @@ TEST_F(MainWindowTest, RmsDisplayConvertsBothWaysAndNeverClamps)
     EXPECT_DOUBLE_EQ(form->feAa->MaxValue(), 10 * 0.7071067811865476);
 
     TypeEnter(form->feAa, QStringLiteral("7.07"));
-    EXPECT_EQ(Writes().back(), (ParamWrite{0, 0x83, 1000}));
+    EXPECT_EQ(Writes().back(), (Write{0, 0x83, 1000}));
     EXPECT_EQ(form->FParams[3], 1000);
 
     TypeEnter(form->feAa, QStringLiteral("5"));
-    EXPECT_EQ(Writes().back(), (ParamWrite{0, 0x83, 707}));
+    EXPECT_EQ(Writes().back(), (Write{0, 0x83, 707}));
     EXPECT_EQ(form->FParams[3], 707);
     EXPECT_EQ(form->feAa->text(), QStringLiteral("5.00"));
 
@@ -496,7 +496,7 @@ TEST_F(MainWindowTest, CoupledModeShowsAsFrequencyInBAndCAndReadsTheAmplitudeBac
     EXPECT_EQ(form->cbMa->currentIndex(), 1);
     const auto writes = Writes();
     ASSERT_GE(writes.size(), 2u);
-    EXPECT_EQ(writes.back(), (ParamWrite{0, 0x80, 1}));
+    EXPECT_EQ(writes.back(), (Write{0, 0x80, 1}));
     EXPECT_EQ(Commands().back(), 9);  // the amplitude read-back
     EXPECT_EQ(form->FParams[3], 400);
     EXPECT_EQ(form->FParams[0], 1);
@@ -528,7 +528,7 @@ TEST_F(MainWindowTest, AFailedWriteShowsTheLibraryTextAndLeavesTheWindowResponsi
     CreateOnLine();
     ClickInto(form->feFa);
     // The device refuses the next write.
-    TheVirtualGenerator().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4}));
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(8, {4}));
     form->feFa->selectAll();
     QTest::keyClicks(form->feFa, QStringLiteral("12"));
     QTest::keyClick(form->feFa, Qt::Key_Return);
@@ -624,7 +624,7 @@ TEST_F(MainWindowTest, PresetsStoreAndLoadWithAndWithoutMute)
 TEST_F(MainWindowTest, AFailedPresetStorePutsTheCursorBack)
 {
     CreateOnLine();
-    TheVirtualGenerator().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {2}));
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(8, {2}));
     form->btSave->click();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, QStringLiteral("Set parameter error: device busy."));
@@ -644,8 +644,8 @@ TEST_F(MainWindowTest, RecallAndReloadFromTheMenu)
     form->mnReload->trigger();
     const auto writes = Writes();
     ASSERT_EQ(writes.size(), 13u);
-    EXPECT_EQ(writes[10], (ParamWrite{2, 2, 450}));
-    EXPECT_EQ(writes[12], (ParamWrite{0, 0x82, 0}));
+    EXPECT_EQ(writes[10], (Write{2, 2, 450}));
+    EXPECT_EQ(writes[12], (Write{0, 0x82, 0}));
 }
 
 TEST_F(MainWindowTest, TheAboutBoxOpensAnewEachTime)
@@ -686,8 +686,8 @@ TEST_F(MainWindowTest, AfterTheSettingsDialogTheOutputsAreReloadedOrRecalled)
     RunSettings(form.get(), {});
     auto writes = Writes();
     ASSERT_EQ(writes.size(), 1u + 13u);  // "Ok", then the whole table
-    EXPECT_EQ(writes[0], (ParamWrite{4, 3, 0}));
-    EXPECT_EQ(writes[13], (ParamWrite{0, 0x82, 0}));
+    EXPECT_EQ(writes[0], (Write{4, 3, 0}));
+    EXPECT_EQ(writes[13], (Write{0, 0x82, 0}));
 
     form->Autorecall->trigger();
     TheVirtualGenerator().TurnKnob(0, 1, 7000);
@@ -705,14 +705,14 @@ TEST_F(MainWindowTest, AFocusedFieldCommitsBeforeTheSettingsDialogAndIsEnteredAf
     form->fePa->selectAll();
     QTest::keyClicks(form->fePa, QStringLiteral("30"));  // typed, not yet committed
     TheVirtualGenerator().ClearLog();
-    std::vector<ParamWrite> beforeDialog;
+    std::vector<Write> beforeDialog;
     RunSettings(form.get(), [&](TSettingsForm *) { beforeDialog = Writes(); });
     EXPECT_EQ(beforeDialog, W({{0, 0x82, 300}}));
     EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() == form->fePa; }));
     // After "Ok" and the recall, the field gets the focus back: an entry.
     const auto writes = Writes();
     ASSERT_FALSE(writes.empty());
-    EXPECT_EQ(writes.back(), (ParamWrite{0, 0xC2, 300}));
+    EXPECT_EQ(writes.back(), (Write{0, 0xC2, 300}));
 }
 
 TEST_F(MainWindowTest, PollingGoesOnWhileTheSettingsDialogIsOpen)
@@ -742,7 +742,7 @@ TEST_F(MainWindowTest, PollingGoesOnWhileAnErrorBoxIsOpen)
         TheVirtualGenerator().ClearLog();
         QTest::qWait(350);
     });
-    TheVirtualGenerator().ReplaceNextAnswer(px418virtual::EncodeFrame(6, {3}));
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(6, {3}));
     form->mnLock->trigger();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, QStringLiteral("Set mode error: device not ready."));

@@ -3,6 +3,7 @@
 
 #include "d2xx.h"
 #include "errors.h"
+#include "expected_writes.h"
 #include "main_form.h"
 #include "px418usb.h"
 #include "virtual/virtual_generator.h"
@@ -21,21 +22,7 @@
 #include <memory>
 #include <vector>
 
-using px418virtual::ParamWrite;
 using px418virtual::TheVirtualGenerator;
-
-namespace px418virtual {
-inline bool operator==(const ParamWrite &a, const ParamWrite &b)
-{
-    return a.group == b.group && a.number == b.number && a.value == b.value;
-}
-
-inline std::ostream &operator<<(std::ostream &os, const ParamWrite &w)
-{
-    return os << "(" << int(w.group) << ", 0x" << std::hex << int(w.number) << std::dec << ", "
-              << w.value << ")";
-}
-}  // namespace px418virtual
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -103,7 +90,7 @@ protected:
         form->Timer1->stop();
     }
 
-    std::vector<ParamWrite> Writes() const { return TheVirtualGenerator().ParamWrites(); }
+    std::vector<Write> Writes() const { return WritesTakenBy(TheVirtualGenerator()); }
 
     // Commands of the frames the device received since the log was cleared.
     std::vector<int> Commands() const

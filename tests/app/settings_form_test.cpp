@@ -31,32 +31,14 @@ namespace {
 
 using px418virtual::TheVirtualGenerator;
 
-// One parameter write as the device took it.
-struct W {
-    int group;
-    int number;
-    int value;
-    bool operator==(const W &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const W &w)
-{
-    return os << "(" << w.group << ", 0x" << std::hex << w.number << std::dec << ", " << w.value
-              << ")";
-}
-
 px418virtual::VirtualGenerator &Gen()
 {
     return TheVirtualGenerator();
 }
 
-std::vector<W> Writes()
+std::vector<Write> Writes()
 {
-    std::vector<W> out;
-    for (const auto &w : Gen().ParamWrites()) {
-        out.push_back({w.group, w.number, w.value});
-    }
-    return out;
+    return WritesTakenBy(Gen());
 }
 
 // Get-parameter requests as (group, number).
@@ -75,12 +57,12 @@ constexpr std::array<int, 4> kCalib = {11, 22, 33, 44};
 constexpr int kContrast = 60;
 
 // The write run of closing with unsaved calibration, for the readings above.
-std::vector<W> RestoreRun(bool mute)
+std::vector<Write> RestoreRun(bool mute)
 {
     return {{3, 1, 22}, {3, 2, 33}, {3, 3, 44}, {3, mute ? 0x80 : 0xC0, 11}};
 }
 
-std::vector<W> Concat(std::vector<W> a, const std::vector<W> &b)
+std::vector<Write> Concat(std::vector<Write> a, const std::vector<Write> &b)
 {
     a.insert(a.end(), b.begin(), b.end());
     return a;
@@ -200,7 +182,7 @@ TEST_F(SettingsFormTest, ScrollBarKeysStepLeftDownAndRightUp)
         Key(key);
         EXPECT_EQ(f.sbCa->value(), position) << "key " << std::hex << int(key);
     }
-    EXPECT_EQ(Writes().back(), (W{3, 0x81, -999}));
+    EXPECT_EQ(Writes().back(), (Write{3, 0x81, -999}));
     EXPECT_EQ(f.feCa->text(), "-9.99");
 }
 
@@ -267,7 +249,7 @@ struct WriteCase {
     std::string name;
     std::function<void(TSettingsForm &)> prepare;  // its writes are not checked
     std::function<void(TSettingsForm &)> trigger;
-    std::function<std::vector<W>(bool mute)> expected;
+    std::function<std::vector<Write>(bool mute)> expected;
 };
 
 std::vector<WriteCase> WriteCases()
@@ -277,7 +259,7 @@ std::vector<WriteCase> WriteCases()
         {"ContrastMoved", [](F &f) { f.sbContr->setFocus(Qt::TabFocusReason); },
          [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Right); },
          [](bool) {
-             return std::vector<W>{{4, 2, 61}};
+             return std::vector<Write>{{4, 2, 61}};
          }},
         {"ContrastCommitted",
          [](F &f) {
@@ -286,24 +268,24 @@ std::vector<WriteCase> WriteCases()
          },
          [](F &f) { QTest::keyClick(f.feContr, Qt::Key_Return); },
          [](bool m) {
-             return std::vector<W>{{4, m ? 0x02 : 0x42, 100}};
+             return std::vector<Write>{{4, m ? 0x02 : 0x42, 100}};
          }},
         {"Ok", [](F &) {}, [](F &f) { QTest::mouseClick(f.btOk, Qt::LeftButton); },
          [](bool) {
-             return std::vector<W>{{4, 3, 0}};
+             return std::vector<Write>{{4, 3, 0}};
          }},
         {"Cancel", [](F &) {}, [](F &f) { QTest::mouseClick(f.btCancel, Qt::LeftButton); },
          [](bool) {
-             return std::vector<W>{{4, 2, kContrast}};
+             return std::vector<Write>{{4, 2, kContrast}};
          }},
         {"Escape", [](F &) {},
          [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); },
          [](bool) {
-             return std::vector<W>{{4, 2, kContrast}};
+             return std::vector<Write>{{4, 2, kContrast}};
          }},
         {"SaveCalib", [](F &) {}, [](F &f) { QTest::mouseClick(f.btSave, Qt::LeftButton); },
          [](bool m) {
-             return std::vector<W>{{3, m ? 0x04 : 0x44, 0}};
+             return std::vector<Write>{{3, m ? 0x04 : 0x44, 0}};
          }},
         {"ClosingWithUnsavedCalibration",
          [](F &f) {
@@ -323,13 +305,13 @@ std::vector<WriteCase> WriteCases()
         cases.push_back({std::string("Entered") + rows[n], [](F &) {},
                          [bar](F &f) { bar(f)->setFocus(Qt::TabFocusReason); },
                          [n](bool m) {
-                             return std::vector<W>{{3, (m ? 0x80 : 0xC0) + n, kCalib[n]}};
+                             return std::vector<Write>{{3, (m ? 0x80 : 0xC0) + n, kCalib[n]}};
                          }});
         cases.push_back(
             {std::string("Moved") + rows[n], [bar](F &f) { bar(f)->setFocus(Qt::TabFocusReason); },
              [](F &) { QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown); },
              [n](bool) {
-                 return std::vector<W>{{3, 0x80 + n, kCalib[n] + 10}};
+                 return std::vector<Write>{{3, 0x80 + n, kCalib[n] + 10}};
              }});
         cases.push_back({std::string("Committed") + rows[n],
                          [field](F &f) {
@@ -338,7 +320,7 @@ std::vector<WriteCase> WriteCases()
                          },
                          [field](F &f) { QTest::keyClick(field(f), Qt::Key_Return); },
                          [n](bool) {
-                             return std::vector<W>{{3, 0x80 + n, n == 0 ? 5 : 50}};
+                             return std::vector<Write>{{3, 0x80 + n, n == 0 ? 5 : 50}};
                          }});
     }
     return cases;
@@ -380,7 +362,7 @@ TEST_F(SettingsFormTest, MuteFlagIsReadAtEachWrite)
     Focus(form->sbCb);
     mute = false;
     Click(form->btSave);
-    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0xC1, 0}, {3, 0x82, 0}, {3, 0x44, 0}}));
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0xC1, 0}, {3, 0x82, 0}, {3, 0x44, 0}}));
 }
 
 TEST_F(SettingsFormTest, MovingFrequencyThenOkConfirmsAndRestores)
@@ -392,7 +374,7 @@ TEST_F(SettingsFormTest, MovingFrequencyThenOkConfirmsAndRestores)
     Focus(f.sbCf);
     Gen().ClearLog();
     f.sbCf->setValue(10);
-    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x80, 10}}));
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x80, 10}}));
     EXPECT_EQ(f.feCf->text(), "1.0");
     Gen().ClearLog();
     Click(f.btOk);
@@ -424,7 +406,7 @@ TEST_F(SettingsFormTest, FieldValuesRoundHalvesAwayFromZero)
         Type(fields[c.row], c.text);
         Gen().ClearLog();
         QTest::keyClick(fields[c.row], Qt::Key_Return);
-        std::vector<W> expected;
+        std::vector<Write> expected;
         if (c.written) {
             expected.push_back({3, 0x80 + c.row, *c.written});
         }
@@ -441,7 +423,7 @@ TEST_F(SettingsFormTest, EnteringAndLeavingAFieldWritesOnlyTheEntries)
     Open();
     Focus(form->feCa);
     Key(Qt::Key_Tab);  // to feCb
-    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0xC1, 22}, {3, 0xC2, 33}}));
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0xC1, 22}, {3, 0xC2, 33}}));
     EXPECT_FALSE(form->FCalibChanged);
 }
 
@@ -454,7 +436,7 @@ TEST_F(SettingsFormTest, TypingTheReadValueBackAfterAMoveWritesIt)
     Type(f.feCf, "5.0");
     Gen().ClearLog();
     Key(Qt::Key_Return);
-    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x80, 50}}));
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x80, 50}}));
     EXPECT_EQ(Gen().State().calibration[0], 50);
     Key(Qt::Key_Return);  // nothing changed since
     EXPECT_EQ(Writes().size(), 1u);
@@ -520,7 +502,7 @@ TEST_P(ClosingTest, RunsFormCloseOnceAndFreesTheDialog)
         f.close();
         break;
     }
-    std::vector<W> expected;
+    std::vector<Write> expected;
     if (way == Way::Ok) {
         expected.push_back({4, 3, 0});
     } else if (way != Way::CloseBox) {
@@ -553,7 +535,7 @@ TEST_F(SettingsFormTest, RefreshWritesChangedReadingsBackOnce)
     Click(f.btRefresh);
     const std::vector<std::pair<int, int>> reads = {{3, 0}, {3, 1}, {3, 2}, {3, 3}};
     EXPECT_EQ(Reads(), reads);
-    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x81, 120}, {3, 0x83, -5}}));
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 120}, {3, 0x83, -5}}));
     EXPECT_EQ(f.feCa->text(), "1.20");
     EXPECT_TRUE(f.FCalibChanged);
     EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{0, 120, 0, -5}));
@@ -576,7 +558,7 @@ TEST_F(SettingsFormTest, EveryCommitOfTheContrastFieldWrites)
     Key(Qt::Key_Return);
     Key(Qt::Key_Tab);  // leaves for sbCf, whose entry writes
     EXPECT_EQ(Writes(),
-              (std::vector<W>{{4, 0x42, 44}, {4, 0x42, 44}, {4, 0x42, 44}, {3, 0xC0, 0}}));
+              (std::vector<Write>{{4, 0x42, 44}, {4, 0x42, 44}, {4, 0x42, 44}, {3, 0xC0, 0}}));
 }
 
 TEST_F(SettingsFormTest, ClickingOkCommitsTheFieldBeingEdited)
@@ -597,7 +579,7 @@ TEST_F(SettingsFormTest, EscapeDropsUncommittedText)
     Gen().ClearLog();
     Key(Qt::Key_Escape);
     Deletions();
-    EXPECT_EQ(Writes(), (std::vector<W>{{4, 2, kContrast}}));
+    EXPECT_EQ(Writes(), (std::vector<Write>{{4, 2, kContrast}}));
     EXPECT_TRUE(form.isNull());
 }
 
@@ -605,7 +587,7 @@ TEST_F(SettingsFormTest, FailedWritesAreReportedAndLeaveTheGuardClear)
 {
     DeviceHolds(kCalib);
     TSettingsForm &f = Open();
-    const auto failNext = [] { Gen().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4})); };
+    const auto failNext = [] { Gen().ReplaceNextAnswer(oracle::Frame(8, {4})); };
     failNext();
     Focus(f.sbCa);  // entry write
     failNext();
@@ -622,7 +604,7 @@ TEST_F(SettingsFormTest, FailedWritesAreReportedAndLeaveTheGuardClear)
     // The dialog goes on working.
     Gen().ClearLog();
     f.sbCc->setValue(7);
-    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x83, 7}}));
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x83, 7}}));
     EXPECT_EQ(f.feCc->text(), "0.07");
 }
 
@@ -631,7 +613,7 @@ TEST_F(SettingsFormTest, OkAndCancelCloseEvenWhenTheirWriteFails)
     for (QPushButton *TSettingsForm::*button : {&TSettingsForm::btOk, &TSettingsForm::btCancel}) {
         boxes.clear();
         TSettingsForm &f = Open();
-        Gen().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4}));
+        Gen().ReplaceNextAnswer(oracle::Frame(8, {4}));
         Click(f.*button);
         EXPECT_EQ(boxes.size(), 1u);
         EXPECT_EQ(SettingsForm, nullptr);
@@ -643,7 +625,7 @@ TEST_F(SettingsFormTest, OkAndCancelCloseEvenWhenTheirWriteFails)
 TEST_F(SettingsFormTest, EscapeStaysOpenWhenItsWriteFails)
 {
     TSettingsForm &f = Open();
-    Gen().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4}));
+    Gen().ReplaceNextAnswer(oracle::Frame(8, {4}));
     Key(Qt::Key_Escape);
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(SettingsForm, &f);
@@ -657,11 +639,11 @@ TEST_F(SettingsFormTest, AFailedRestoreIsReportedAndTheDialogClosesAllTheSame)
     Focus(f.sbCa);
     Key(Qt::Key_Right);
     Gen().ClearLog();
-    Gen().ReplaceNextAnswer(px418virtual::EncodeFrame(8, {4}));
+    Gen().ReplaceNextAnswer(oracle::Frame(8, {4}));
     f.close();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, kInvalidParameters);
-    EXPECT_EQ(Writes(), (std::vector<W>{{3, 1, 22}}));  // the rest of the run is skipped
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 1, 22}}));  // the rest of the run is skipped
     EXPECT_EQ(SettingsForm, nullptr);
     Deletions();
     EXPECT_TRUE(form.isNull());
@@ -724,7 +706,7 @@ TEST_F(SettingsFormDoubleTest, RefreshStopsAtTheFirstFailure)
     EXPECT_FALSE(f.FCalibChanged);
     // Again: the device and the dialog agree on 7 now; only row 2 moves.
     Click(f.btRefresh);
-    EXPECT_EQ(Writes(), (std::vector<W>{{3, 0x82, 9}}));
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x82, 9}}));
     EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{7, 0, 9, 0}));
 }
 
@@ -757,11 +739,11 @@ TEST_F(MainWindowTest, SettingsMenuShowsTheDialogModallyUntilItCloses)
     EXPECT_EQ(SettingsForm, nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(shown.isNull());
-    const std::vector<ParamWrite> dialogWrites = {
-        {3, 0xC1, 0}, {3, 0x81, 1}, {4, 2, 44}, {3, 1, 0}, {3, 2, 0}, {3, 3, 0}, {3, 0xC0, 0}};
-    const std::vector<ParamWrite> writes = Writes();
+    const std::vector<Write> dialogWrites = {{3, 0xC1, 0}, {3, 0x81, 1}, {4, 2, 44},  {3, 1, 0},
+                                             {3, 2, 0},    {3, 3, 0},    {3, 0xC0, 0}};
+    const std::vector<Write> writes = Writes();
     ASSERT_GE(writes.size(), dialogWrites.size());
-    EXPECT_EQ(std::vector<ParamWrite>(writes.begin(), writes.begin() + dialogWrites.size()),
+    EXPECT_EQ(std::vector<Write>(writes.begin(), writes.begin() + dialogWrites.size()),
               dialogWrites);
     EXPECT_TRUE(boxes.empty());
 }

@@ -7,13 +7,13 @@
 #include "errors.h"
 #include "px418usb.h"
 #include "virtual/virtual_generator.h"
+#include "wake_oracle.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <vector>
 
-using px418virtual::EncodeFrame;
 using px418virtual::TheVirtualGenerator;
 
 class CommandsTest : public ::testing::Test {
@@ -54,12 +54,13 @@ TEST_F(CommandsTest, AFalseResultRaisesWithTheLibrarysText)
     };
     std::int32_t out = 0;
     const Case cases[] = {
-        {EncodeFrame(8, {4}), [] { CheckedSetPar(0, 0x81, 5); },
+        {oracle::Frame(8, {4}), [] { CheckedSetPar(0, 0x81, 5); },
          "Set parameter error: invalid parameters."},
-        {EncodeFrame(6, {2}), [] { CheckedSetMode(1); }, "Set mode error: device busy."},
-        {EncodeFrame(7, {3}), [&] { CheckedGetMode(&out); }, "Get mode error: device not ready."},
-        {EncodeFrame(9, {9}), [&] { CheckedGetPar(0, 1, &out); }, "Get parameter error: unknown."},
-        {EncodeFrame(10, {1}), [&] { CheckedGetSelPar(&out, &out, &out); },
+        {oracle::Frame(6, {2}), [] { CheckedSetMode(1); }, "Set mode error: device busy."},
+        {oracle::Frame(7, {3}), [&] { CheckedGetMode(&out); }, "Get mode error: device not ready."},
+        {oracle::Frame(9, {9}), [&] { CheckedGetPar(0, 1, &out); },
+         "Get parameter error: unknown."},
+        {oracle::Frame(10, {1}), [&] { CheckedGetSelPar(&out, &out, &out); },
          "Get selected parameter error: invalid packet."},
         {{}, [] { CheckedSetPar(0, 0x81, 5); }, "IO error: device not responding."},
     };
@@ -72,7 +73,7 @@ TEST_F(CommandsTest, AFalseResultRaisesWithTheLibrarysText)
 
 TEST_F(CommandsTest, TheMessageIsACopyThatLaterCallsDoNotChange)
 {
-    TheVirtualGenerator().ReplaceNextAnswer(EncodeFrame(8, {4}));
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(8, {4}));
     try {
         CheckedSetPar(0, 0x81, 5);
         FAIL() << "no exception";
@@ -97,11 +98,11 @@ TEST_F(CommandsTest, AFailedReadLeavesTheCallersVariablesAlone)
 
     // A partial answer that the library would copy out: a valid frame with a
     // device error, carrying a payload.
-    TheVirtualGenerator().ReplaceNextAnswer(EncodeFrame(9, {4, 0x10, 0x27, 0, 0}));
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(9, {4, 0x10, 0x27, 0, 0}));
     EXPECT_THROW(CheckedGetPar(0, 1, &value), EHardwareException);
     EXPECT_EQ(value, 1234);
 
-    TheVirtualGenerator().ReplaceNextAnswer(EncodeFrame(7, {2, 1}));
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(7, {2, 1}));
     EXPECT_THROW(CheckedGetMode(&mode), EHardwareException);
     EXPECT_EQ(mode, 77);
 
@@ -145,7 +146,7 @@ TEST_F(CommandsTest, TheErrorBoxShowsTheTextUnderTheApplicationTitle)
     std::vector<ErrorBox> boxes;
     const ErrorPresenter previous =
         SetErrorPresenter([&](const ErrorBox &box) { boxes.push_back(box); });
-    TheVirtualGenerator().ReplaceNextAnswer(EncodeFrame(8, {4}));
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(8, {4}));
     Guarded([] { CheckedSetPar(0, 0x81, 5); });
     SetErrorPresenter(previous);
     ASSERT_EQ(boxes.size(), 1u);

@@ -77,7 +77,7 @@ void WriteSettingsKeys(SectionedText &ini)
 
 }  // namespace
 
-TEST(SectionedTextFormat, LineEndingsNulStrippingAndComments)
+TEST(SectionedTextFormatTest, LineEndingsNulStrippingAndComments)
 {
     const SectionedText ini = Parse("K=before any header\r\n"
                                     " \t[S]\x01 \r\nA=1\rB=2\nC=3\n\rD=4\r\r\n"
@@ -100,7 +100,7 @@ TEST(SectionedTextFormat, LineEndingsNulStrippingAndComments)
                                           "E \t=\t five  six\r\nH=;8\r\nI=9\r\n\r\n"));
 }
 
-TEST(SectionedTextFormat, NamesMatchWithoutRegardToAsciiCase)
+TEST(SectionedTextFormatTest, NamesMatchWithoutRegardToAsciiCase)
 {
     SectionedText ini = Parse("[ out b ]\nf = 7\n[\xe9t\xe9]\nx=1\n");
     EXPECT_TRUE(ini.SectionExists("OUT B"));
@@ -111,7 +111,7 @@ TEST(SectionedTextFormat, NamesMatchWithoutRegardToAsciiCase)
     EXPECT_EQ(ini.Serialize(), QByteArray("[out b]\r\nF=8\r\n\r\n[\xe9t\xe9]\r\nx=1\r\n\r\n"));
 }
 
-TEST(SectionedTextFormat, LastDuplicateIsReadAndOverwritten)
+TEST(SectionedTextFormatTest, LastDuplicateIsReadAndOverwritten)
 {
     SectionedText ini = Parse("[S]\nM=1\nB=5\n[T]\nM=7\n[s]\nm=2\nM=3\nlone\n");
     EXPECT_EQ(ini.ReadInteger("S", "M", 0), 3);
@@ -123,7 +123,7 @@ TEST(SectionedTextFormat, LastDuplicateIsReadAndOverwritten)
                                           "[s]\r\nm=2\r\nM=5\r\nlone\r\nB=6\r\n\r\n"));
 }
 
-TEST(SectionedTextFormat, IntegerAndFlagForms)
+TEST(SectionedTextFormatTest, IntegerAndFlagForms)
 {
     const struct {
         const char *text;
@@ -182,7 +182,7 @@ TEST(SectionedTextFormat, IntegerAndFlagForms)
     EXPECT_EQ(ini.ReadInteger("Missing", "K", 443), 443);
 }
 
-TEST(SectionedTextFormat, NumberFormWithSystemDecimalSeparator)
+TEST(SectionedTextFormatTest, NumberFormWithSystemDecimalSeparator)
 {
     const struct {
         const char *text;
@@ -222,7 +222,7 @@ TEST(SectionedTextFormat, NumberFormWithSystemDecimalSeparator)
     QLocale::setDefault(QLocale::c());
 }
 
-TEST(SectionedTextFormat, EveryByteSurvivesAndWrittenTextStaysOnItsLine)
+TEST(SectionedTextFormatTest, EveryByteSurvivesAndWrittenTextStaysOnItsLine)
 {
     QByteArray line = "k=";
     for (int b = 0x21; b <= 0xFF; ++b) {
@@ -240,7 +240,7 @@ TEST(SectionedTextFormat, EveryByteSurvivesAndWrittenTextStaysOnItsLine)
     EXPECT_EQ(again.ReadString("S", "w"), QString::fromUtf8("\u00e9"));
 }
 
-TEST(SectionedTextHostile, OddLinesReadWithoutHarm)
+TEST(SectionedTextHostileTest, OddLinesReadWithoutHarm)
 {
     const SectionedText ini =
         Parse("[\n]\n=\n[]\n=\n==x\n[[x]]\n[a]b]\n\x01\x02\x03\n[\x7f]\n;\n=y\n");
@@ -254,7 +254,7 @@ TEST(SectionedTextHostile, OddLinesReadWithoutHarm)
               QByteArray("[a]\r\n\r\n[b]\r\n\r\n[A]\r\n\r\n"));
 }
 
-TEST(SectionedTextHostile, RandomInputParsesToAStableText)
+TEST(SectionedTextHostileTest, RandomInputParsesToAStableText)
 {
     // Bytes weighted toward the ones that carry structure.
     const QByteArray alphabet("[]=;\r\n\r\n \t\x01\x7f"
@@ -277,7 +277,7 @@ TEST(SectionedTextHostile, RandomInputParsesToAStableText)
     }
 }
 
-TEST(SectionedTextHostile, LongLinesAndHugeFiles)
+TEST(SectionedTextHostileTest, LongLinesAndHugeFiles)
 {
     const QByteArray nines(1 << 20, '9');
     const SectionedText longLines =
@@ -310,7 +310,7 @@ TEST(SectionedTextHostile, LongLinesAndHugeFiles)
 }
 
 #ifdef Q_OS_UNIX
-TEST(SectionedTextHostile, DevicesAndPipesAreNotRead)
+TEST(SectionedTextHostileTest, DevicesAndPipesAreNotRead)
 {
     QTemporaryDir dir;
     const QString fifo = dir.filePath("pipe.ini");
@@ -321,7 +321,7 @@ TEST(SectionedTextHostile, DevicesAndPipesAreNotRead)
 }
 #endif
 
-TEST(SectionedTextFile, FreshFileBytes)
+TEST(SectionedTextFileTest, FreshFileBytes)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("PX418.ini");
@@ -336,7 +336,7 @@ TEST(SectionedTextFile, FreshFileBytes)
     EXPECT_EQ(Entries(dir), QStringList{"PX418.ini"});
 }
 
-TEST(SectionedTextFile, LoadModifySaveKeepsWhatItDoesNotKnow)
+TEST(SectionedTextFileTest, LoadModifySaveKeepsWhatItDoesNotKnow)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("set.par");
@@ -354,7 +354,7 @@ TEST(SectionedTextFile, LoadModifySaveKeepsWhatItDoesNotKnow)
     EXPECT_EQ(Entries(dir), QStringList{"set.par"});
 }
 
-TEST(SectionedTextFile, SaveFailuresLeaveEverythingAsItWas)
+TEST(SectionedTextFileTest, SaveFailuresLeaveEverythingAsItWas)
 {
     QTemporaryDir dir;
     SectionedText ini;
@@ -381,7 +381,7 @@ TEST(SectionedTextFile, SaveFailuresLeaveEverythingAsItWas)
     EXPECT_EQ(Entries(dir), (QStringList{"folder.ini", "ro.ini"}));
 }
 
-TEST(SectionedTextFile, RelativePathsAndPermissions)
+TEST(SectionedTextFileTest, RelativePathsAndPermissions)
 {
     QTemporaryDir dir;
     const QString old = QDir::currentPath();

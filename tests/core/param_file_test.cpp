@@ -12,17 +12,18 @@ ParamTable Sample()
 
 }  // namespace
 
-TEST(ParamFile, ATableMakesTheRoundTripInDeviceUnits)
+TEST(ParamFileTest, ATableMakesTheRoundTripInDeviceUnits)
 {
     SectionedText file;
     WriteParamTable(file, Sample());
-    EXPECT_EQ(file.Serialize(), QByteArray("[OUT A]\r\nM=1\r\nF=1500\r\nP=100\r\nA=500\r\n\r\n"
-                                           "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n\r\n"
-                                           "[OUT C]\r\nM=7\r\nF=3000000\r\nP=3600\r\nA=-5\r\n\r\n"));
+    EXPECT_EQ(file.Serialize(),
+              QByteArray("[OUT A]\r\nM=1\r\nF=1500\r\nP=100\r\nA=500\r\n\r\n"
+                         "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n\r\n"
+                         "[OUT C]\r\nM=7\r\nF=3000000\r\nP=3600\r\nA=-5\r\n\r\n"));
     EXPECT_EQ(ReadParamTable(SectionedText::Parse(file.Serialize())), Sample());
 }
 
-TEST(ParamFile, MissingOrMalformedKeysTakeTheirDefaults)
+TEST(ParamFileTest, MissingOrMalformedKeysTakeTheirDefaults)
 {
     const ParamTable defaults = {0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1};
     EXPECT_EQ(DefaultParamTable(), defaults);
@@ -35,7 +36,7 @@ TEST(ParamFile, MissingOrMalformedKeysTakeTheirDefaults)
     EXPECT_EQ(table, expected);
 }
 
-TEST(ParamFile, WritingKeepsOtherSectionsAndReplacesKeysInPlace)
+TEST(ParamFileTest, WritingKeepsOtherSectionsAndReplacesKeysInPlace)
 {
     SectionedText file = SectionedText::Parse("[General]\r\nLeft=5\r\n"
                                               "[OUT A]\r\nX=1\r\nF=9\r\nF=10\r\n");
@@ -45,7 +46,7 @@ TEST(ParamFile, WritingKeepsOtherSectionsAndReplacesKeysInPlace)
                                 "M=1\r\nP=100\r\nA=500\r\n"));
 }
 
-TEST(ParamFile, ProgramSettingsReadWithTheirDefaultsAndWriteInOrder)
+TEST(ParamFileTest, ProgramSettingsReadWithTheirDefaultsAndWriteInOrder)
 {
     ProgramSettings defaults;
     defaults.left = 443;

@@ -7,12 +7,12 @@
 #include <cmath>
 #include <limits>
 
-TEST(ParamTable, TagsDecodeIntoChannelAndQuantity)
+TEST(ParamTableTest, TagsDecodeIntoChannelAndQuantity)
 {
     const struct {
         int tag, channel, quantity;
     } cases[] = {
-        {0, 0, 0}, {1, 0, 1}, {2, 0, 2}, {3, 0, 3}, {10, 1, 0}, {11, 1, 1},
+        {0, 0, 0},  {1, 0, 1},  {2, 0, 2},  {3, 0, 3},  {10, 1, 0}, {11, 1, 1},
         {12, 1, 2}, {13, 1, 3}, {20, 2, 0}, {21, 2, 1}, {22, 2, 2}, {23, 2, 3},
     };
     for (const auto &c : cases) {
@@ -25,7 +25,7 @@ TEST(ParamTable, TagsDecodeIntoChannelAndQuantity)
     }
 }
 
-TEST(ParamTable, RoundValueRoundsHalvesAwayFromZeroAndNeverOverflows)
+TEST(ParamTableTest, RoundValueRoundsHalvesAwayFromZeroAndNeverOverflows)
 {
     const struct {
         double x;
@@ -46,7 +46,7 @@ TEST(ParamTable, RoundValueRoundsHalvesAwayFromZeroAndNeverOverflows)
     }
 }
 
-TEST(ParamTable, ShownValuesScaleToDeviceUnits)
+TEST(ParamTableTest, ShownValuesScaleToDeviceUnits)
 {
     const struct {
         int quantity;
@@ -71,7 +71,7 @@ TEST(ParamTable, ShownValuesScaleToDeviceUnits)
     }
 }
 
-TEST(ParamTable, EntriesShowInOperatorUnits)
+TEST(ParamTableTest, EntriesShowInOperatorUnits)
 {
     EXPECT_DOUBLE_EQ(DeviceToShown(PX418_OUT_FREQUENCY, 1500, false), 1.5);
     EXPECT_DOUBLE_EQ(DeviceToShown(PX418_OUT_PHASE, 455, false), 45.5);
@@ -80,17 +80,15 @@ TEST(ParamTable, EntriesShowInOperatorUnits)
     EXPECT_DOUBLE_EQ(DeviceToShown(PX418_OUT_AMPLITUDE, 707, true), 707 * 0.01 / std::sqrt(2.0));
 }
 
-TEST(ParamTable, FieldRangesAreTheDeviceRangesScaled)
+TEST(ParamTableTest, FieldRangesAreTheDeviceRangesScaled)
 {
     const struct {
         int quantity;
         bool rms;
         double min, max;
     } cases[] = {
-        {PX418_OUT_FREQUENCY, false, 0, 3000},
-        {PX418_OUT_PHASE, false, -360, 360},
-        {PX418_OUT_AMPLITUDE, false, 0, 10},
-        {PX418_OUT_AMPLITUDE, true, 0, 7.0710678118654755},
+        {PX418_OUT_FREQUENCY, false, 0, 3000}, {PX418_OUT_PHASE, false, -360, 360},
+        {PX418_OUT_AMPLITUDE, false, 0, 10},   {PX418_OUT_AMPLITUDE, true, 0, 7.0710678118654755},
         {PX418_OUT_MODE, false, 0, 1},
     };
     for (const auto &c : cases) {
@@ -104,7 +102,7 @@ TEST(ParamTable, FieldRangesAreTheDeviceRangesScaled)
     EXPECT_EQ(ShownDecimals(PX418_OUT_AMPLITUDE), 2);
 }
 
-TEST(ParamTable, CoupledOutputsShowChannelAsFrequencyAndKeepTheirOwn)
+TEST(ParamTableTest, CoupledOutputsShowChannelAsFrequencyAndKeepTheirOwn)
 {
     ParamTable table{};
     table[ParamIndex(0, PX418_OUT_FREQUENCY)] = 50000;

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-TEST(SettingsLocation, TheSettingsFileIsNamedAfterTheProgram)
+TEST(SettingsLocationTest, TheSettingsFileIsNamedAfterTheProgram)
 {
     const struct {
         const char *program;
@@ -26,7 +26,7 @@ TEST(SettingsLocation, TheSettingsFileIsNamedAfterTheProgram)
     }
 }
 
-TEST(SettingsLocation, BesideTheProgramOrInTheUsersConfigurationFolder)
+TEST(SettingsLocationTest, BesideTheProgramOrInTheUsersConfigurationFolder)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -41,8 +41,7 @@ TEST(SettingsLocation, BesideTheProgramOrInTheUsersConfigurationFolder)
     QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner
                                          | QFileDevice::ReadOther | QFileDevice::ExeOther);
     qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("cfg")).toUtf8());
-    EXPECT_EQ(SettingsPathForProgram(program),
-              dir.filePath(QStringLiteral("cfg/px418/px418.ini")));
+    EXPECT_EQ(SettingsPathForProgram(program), dir.filePath(QStringLiteral("cfg/px418/px418.ini")));
     qunsetenv("XDG_CONFIG_HOME");
     EXPECT_EQ(SettingsPathForProgram(program),
               QDir::homePath() + QStringLiteral("/.config/px418/px418.ini"));
@@ -59,7 +58,7 @@ TEST(SettingsLocation, BesideTheProgramOrInTheUsersConfigurationFolder)
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
-TEST(SettingsLocation, TheDialogsStartBesideTheProgramOrInTheHomeFolder)
+TEST(SettingsLocationTest, TheDialogsStartBesideTheProgramOrInTheHomeFolder)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

@@ -9,7 +9,7 @@
 
 namespace {
 
-TEST(DriverMissing, OpenFailsWithOneLineOnStandardError)
+TEST(DriverMissingTest, OpenFailsWithOneLineOnStandardError)
 {
     setenv("PX418USB_DRIVER", "/nonexistent/libftd2xx-missing.so", 1);
     ::testing::internal::CaptureStderr();

@@ -39,7 +39,7 @@ std::string LastError()
 
 Bytes Frame(std::uint8_t command, const Bytes &data)
 {
-    return d2xxdouble::EncodeWakeFrame(command, data);
+    return oracle::Encode(command, data);
 }
 
 class ExportsTest : public ::testing::Test {
@@ -287,7 +287,7 @@ TEST_F(ExportsTest, NamedErrorTexts)
         {"code 0 gives the bare reason", Frame(0, {3}), false, "device not ready."},
         {"answer without data", Frame(8, {}), true, ""},
         {"answer code not compared", Frame(9, {0}), true, ""},
-        {"address ignored", d2xxdouble::EncodeWakeFrame(8, {0}, 0x21), true, ""},
+        {"address ignored", oracle::Encode(8, {0}, 0x21), true, ""},
         {"silent device", {}, false, "IO error: device not responding."},
         {"bad CRC", {0xC0, 0x08, 0x01, 0x00, 0x00}, false, "IO error: device not responding."},
         {"longest text", Frame(10, {5}), false,
@@ -601,7 +601,7 @@ TEST_F(ExportsTest, ConcurrentCallsNeverInterleave)
     const auto writes = Double().Written();
     EXPECT_EQ(writes.size(), frames.size());
     for (const Bytes &wire : writes)
-        ASSERT_TRUE(d2xxdouble::DecodeWakeFrame(wire).valid);
+        ASSERT_TRUE(oracle::Decode(wire).valid);
 }
 
 }  // namespace

@@ -87,14 +87,14 @@ protected:
     FT_HANDLE handle_ = nullptr;
 };
 
-TEST(WakeCrc, CheckValues)
+TEST(WakeCrcTest, CheckValues)
 {
     const Bytes digits{'1', '2', '3', '4', '5', '6', '7', '8', '9'};
     EXPECT_EQ(Crc(digits, 0xDE), 0xC2);
     EXPECT_EQ(Crc(digits, 0x00), 0xA1);
 }
 
-TEST(WakeCrc, FoldingAFramesOwnCrcLeavesZero)
+TEST(WakeCrcTest, FoldingAFramesOwnCrcLeavesZero)
 {
     Bytes frame{0xC0, 0x08, 0x06, 0x00, 0x81, 0xDC, 0x05, 0x00, 0x00};
     frame.push_back(Crc(frame, wake::CRC_INIT));
@@ -137,7 +137,7 @@ TEST_F(WakeTest, EncodesEachFrameInOneWrite)
          8,
          {0x00, 0x81, 0xDC, 0x05, 0x00, 0x00},
          {0xC0, 0x08, 0x06, 0x00, 0x81, 0xDC, 0x05, 0x00, 0x00, 0x90}},
-        {"data 0xDB stuffed", 0, 2, {0xDB}, d2xxdouble::EncodeWakeFrame(2, {0xDB})},
+        {"data 0xDB stuffed", 0, 2, {0xDB}, oracle::Encode(2, {0xDB})},
     };
     for (const SendCase &c : cases) {
         SCOPED_TRACE(c.name);
@@ -160,7 +160,7 @@ TEST_F(WakeTest, StuffsLengthBytesThatLookLikeMarkers)
         const Bytes wire = Double().Written().at(0);
         EXPECT_EQ(wire[2], 0xDB);
         EXPECT_EQ(wire[3], stuffed);
-        const auto decoded = d2xxdouble::DecodeWakeFrame(wire);
+        const auto decoded = oracle::Decode(wire);
         EXPECT_TRUE(decoded.valid);
         EXPECT_EQ(decoded.data, data);
     }
@@ -175,7 +175,7 @@ TEST_F(WakeTest, LongestFrameFitsTheBuffer)
     const Bytes wire = Double().Written().at(0);
     EXPECT_GE(wire.size(), 516u);
     EXPECT_LE(wire.size(), wake::MAX_FRAME);
-    const auto decoded = d2xxdouble::DecodeWakeFrame(wire);
+    const auto decoded = oracle::Decode(wire);
     EXPECT_TRUE(decoded.valid);
     EXPECT_EQ(decoded.address, 0x40);
     EXPECT_EQ(decoded.data, data);
@@ -207,7 +207,7 @@ TEST_F(WakeTest, ReceivesGoodFrames)
         {"with address", {0xC0, 0x85, 0x03, 0x00, 0x4D}, 5, 3, {}},
         {"stuffed address", {0xC0, 0xDB, 0xDC, 0x03, 0x00, 0x49}, 0x40, 3, {}},
         {"stuffed data",
-         d2xxdouble::EncodeWakeFrame(9, {0xC0, 0xDB, 0x00, 0xC0}),
+         oracle::Encode(9, {0xC0, 0xDB, 0x00, 0xC0}),
          0,
          9,
          {0xC0, 0xDB, 0x00, 0xC0}},
@@ -345,7 +345,7 @@ TEST_F(WakeTest, NeverStoresBeyondTheCapacity)
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<std::uint8_t>(i);
     const Bytes next{0xC0, 0x06, 0x01, 0x00, 0x38};
-    Double().QueueReceive(converter_, Concat(d2xxdouble::EncodeWakeFrame(9, data), next));
+    Double().QueueReceive(converter_, Concat(oracle::Encode(9, data), next));
 
     const Received r = Receive(200);
     EXPECT_FALSE(r.ok);
@@ -362,7 +362,7 @@ TEST_F(WakeTest, NeverStoresBeyondTheCapacity)
 TEST_F(WakeTest, AcceptsAFrameThatExactlyFillsTheCapacity)
 {
     const Bytes data(200, 0x5A);
-    Double().QueueReceive(converter_, d2xxdouble::EncodeWakeFrame(9, data));
+    Double().QueueReceive(converter_, oracle::Encode(9, data));
     const Received r = Receive(200);
     ASSERT_TRUE(r.ok);
     EXPECT_EQ(r.length, 200);

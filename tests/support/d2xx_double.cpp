@@ -451,28 +451,6 @@ constexpr D2xxApi kApi = {
     CallPurge,
 };
 
-void Crc(std::uint8_t value, std::uint8_t &crc)
-{
-    for (int bit = 0; bit < 8; ++bit) {
-        crc = ((value ^ crc) & 1) ? static_cast<std::uint8_t>((crc >> 1) ^ 0x8C)
-                                  : static_cast<std::uint8_t>(crc >> 1);
-        value = static_cast<std::uint8_t>(value >> 1);
-    }
-}
-
-void Stuff(std::uint8_t value, Bytes &out)
-{
-    if (value == 0xC0) {
-        out.push_back(0xDB);
-        out.push_back(0xDC);
-    } else if (value == 0xDB) {
-        out.push_back(0xDB);
-        out.push_back(0xDD);
-    } else {
-        out.push_back(value);
-    }
-}
-
 }  // namespace
 
 const D2xxApi &Api()
@@ -492,75 +470,12 @@ Responder Fixed(Bytes bytes)
 
 Responder AnswerFrame(std::uint8_t command, Bytes data)
 {
-    return Fixed(EncodeWakeFrame(command, data));
+    return Fixed(oracle::Encode(command, data));
 }
 
 Responder Identity(const std::string &text)
 {
     return AnswerFrame(3, Bytes(text.begin(), text.end()));
-}
-
-Bytes EncodeWakeFrame(std::uint8_t command, const Bytes &data, std::uint8_t address)
-{
-    Bytes out{0xC0};
-    std::uint8_t crc = 0xDE;
-    Crc(0xC0, crc);
-    if (address != 0) {
-        Crc(address & 0x7F, crc);
-        Stuff(static_cast<std::uint8_t>(address | 0x80), out);
-    }
-    Crc(command & 0x7F, crc);
-    Stuff(command & 0x7F, out);
-    Crc(static_cast<std::uint8_t>(data.size()), crc);
-    Stuff(static_cast<std::uint8_t>(data.size()), out);
-    for (std::uint8_t b : data) {
-        Crc(b, crc);
-        Stuff(b, out);
-    }
-    Stuff(crc, out);
-    return out;
-}
-
-DecodedFrame DecodeWakeFrame(const Bytes &wire)
-{
-    DecodedFrame frame;
-    if (wire.empty() || wire[0] != 0xC0)
-        return frame;
-    Bytes plain;
-    for (std::size_t i = 1; i < wire.size(); ++i) {
-        if (wire[i] == 0xC0)
-            return frame;  // a second frame start inside: interleaved or cut
-        if (wire[i] != 0xDB) {
-            plain.push_back(wire[i]);
-            continue;
-        }
-        if (++i == wire.size() || (wire[i] != 0xDC && wire[i] != 0xDD))
-            return frame;
-        plain.push_back(wire[i] == 0xDC ? 0xC0 : 0xDB);
-    }
-    std::size_t pos = 0;
-    std::uint8_t crc = 0xDE;
-    Crc(0xC0, crc);
-    if (pos < plain.size() && (plain[pos] & 0x80)) {
-        frame.address = plain[pos] & 0x7F;
-        Crc(frame.address, crc);
-        ++pos;
-    }
-    if (pos + 2 > plain.size() || (plain[pos] & 0x80))
-        return frame;
-    frame.command = plain[pos];
-    const std::size_t n = plain[pos + 1];
-    Crc(plain[pos], crc);
-    Crc(plain[pos + 1], crc);
-    pos += 2;
-    if (plain.size() != pos + n + 1)
-        return frame;
-    frame.data.assign(plain.begin() + static_cast<long>(pos),
-                      plain.begin() + static_cast<long>(pos + n));
-    for (std::size_t i = pos; i <= pos + n; ++i)
-        Crc(plain[i], crc);
-    frame.valid = crc == 0;
-    return frame;
 }
 
 }  // namespace d2xxdouble

@@ -34,6 +34,7 @@
 
 #include "d2xx.h"
 #include "virtual/virtual_generator.h"
+#include "wake_oracle.h"
 
 namespace d2xxdouble {
 
@@ -164,7 +165,7 @@ Responder Silent();
 // Answers every write with the same bytes.
 Responder Fixed(Bytes bytes);
 // Answers every write with one Wake frame (no address) of this command and
-// data, encoded here independently of the library.
+// data, encoded by the test oracle, independently of the library.
 Responder AnswerFrame(std::uint8_t command, Bytes data);
 // Answers every write with an info answer (command 3) carrying this text.
 Responder Identity(const std::string &text);
@@ -177,18 +178,5 @@ inline Responder Virtual(px418virtual::VirtualGenerator &generator)
         return generator.Receive(written.data(), written.size());
     };
 }
-
-// Encodes one Wake frame, stuffing and CRC included (address 0: none).
-Bytes EncodeWakeFrame(std::uint8_t command, const Bytes &data, std::uint8_t address = 0);
-
-// Decodes the bytes of one whole Wake frame (FEND through CRC, nothing
-// more); used to check what was written, e.g. that frames never interleave.
-struct DecodedFrame {
-    bool valid = false;  // whole frame, good escapes, CRC right
-    std::uint8_t address = 0;
-    std::uint8_t command = 0;
-    Bytes data;
-};
-DecodedFrame DecodeWakeFrame(const Bytes &wire);
 
 }  // namespace d2xxdouble

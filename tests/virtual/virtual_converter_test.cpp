@@ -4,15 +4,15 @@
 
 #include "d2xx.h"
 #include "virtual/virtual_generator.h"
-#include "wire.h"
+#include "wake_oracle.h"
 
-using namespace vtest;
+using namespace oracle;
 using px418virtual::TheVirtualGenerator;
 using px418virtual::VirtualConverterState;
 
 namespace {
 
-class Converter : public ::testing::Test {
+class ConverterTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -58,7 +58,7 @@ protected:
     const D2xxApi &api = *D2xxVirtualProvider();
 };
 
-TEST_F(Converter, CountsOneConverterWhilePluggedIn)
+TEST_F(ConverterTest, CountsOneConverterWhilePluggedIn)
 {
     EXPECT_EQ(Count(), 1u);
     TheVirtualGenerator().SetPlugged(false);
@@ -74,7 +74,7 @@ TEST_F(Converter, CountsOneConverterWhilePluggedIn)
     EXPECT_EQ(api.ListDevices(&n, nullptr, 0), FT_INVALID_PARAMETER);
 }
 
-TEST_F(Converter, OpensOnlyIndexZeroAndOnlyOnce)
+TEST_F(ConverterTest, OpensOnlyIndexZeroAndOnlyOnce)
 {
     FT_HANDLE h = nullptr;
     EXPECT_EQ(api.Open(1, &h), FT_DEVICE_NOT_FOUND);
@@ -89,7 +89,7 @@ TEST_F(Converter, OpensOnlyIndexZeroAndOnlyOnce)
     EXPECT_EQ(VirtualConverterState().opens, 2);
 }
 
-TEST_F(Converter, ExchangesFramesWithTheGenerator)
+TEST_F(ConverterTest, ExchangesFramesWithTheGenerator)
 {
     const FT_HANDLE h = OpenOne();
     ASSERT_EQ(Write(h, {0xC0, 0x06, 0x01, 0x01, 0x66}), FT_OK);
@@ -113,7 +113,7 @@ TEST_F(Converter, ExchangesFramesWithTheGenerator)
     EXPECT_EQ(TheVirtualGenerator().State().active[2][3], 765);
 }
 
-TEST_F(Converter, ReadReturnsWhatIsThereWithoutWaiting)
+TEST_F(ConverterTest, ReadReturnsWhatIsThereWithoutWaiting)
 {
     const FT_HANDLE h = OpenOne();
     std::uint8_t buf[16] = {};
@@ -131,7 +131,7 @@ TEST_F(Converter, ReadReturnsWhatIsThereWithoutWaiting)
     EXPECT_EQ(api.Write(h, nullptr, 4, &written), FT_INVALID_PARAMETER);
 }
 
-TEST_F(Converter, SilentDeviceLeavesTheQueueEmpty)
+TEST_F(ConverterTest, SilentDeviceLeavesTheQueueEmpty)
 {
     const FT_HANDLE h = OpenOne();
     TheVirtualGenerator().SetSilent(true);
@@ -140,7 +140,7 @@ TEST_F(Converter, SilentDeviceLeavesTheQueueEmpty)
     EXPECT_EQ(TheVirtualGenerator().FrameLog().size(), 1u);
 }
 
-TEST_F(Converter, RemembersTheLinkSettings)
+TEST_F(ConverterTest, RemembersTheLinkSettings)
 {
     const FT_HANDLE h = OpenOne();
     EXPECT_EQ(api.SetLatencyTimer(h, 2), FT_OK);
@@ -159,7 +159,7 @@ TEST_F(Converter, RemembersTheLinkSettings)
     EXPECT_EQ(s.purges, 1);
 }
 
-TEST_F(Converter, PurgeClearsTheReceiveQueueAsItsMaskSays)
+TEST_F(ConverterTest, PurgeClearsTheReceiveQueueAsItsMaskSays)
 {
     const FT_HANDLE h = OpenOne();
     ASSERT_EQ(Write(h, Frame(7)), FT_OK);
@@ -187,7 +187,7 @@ std::vector<FT_STATUS> CallEverything(const D2xxApi &api, FT_HANDLE h)
             api.Purge(h, 3)};
 }
 
-TEST_F(Converter, ClosedOrUnknownHandlesAreRefused)
+TEST_F(ConverterTest, ClosedOrUnknownHandlesAreRefused)
 {
     const FT_HANDLE h = OpenOne();
     EXPECT_EQ(api.Close(h), FT_OK);
@@ -203,7 +203,7 @@ TEST_F(Converter, ClosedOrUnknownHandlesAreRefused)
     EXPECT_EQ(api.SetBaudRate(again, 38400), FT_OK);
 }
 
-TEST_F(Converter, UnpluggingKillsTheHandleForGood)
+TEST_F(ConverterTest, UnpluggingKillsTheHandleForGood)
 {
     const FT_HANDLE h = OpenOne();
     ASSERT_EQ(Write(h, Frame(7)), FT_OK);  // an answer waiting, lost with the link
@@ -223,7 +223,7 @@ TEST_F(Converter, UnpluggingKillsTheHandleForGood)
     EXPECT_EQ(DecodeOnly(ReadAll(fresh))->data, (Bytes{0, 0}));
 }
 
-TEST_F(Converter, ClosingADeadHandleReleasesIt)
+TEST_F(ConverterTest, ClosingADeadHandleReleasesIt)
 {
     const FT_HANDLE h = OpenOne();
     TheVirtualGenerator().SetPlugged(false);
@@ -234,7 +234,7 @@ TEST_F(Converter, ClosingADeadHandleReleasesIt)
     OpenOne();
 }
 
-TEST_F(Converter, AnswerFaultsReachTheReader)
+TEST_F(ConverterTest, AnswerFaultsReachTheReader)
 {
     const FT_HANDLE h = OpenOne();
     TheVirtualGenerator().PrefixNoise({0x11, 0x22});

@@ -1,5 +1,7 @@
 // The library's exported functions talking to the virtual generator through
 // the virtual converter: the whole link without hardware.
+#include "wake_oracle.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -23,7 +25,7 @@ std::string LastError()
     return text == nullptr ? "(null)" : text;
 }
 
-class EndToEnd : public ::testing::Test {
+class EndToEndTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -38,7 +40,7 @@ protected:
     }
 };
 
-TEST_F(EndToEnd, OpenFindsTheGeneratorAndSetsTheLinkUp)
+TEST_F(EndToEndTest, OpenFindsTheGeneratorAndSetsTheLinkUp)
 {
     ASSERT_TRUE(PX418_OpenDevice());
     const auto s = VirtualConverterState();
@@ -61,7 +63,7 @@ TEST_F(EndToEnd, OpenFindsTheGeneratorAndSetsTheLinkUp)
     EXPECT_FALSE(VirtualConverterState().open);
 }
 
-TEST_F(EndToEnd, DriverVirtualChoosesTheVirtualConverter)
+TEST_F(EndToEndTest, DriverVirtualChoosesTheVirtualConverter)
 {
     ::setenv("PX418USB_DRIVER", "virtual", 1);
     D2xxInstall(nullptr);
@@ -71,7 +73,7 @@ TEST_F(EndToEnd, DriverVirtualChoosesTheVirtualConverter)
     EXPECT_TRUE(VirtualConverterState().open);
 }
 
-TEST_F(EndToEnd, OpenFailsWithoutAConverter)
+TEST_F(EndToEndTest, OpenFailsWithoutAConverter)
 {
     TheVirtualGenerator().SetPlugged(false);
     EXPECT_FALSE(PX418_OpenDevice());
@@ -80,7 +82,7 @@ TEST_F(EndToEnd, OpenFailsWithoutAConverter)
     EXPECT_TRUE(PX418_OpenDevice());
 }
 
-TEST_F(EndToEnd, ValuesTravelBothWays)
+TEST_F(EndToEndTest, ValuesTravelBothWays)
 {
     ASSERT_TRUE(PX418_OpenDevice());
     EXPECT_TRUE(PX418_SetPar(0, 0x81, 1500));
@@ -110,7 +112,7 @@ TEST_F(EndToEnd, ValuesTravelBothWays)
     EXPECT_EQ(s.outputs[1][2], -1);
 }
 
-TEST_F(EndToEnd, DeviceRefusalsBecomeErrorTexts)
+TEST_F(EndToEndTest, DeviceRefusalsBecomeErrorTexts)
 {
     ASSERT_TRUE(PX418_OpenDevice());
     EXPECT_FALSE(PX418_SetPar(0, 0x81, 3000001));
@@ -122,7 +124,7 @@ TEST_F(EndToEnd, DeviceRefusalsBecomeErrorTexts)
     EXPECT_EQ(LastError(), "");
 }
 
-TEST_F(EndToEnd, LinkFaultsBecomeErrorTexts)
+TEST_F(EndToEndTest, LinkFaultsBecomeErrorTexts)
 {
     ASSERT_TRUE(PX418_OpenDevice());
     std::int32_t mode = 0;
@@ -140,12 +142,12 @@ TEST_F(EndToEnd, LinkFaultsBecomeErrorTexts)
     TheVirtualGenerator().PrefixNoise({0x00, 0xDB, 0x7F});
     EXPECT_TRUE(PX418_GetMode(&mode));
 
-    TheVirtualGenerator().ReplaceNextAnswer(px418virtual::EncodeFrame(1, {1}));
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(1, {1}));
     EXPECT_FALSE(PX418_SetMode(0));
     EXPECT_EQ(LastError(), "IO error: invalid packet.");
 }
 
-TEST_F(EndToEnd, UnplugFailsCommandsUntilReopened)
+TEST_F(EndToEndTest, UnplugFailsCommandsUntilReopened)
 {
     ASSERT_TRUE(PX418_OpenDevice());
     TheVirtualGenerator().SetPlugged(false);
@@ -160,7 +162,7 @@ TEST_F(EndToEnd, UnplugFailsCommandsUntilReopened)
     EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 1);
 }
 
-TEST_F(EndToEnd, TwoThreadsCallingAtOnceNeverMixAnswers)
+TEST_F(EndToEndTest, TwoThreadsCallingAtOnceNeverMixAnswers)
 {
     ASSERT_TRUE(PX418_OpenDevice());
     constexpr int kRounds = 300;

@@ -4,35 +4,35 @@
 #include <thread>
 
 #include "virtual/virtual_generator.h"
-#include "wire.h"
+#include "wake_oracle.h"
 
-using namespace vtest;
+using namespace oracle;
 using px418virtual::DeviceState;
 using px418virtual::EncodeFrame;
 using px418virtual::VirtualGenerator;
 
 namespace {
 
-class Generator : public ::testing::Test {
+class GeneratorTest : public ::testing::Test {
 protected:
     Bytes Send(const Bytes &wire) { return gen.Receive(wire.data(), wire.size()); }
-    Answer Ask(const Bytes &request)
+    Decoded Ask(const Bytes &request)
     {
         const Bytes wire = Send(request);
         auto a = DecodeOnly(wire);
         EXPECT_TRUE(a.has_value()) << "no single well-formed answer frame";
-        return a.value_or(Answer{});
+        return a.value_or(Decoded{});
     }
     std::uint8_t Set(std::uint8_t g, std::uint8_t n, std::int32_t v)
     {
-        const Answer a = Ask(SetPar(g, n, v));
+        const Decoded a = Ask(SetPar(g, n, v));
         EXPECT_EQ(a.command, 8);
         EXPECT_EQ(a.data.size(), 1u);
         return a.error();
     }
     std::int32_t Get(std::uint8_t g, std::uint8_t n)
     {
-        const Answer a = Ask(GetPar(g, n));
+        const Decoded a = Ask(GetPar(g, n));
         EXPECT_EQ(a.command, 9);
         EXPECT_EQ(a.error(), 0) << "get (" << int(g) << ", " << int(n) << ")";
         return a.data.size() == 5 ? FromLe32(a.data, 1) : INT32_MIN;
@@ -40,7 +40,7 @@ protected:
     VirtualGenerator gen;
 };
 
-TEST(EncodeFrame, MatchesTheWireVectors)
+TEST(EncodeFrameTest, MatchesTheWireVectors)
 {
     struct Case {
         std::uint8_t cmd;
@@ -70,37 +70,37 @@ TEST(EncodeFrame, MatchesTheWireVectors)
     EXPECT_THROW(EncodeFrame(2, Bytes(256, 0)), std::invalid_argument);
 }
 
-TEST_F(Generator, AnswersTheDocumentedExchangesByteForByte)
+TEST_F(GeneratorTest, AnswersTheDocumentedExchangesByteForByte)
 {
     // set mode 1, then get mode
     EXPECT_EQ(Send({0xC0, 0x06, 0x01, 0x01, 0x66}), (Bytes{0xC0, 0x06, 0x01, 0x00, 0x38}));
     EXPECT_EQ(Send({0xC0, 0x07, 0x00, 0xD0}), (Bytes{0xC0, 0x07, 0x02, 0x00, 0x01, 0x49}));
     // set parameter (0, 1, 10000), then get parameter (0, 1)
-    const Answer set = Ask({0xC0, 0x08, 0x06, 0x00, 0x01, 0x10, 0x27, 0x00, 0x00, 0xAB});
+    const Decoded set = Ask({0xC0, 0x08, 0x06, 0x00, 0x01, 0x10, 0x27, 0x00, 0x00, 0xAB});
     EXPECT_EQ(set.command, 8);
     EXPECT_EQ(set.data, Bytes{0});
-    const Answer get = Ask({0xC0, 0x09, 0x02, 0x00, 0x01, 0x5C});
+    const Decoded get = Ask({0xC0, 0x09, 0x02, 0x00, 0x01, 0x5C});
     EXPECT_EQ(get.command, 9);
     EXPECT_EQ(get.data, (Bytes{0x00, 0x10, 0x27, 0x00, 0x00}));
 }
 
-TEST_F(Generator, InfoAnswersItsIdentityWithoutAnErrorByte)
+TEST_F(GeneratorTest, InfoAnswersItsIdentityWithoutAnErrorByte)
 {
-    const Answer a = Ask({0xC0, 0x03, 0x00, 0xEB});
+    const Decoded a = Ask({0xC0, 0x03, 0x00, 0xEB});
     EXPECT_EQ(a.command, 3);
     EXPECT_EQ(a.data, Text("PX-418 virtual generator"));
 }
 
-TEST_F(Generator, EchoSendsTheDataBack)
+TEST_F(GeneratorTest, EchoSendsTheDataBack)
 {
     const Bytes data{0x00, 0xC0, 0xDB, 0xFF, 0x42};
-    const Answer a = Ask(Frame(2, data));
+    const Decoded a = Ask(Frame(2, data));
     EXPECT_EQ(a.command, 2);
     EXPECT_EQ(a.data, data);
     EXPECT_EQ(Ask(Frame(2)).data, Bytes{});
 }
 
-TEST_F(Generator, PowerOnValuesAreReadBack)
+TEST_F(GeneratorTest, PowerOnValuesAreReadBack)
 {
     struct Case {
         std::uint8_t g, n;
@@ -114,12 +114,12 @@ TEST_F(Generator, PowerOnValuesAreReadBack)
     for (const Case &c : cases)
         EXPECT_EQ(Get(c.g, c.n), c.v) << int(c.g) << ", " << int(c.n);
     EXPECT_EQ(Ask(Frame(7)).data, (Bytes{0, 0}));
-    const Answer sel = Ask(Frame(10));
+    const Decoded sel = Ask(Frame(10));
     EXPECT_EQ(sel.command, 10);
     EXPECT_EQ(sel.data, (Bytes{0, 0, 1, 0x50, 0xC3, 0, 0}));  // (0, 1) = 50000
 }
 
-TEST_F(Generator, ParameterRangesAndUnknownParameters)
+TEST_F(GeneratorTest, ParameterRangesAndUnknownParameters)
 {
     struct Case {
         std::uint8_t g, n;
@@ -146,7 +146,7 @@ TEST_F(Generator, ParameterRangesAndUnknownParameters)
     }
 }
 
-TEST_F(Generator, RefusedWriteChangesNothing)
+TEST_F(GeneratorTest, RefusedWriteChangesNothing)
 {
     ASSERT_EQ(Set(0, 0x01, 20000), 0);  // pending
     const DeviceState before = gen.State();
@@ -158,16 +158,16 @@ TEST_F(Generator, RefusedWriteChangesNothing)
     EXPECT_EQ(after.selectedNumber, before.selectedNumber);
 }
 
-TEST_F(Generator, GetParameterRefusesUnknownParametersAndFlagBits)
+TEST_F(GeneratorTest, GetParameterRefusesUnknownParametersAndFlagBits)
 {
     for (auto [g, n] : {std::pair{0, 4}, {3, 5}, {4, 4}, {5, 0}, {0, 0x81}, {0, 0x41}}) {
-        const Answer a = Ask(GetPar(std::uint8_t(g), std::uint8_t(n)));
+        const Decoded a = Ask(GetPar(std::uint8_t(g), std::uint8_t(n)));
         EXPECT_EQ(a.command, 9);
         EXPECT_EQ(a.data, Bytes{4}) << g << ", " << n;
     }
 }
 
-TEST_F(Generator, RequestsOfTheWrongLengthAreRefused)
+TEST_F(GeneratorTest, RequestsOfTheWrongLengthAreRefused)
 {
     const Bytes wrong[] = {Frame(6),
                            Frame(6, {1, 2}),
@@ -178,7 +178,7 @@ TEST_F(Generator, RequestsOfTheWrongLengthAreRefused)
                            Frame(9, {0, 1, 0}),
                            Frame(10, {0})};
     for (const Bytes &request : wrong) {
-        const Answer a = Ask(request);
+        const Decoded a = Ask(request);
         EXPECT_EQ(a.command, request[1]);
         EXPECT_EQ(a.data, Bytes{4});
     }
@@ -186,16 +186,16 @@ TEST_F(Generator, RequestsOfTheWrongLengthAreRefused)
     EXPECT_TRUE(gen.ParamWrites().empty());
 }
 
-TEST_F(Generator, UnknownCommandsAreRefusedAsInvalidPackets)
+TEST_F(GeneratorTest, UnknownCommandsAreRefusedAsInvalidPackets)
 {
     for (std::uint8_t cmd : {0, 1, 4, 5, 11, 12, 127}) {
-        const Answer a = Ask(Frame(cmd, {0}));
+        const Decoded a = Ask(Frame(cmd, {0}));
         EXPECT_EQ(a.command, cmd);
         EXPECT_EQ(a.data, Bytes{1});
     }
 }
 
-TEST_F(Generator, ValuesWithoutBit7StayPendingUntilAWriteWithIt)
+TEST_F(GeneratorTest, ValuesWithoutBit7StayPendingUntilAWriteWithIt)
 {
     ASSERT_EQ(Set(0, 0x01, 1000), 0);
     ASSERT_EQ(Set(1, 0x02, 900), 0);
@@ -218,7 +218,7 @@ TEST_F(Generator, ValuesWithoutBit7StayPendingUntilAWriteWithIt)
     EXPECT_EQ(gen.State().active[0][1], 2000);
 }
 
-TEST_F(Generator, Bit6CountsOneBeepPerAcceptedWrite)
+TEST_F(GeneratorTest, Bit6CountsOneBeepPerAcceptedWrite)
 {
     ASSERT_EQ(Set(0, 0x41, 100), 0);
     ASSERT_EQ(Set(0, 0xC2, 100), 0);
@@ -230,7 +230,7 @@ TEST_F(Generator, Bit6CountsOneBeepPerAcceptedWrite)
     EXPECT_EQ(gen.ParamWrites().front().number, 0x41);
 }
 
-TEST_F(Generator, PresetsStoreTheOutputsInEffectAndLoadThemBack)
+TEST_F(GeneratorTest, PresetsStoreTheOutputsInEffectAndLoadThemBack)
 {
     ASSERT_EQ(Set(0, 0x81, 123000), 0);
     ASSERT_EQ(Set(1, 0x83, 250), 0);
@@ -261,7 +261,7 @@ TEST_F(Generator, PresetsStoreTheOutputsInEffectAndLoadThemBack)
     EXPECT_EQ(gen.State().presets[2][2][2], 300);
 }
 
-TEST_F(Generator, CalibrationIsStoredOnlyByItsStoreCommand)
+TEST_F(GeneratorTest, CalibrationIsStoredOnlyByItsStoreCommand)
 {
     ASSERT_EQ(Set(3, 0x81, -12), 0);
     ASSERT_EQ(Set(3, 0x80, 34), 0);
@@ -280,10 +280,10 @@ TEST_F(Generator, CalibrationIsStoredOnlyByItsStoreCommand)
     EXPECT_EQ(gen.State().settingsConfirmed, 2);
 }
 
-TEST_F(Generator, SelectedParameterFollowsHostWritesAndKnobs)
+TEST_F(GeneratorTest, SelectedParameterFollowsHostWritesAndKnobs)
 {
     auto selected = [&] {
-        const Answer a = Ask(Frame(10));
+        const Decoded a = Ask(Frame(10));
         EXPECT_EQ(a.data.size(), 7u);
         EXPECT_EQ(a.error(), 0);
         return std::tuple{int(a.data.at(1)), int(a.data.at(2)), FromLe32(a.data, 3)};
@@ -319,7 +319,7 @@ TEST_F(Generator, SelectedParameterFollowsHostWritesAndKnobs)
     EXPECT_EQ(selected(), std::tuple(0, 3, 1000));
 }
 
-TEST_F(Generator, DamagedFramesAreAnsweredAsInvalidPackets)
+TEST_F(GeneratorTest, DamagedFramesAreAnsweredAsInvalidPackets)
 {
     const Bytes damaged[] = {
         {0xC0, 0x07, 0x00, 0xD1},              // wrong CRC
@@ -329,7 +329,7 @@ TEST_F(Generator, DamagedFramesAreAnsweredAsInvalidPackets)
         {0xC0, 0x85, 0x83},                    // command with bit 7 after an address
     };
     for (const Bytes &wire : damaged) {
-        const Answer a = Ask(wire);
+        const Decoded a = Ask(wire);
         EXPECT_EQ(a.command, 1);
         EXPECT_EQ(a.data, Bytes{1});
     }
@@ -343,7 +343,7 @@ TEST_F(Generator, DamagedFramesAreAnsweredAsInvalidPackets)
     EXPECT_EQ(Ask(Frame(7)).data, (Bytes{0, 0}));
 }
 
-TEST_F(Generator, LogsEachFrameRawAndDecoded)
+TEST_F(GeneratorTest, LogsEachFrameRawAndDecoded)
 {
     const Bytes request = EncodeFrame(8, {0x03, 0xC0, 0x64, 0, 0, 0}, 0x40);
     Send(request);
@@ -359,7 +359,7 @@ TEST_F(Generator, LogsEachFrameRawAndDecoded)
     EXPECT_TRUE(gen.ParamWrites().empty());
 }
 
-TEST_F(Generator, ReassemblesFramesAcrossAndWithinWrites)
+TEST_F(GeneratorTest, ReassemblesFramesAcrossAndWithinWrites)
 {
     const Bytes request = SetPar(0, 0x81, 777);
     for (std::size_t cut = 1; cut < request.size(); ++cut) {
@@ -385,12 +385,12 @@ TEST_F(Generator, ReassemblesFramesAcrossAndWithinWrites)
     EXPECT_EQ(FromLe32(second->data, 1), 777);
 }
 
-TEST_F(Generator, ABareFendStartsTheFrameAgain)
+TEST_F(GeneratorTest, ABareFendStartsTheFrameAgain)
 {
     Bytes wire{0xC0, 0x08, 0x06, 0x00};  // a frame given up half-way
     const Bytes request = Frame(7);
     wire.insert(wire.end(), request.begin(), request.end());
-    const Answer a = Ask(wire);
+    const Decoded a = Ask(wire);
     EXPECT_EQ(a.command, 7);
     const auto log = gen.FrameLog();
     ASSERT_EQ(log.size(), 2u);
@@ -398,7 +398,7 @@ TEST_F(Generator, ABareFendStartsTheFrameAgain)
     EXPECT_TRUE(log[1].valid);
 }
 
-TEST_F(Generator, SilentDeviceLogsButNeitherActsNorAnswers)
+TEST_F(GeneratorTest, SilentDeviceLogsButNeitherActsNorAnswers)
 {
     gen.SetSilent(true);
     EXPECT_TRUE(Send(SetPar(0, 0x81, 1)).empty());
@@ -410,7 +410,7 @@ TEST_F(Generator, SilentDeviceLogsButNeitherActsNorAnswers)
     EXPECT_EQ(Ask(Frame(3)).data, Text("PX-418 virtual generator"));
 }
 
-TEST_F(Generator, OneShotAnswerFaults)
+TEST_F(GeneratorTest, OneShotAnswerFaults)
 {
     // A corrupted answer fails its CRC; the next one is sound again.
     gen.CorruptNextAnswer();
@@ -437,7 +437,7 @@ TEST_F(Generator, OneShotAnswerFaults)
     EXPECT_TRUE(DecodeOnly(Send(Frame(7))).has_value());
 }
 
-TEST_F(Generator, UnpluggedDeviceHearsNothing)
+TEST_F(GeneratorTest, UnpluggedDeviceHearsNothing)
 {
     Send({0xC0, 0x07});  // half a frame, lost with the link
     gen.SetPlugged(false);
@@ -449,7 +449,7 @@ TEST_F(Generator, UnpluggedDeviceHearsNothing)
     EXPECT_EQ(Ask(Frame(7)).data, (Bytes{0, 0}));
 }
 
-TEST_F(Generator, ResetRestoresPowerOnAndClearsFaults)
+TEST_F(GeneratorTest, ResetRestoresPowerOnAndClearsFaults)
 {
     ASSERT_EQ(Set(0, 0x81, 1), 0);
     Send(Frame(6, {1}));
@@ -462,10 +462,10 @@ TEST_F(Generator, ResetRestoresPowerOnAndClearsFaults)
     EXPECT_EQ(s.outputs, DeviceState::PowerOn().outputs);
     EXPECT_EQ(s.mode, 0);
     EXPECT_TRUE(gen.FrameLog().empty());
-    EXPECT_EQ(Send(Frame(7)), (Bytes{0xC0, 0x07, 0x02, 0x00, 0x00, RefCrc({0xC0, 7, 2, 0, 0})}));
+    EXPECT_EQ(Send(Frame(7)), (Bytes{0xC0, 0x07, 0x02, 0x00, 0x00, Crc({0xC0, 7, 2, 0, 0})}));
 }
 
-TEST_F(Generator, SetStateIsWhatTheDeviceAnswers)
+TEST_F(GeneratorTest, SetStateIsWhatTheDeviceAnswers)
 {
     DeviceState s = DeviceState::PowerOn();
     s.outputs[1][1] = 2999999;
@@ -478,7 +478,7 @@ TEST_F(Generator, SetStateIsWhatTheDeviceAnswers)
     EXPECT_EQ(FromLe32(Ask(Frame(10)).data, 3), 2999999);
 }
 
-TEST_F(Generator, ConcurrentHostsAndObserversAreSerialised)
+TEST_F(GeneratorTest, ConcurrentHostsAndObserversAreSerialised)
 {
     constexpr int kThreads = 4;
     constexpr int kWrites = 200;
