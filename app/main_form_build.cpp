@@ -239,4 +239,3 @@ void TMainForm::BuildMenus()
     mnAbout = addItem(mnHelp, "mnAbout", QStringLiteral("About"), QKeySequence(Qt::Key_F1),
                       &TMainForm::mnAboutClick);
 }
-

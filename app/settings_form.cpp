@@ -195,8 +195,8 @@ void TSettingsForm::BuildControls()
         (*row.field)->setObjectName(QString::fromLatin1(row.fieldName));
         (*row.field)->setGeometry(fieldX, y - 2, fieldWidth, 21);
         // The field shows the scroll bar's range in PPM or percent.
-        SetUpField(*row.field, n == PX418_CAL_FREQUENCY ? 1 : 2,
-                   PX418_CALIBRATION_MIN * Scale(n), PX418_CALIBRATION_MAX * Scale(n));
+        SetUpField(*row.field, n == PX418_CAL_FREQUENCY ? 1 : 2, PX418_CALIBRATION_MIN * Scale(n),
+                   PX418_CALIBRATION_MAX * Scale(n));
         *row.unit = NewLabel(GroupBox2, QString::fromLatin1(row.unitText), unitX, y);
         (*row.unit)->setObjectName(QString::fromLatin1(row.unitName));
     }
@@ -610,7 +610,8 @@ void TSettingsForm::FormClose()
         for (int n = PX418_CAL_AMPLITUDE_A; n < PX418_CAL_ROWS; ++n) {
             CheckedSetPar(PX418_GROUP_CALIBRATION, n, FSavedCalib[n]);
         }
-        CheckedSetPar(PX418_GROUP_CALIBRATION, PX418_CAL_FREQUENCY | PX418_FLAG_TAKE_EFFECT | Bit6(),
+        CheckedSetPar(PX418_GROUP_CALIBRATION,
+                      PX418_CAL_FREQUENCY | PX418_FLAG_TAKE_EFFECT | Bit6(),
                       FSavedCalib[PX418_CAL_FREQUENCY]);
     }
     if (SettingsForm == this) {

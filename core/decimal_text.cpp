@@ -330,7 +330,6 @@ bool TextToFloat(const QString &text, double &value, QChar decimalSeparator)
     return true;
 }
 
-
 QChar SystemDecimalSeparator()
 {
     const QString point = QLocale().decimalPoint();

@@ -24,7 +24,6 @@ QString FloatToStrF(double value, TFloatFormat format, int precision, int digits
 // a double fails too.
 bool TextToFloat(const QString &text, double &value, QChar decimalSeparator);
 
-
 // The user's decimal separator: the one character of QLocale's decimal point,
 // or "." when the locale's is longer.
 QChar SystemDecimalSeparator();

@@ -148,7 +148,6 @@ std::optional<std::int32_t> ParseInteger(const QString &text)
     return static_cast<std::int32_t>(value);
 }
 
-
 }  // namespace
 
 EFOpenError::EFOpenError(const QString &path)

@@ -38,11 +38,11 @@ ParamTable ReadParamTable(const SectionedText &file)
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
         const QString &section = kChannelSections[c];
         const auto at = [c](int quantity) { return ParamIndex(c, quantity); };
-        table[at(PX418_OUT_MODE)] =
-            file.ReadInteger(section, kMode, defaults[at(PX418_OUT_MODE)]);
+        table[at(PX418_OUT_MODE)] = file.ReadInteger(section, kMode, defaults[at(PX418_OUT_MODE)]);
         table[at(PX418_OUT_FREQUENCY)] =
             file.ReadNumber(section, kFrequency, defaults[at(PX418_OUT_FREQUENCY)]);
-        table[at(PX418_OUT_PHASE)] = file.ReadNumber(section, kPhase, defaults[at(PX418_OUT_PHASE)]);
+        table[at(PX418_OUT_PHASE)] =
+            file.ReadNumber(section, kPhase, defaults[at(PX418_OUT_PHASE)]);
         table[at(PX418_OUT_AMPLITUDE)] =
             file.ReadNumber(section, kAmplitude, defaults[at(PX418_OUT_AMPLITUDE)]);
     }

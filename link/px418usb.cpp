@@ -134,7 +134,8 @@ bool PX418_OpenDevice(void)
         if (ready) {
             const unsigned char *info = nullptr;
             if (PX418_GetInfo(&info)
-                && std::strncmp(reinterpret_cast<const char *>(info), PX418_IDENTITY, PX418_IDENTITY_LENGTH)
+                && std::strncmp(reinterpret_cast<const char *>(info), PX418_IDENTITY,
+                                PX418_IDENTITY_LENGTH)
                        == 0)
                 return true;
         }

@@ -62,8 +62,9 @@ int main(void)
     }
 
     printf("  writing output A frequency: %d mHz\n", DEMO_FREQUENCY_MHZ);
-    all_ok &= report("set parameter", PX418_SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT,
-                                                   DEMO_FREQUENCY_MHZ));
+    all_ok &= report("set parameter",
+                     PX418_SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT,
+                                  DEMO_FREQUENCY_MHZ));
     if (report("get parameter", PX418_GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY, &value))) {
         printf("  read back: %d mHz%s\n", (int)value,
                value == DEMO_FREQUENCY_MHZ ? "" : " (differs from what was written)");

@@ -113,8 +113,8 @@ static inline void px418_put_le32(uint8_t *at, int32_t value)
 /* Reads four bytes, lowest first, as a signed 32-bit value. */
 static inline int32_t px418_get_le32(const uint8_t *at)
 {
-    const uint32_t bits = (uint32_t)at[0] | (uint32_t)at[1] << 8 | (uint32_t)at[2] << 16
-                        | (uint32_t)at[3] << 24;
+    const uint32_t bits =
+        (uint32_t)at[0] | (uint32_t)at[1] << 8 | (uint32_t)at[2] << 16 | (uint32_t)at[3] << 24;
     return (int32_t)bits;
 }
 

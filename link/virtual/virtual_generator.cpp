@@ -250,7 +250,8 @@ void VirtualGenerator::FinishFrame(bool valid, std::vector<std::uint8_t> &out)
         return;
     }
     std::vector<std::uint8_t> answer =
-        valid ? HandleFrame(frame) : std::vector<std::uint8_t>{PX418_CMD_ERROR, PX418_ERR_INVALID_PACKET};
+        valid ? HandleFrame(frame)
+              : std::vector<std::uint8_t>{PX418_CMD_ERROR, PX418_ERR_INVALID_PACKET};
     Log(std::move(frame));
     // HandleFrame gives the command code followed by the answer's data.
     const std::uint8_t command = answer.front();
@@ -362,7 +363,8 @@ std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::
         if (value != 0)
             return {PX418_ERR_INVALID_PARAMETERS};
         valueParameter = false;
-    } else if (group == PX418_GROUP_SYSTEM && (number == PX418_SYS_PRESET_STORE || number == PX418_SYS_PRESET_LOAD)) {
+    } else if (group == PX418_GROUP_SYSTEM
+               && (number == PX418_SYS_PRESET_STORE || number == PX418_SYS_PRESET_LOAD)) {
         if (value < 0 || value >= PX418_PRESET_SLOTS)
             return {PX418_ERR_INVALID_PARAMETERS};
         valueParameter = false;
