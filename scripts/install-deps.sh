@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git
+  build-essential cmake ninja-build pkg-config git clang-format
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
   libftdi1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
