@@ -72,9 +72,9 @@ std::vector<std::uint8_t> Encode(std::uint8_t command, const std::vector<std::ui
         // by its complement, which never matches.
         std::uint8_t crc = wake::CRC_INIT;
         WakeCrcUpdate(wake::FEND, crc);
-        if (const std::uint8_t plain = address & 0x7F; plain != 0)
+        if (const auto plain = static_cast<std::uint8_t>(address & ~wake::ADDRESS_MARK); plain != 0)
             WakeCrcUpdate(plain, crc);
-        WakeCrcUpdate(command & 0x7F, crc);
+        WakeCrcUpdate(static_cast<std::uint8_t>(command & ~wake::ADDRESS_MARK), crc);
         WakeCrcUpdate(length, crc);
         for (std::uint8_t b : data)
             WakeCrcUpdate(b, crc);
