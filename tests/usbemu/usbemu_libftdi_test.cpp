@@ -295,8 +295,9 @@ TEST_F(UsbemuLibftdi, AnIdleReadReturnsNothingAfterOneLatencyPeriod)
     ASSERT_EQ(ftdi_read_data(ftdi, buffer, sizeof buffer), 0);
     const auto start = Clock::now();
     EXPECT_EQ(ftdi_read_data(ftdi, buffer, sizeof buffer), 0);
+    // 40 ms from the first packet, which came a little before `start`.
     const double ms = MsSince(start);
-    EXPECT_GE(ms, 39.0);
+    EXPECT_GE(ms, 30.0);
     EXPECT_LT(ms, 400.0);
 }
 
@@ -369,12 +370,12 @@ TEST_F(UsbemuLibftdi, PurgedBytesNeverReachThePeer)
     usbemu::AddConverter();
     usbemu::SetPeer(0, usbemu::Echo());
     OpenForWake();
-    ASSERT_EQ(ftdi_set_baudrate(ftdi, 300), 0);  // 33 ms a byte
+    ASSERT_EQ(ftdi_set_baudrate(ftdi, 200), 0);  // 50 ms a byte
     const unsigned char bytes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_EQ(ftdi_write_data(ftdi, bytes, 8), 8);
-    std::this_thread::sleep_for(milliseconds(10));
+    std::this_thread::sleep_for(milliseconds(5));
     ASSERT_EQ(ftdi_tcoflush(ftdi), 0);
-    std::this_thread::sleep_for(milliseconds(60));
+    std::this_thread::sleep_for(milliseconds(100));
     EXPECT_EQ(usbemu::State(0).txPending, 0u);
 
     // Only the byte that was on the wire went out.

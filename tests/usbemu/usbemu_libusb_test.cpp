@@ -134,10 +134,18 @@ TEST_F(UsbemuLibusb, ReadsHonourTheirTimeoutAndTheLatencyTimer)
     EXPECT_EQ(got, 0);
     EXPECT_GE(Clock::now() - start, milliseconds(19));
 
-    // The status packet comes when the timer runs out, 100 ms after the last.
+    // The status packet comes when the timer runs out, 100 ms after the
+    // last one (which came a little before `start`).
     EXPECT_EQ(libusb_bulk_transfer(handle, 0x81, buffer, 64, &got, 1000), 0);
     EXPECT_EQ(got, 2);
-    EXPECT_GE(Clock::now() - start, milliseconds(99));
+    EXPECT_GE(Clock::now() - start, milliseconds(80));
+    std::vector<Clock::time_point> packets;
+    for (const usbemu::Event &e : usbemu::Log(0)) {
+        if (e.kind == usbemu::EventKind::BulkIn && e.packets > 0)
+            packets.push_back(e.time);
+    }
+    ASSERT_EQ(packets.size(), 2u);
+    EXPECT_EQ(packets[1] - packets[0], milliseconds(100));
 }
 
 TEST_F(UsbemuLibusb, KernelDriverFollowsDetachClaimAndRelease)
