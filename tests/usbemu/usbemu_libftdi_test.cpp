@@ -328,6 +328,42 @@ TEST_F(UsbemuLibftdi, UnplugEndsAReadInProgress)
     EXPECT_EQ(usbemu::State(0).openHandles, 0);
 }
 
+TEST_F(UsbemuLibftdi, AWaitingReadDoesNotHoldUpAnotherConverter)
+{
+    usbemu::AddConverter();
+    usbemu::AddConverter();
+    usbemu::SetPeer(1, usbemu::Echo());
+    ASSERT_EQ(Open(), 0);  // the first one
+    unsigned char buffer[64];
+    ASSERT_EQ(ftdi_read_data(ftdi, buffer, sizeof buffer), 0);
+    ftdi_context *other = ftdi_new();
+    ftdi_device_list *list = nullptr;
+    ASSERT_EQ(ftdi_usb_find_all(other, &list, 0, 0), 2);
+    ASSERT_EQ(ftdi_usb_open_dev(other, list->next->dev), 0);
+    ftdi_list_free(&list);
+
+    // The first converter's next packet is 255 ms off; a read waits for it.
+    ASSERT_EQ(ftdi_set_latency_timer(ftdi, 255), 0);
+    std::thread slow([&] { ftdi_read_data(ftdi, buffer, sizeof buffer); });
+    std::this_thread::sleep_for(milliseconds(20));
+    const auto start = Clock::now();
+    const unsigned char bytes[4] = {4, 3, 2, 1};
+    ASSERT_EQ(ftdi_write_data(other, bytes, 4), 4);
+    Bytes echoed;
+    unsigned char in[64];
+    while (echoed.size() < 4 && MsSince(start) < 1000) {
+        const int n = ftdi_read_data(other, in, 4);
+        ASSERT_GE(n, 0);
+        echoed.insert(echoed.end(), in, in + n);
+    }
+    const double ms = MsSince(start);
+    EXPECT_EQ(echoed, Bytes(bytes, bytes + 4));
+    EXPECT_LT(ms, 150.0);  // 8.3 ms on the wire at 9600 baud, 16 ms latency
+    ftdi_usb_close(other);
+    ftdi_free(other);
+    slow.join();
+}
+
 TEST_F(UsbemuLibftdi, RefusedOpenIsLibusbOpenFailed)
 {
     usbemu::AddConverter();
