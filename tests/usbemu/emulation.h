@@ -146,6 +146,7 @@ struct Emulation {
     std::condition_variable changed;  // any state change; every waiter re-checks
     std::vector<std::shared_ptr<Converter>> converters;
     std::vector<libusb_context *> contexts;
+    std::vector<libusb_context *> retired;  // exited, never freed
     libusb_context *defaultContext = nullptr;
     std::deque<Event> log;
     std::map<libusb_transfer *, std::unique_ptr<Flight>> asyncFlights;

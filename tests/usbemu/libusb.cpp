@@ -263,9 +263,15 @@ void libusb_exit(libusb_context *context)
         UnrefDevice(event.device);
     for (libusb_device *device : c->devices)
         UnrefDevice(device);
+    c->callbacks.clear();
+    c->hotplugEvents.clear();
+    c->flights.clear();
+    c->devices.clear();
     if (c == emu.defaultContext)
         emu.defaultContext = nullptr;
-    delete c;
+    // Kept, empty: handles and devices that outlive their context (libusb
+    // leaves that undefined) still point to it.
+    emu.retired.push_back(c);
 }
 
 int libusb_set_option(libusb_context *, enum libusb_option, ...)
