@@ -283,12 +283,13 @@ void Converter::StartOut(Flight &flight, TimePoint now)
 TimePoint Converter::NextPacketTime(TimePoint pollFrom) const
 {
     // A packet goes when 62 data bytes are waiting or when the latency
-    // timer runs out, but not before the host asks for it.
+    // timer runs out, but not before the host asks for it, nor before the
+    // packet that ended the transfer ahead of this one.
     const Duration latency = std::chrono::milliseconds(std::max(line.latencyMs, 1));
     const TimePoint timer = lastPacket + latency;
     const std::size_t full = kPacketSize - kStatusBytes;
     const TimePoint filled = rx.size() >= full ? rx[full - 1].ready : kNever;
-    return std::max(pollFrom, std::min(timer, filled));
+    return std::max({pollFrom, lastPacket, std::min(timer, filled)});
 }
 
 bool Converter::StepIn(Flight &flight, TimePoint now, TimePoint &wake)

@@ -29,6 +29,14 @@
 // auto-detach on. libusb_close alone gives up the claim but leaves the
 // driver detached, as libusb on Linux does.
 //
+// Not emulated: USB bus time (control and bulk transfers take none), the
+// converter's 256-byte receive buffer overrunning, flow control and break
+// (stored, without effect), framing (the peer gets bytes whatever the data
+// bits and parity), EEPROM requests (they stall), asynchronous transfers
+// other than bulk ones, and libusb's event handling by a synchronous
+// transfer: callbacks of asynchronous transfers and hot-plug events run
+// only inside the libusb_handle_events* calls of their context.
+//
 // Every function is thread-safe. Peers run under the emulation's lock, on
 // whichever thread moves the wire along (a thread of the emulation's own or
 // a thread in a libusb call), so a peer must not call back into this
