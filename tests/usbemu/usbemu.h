@@ -57,8 +57,10 @@ using Bytes = std::vector<std::uint8_t>;
 using Clock = std::chrono::steady_clock;
 
 // The serial device on a converter's lines: receives the bytes that went
-// out on the converter's TX line (once their last bit is on the wire) and
-// returns the bytes it sends back on the RX line.
+// out on the converter's TX line and returns the bytes it sends back on the
+// RX line. It is called once for each bulk-out transfer, when the last of
+// its bytes is on the wire (a purge may cut that short to the bytes already
+// sent).
 using Peer = std::function<Bytes(const std::uint8_t *bytes, std::size_t count)>;
 
 struct ConverterSetup {
@@ -211,7 +213,7 @@ const char *EventName(EventKind kind);
 // Peers.
 Peer Silent();
 Peer Echo();
-// A foreign device: answers every burst of bytes with the same bytes.
+// A foreign device: answers every call with the same bytes.
 Peer Fixed(Bytes answer);
 
 } // namespace usbemu
