@@ -11,7 +11,7 @@ namespace {
 
 using Lock = std::unique_lock<std::mutex>;
 
-} // namespace
+}  // namespace
 
 void Reset()
 {
@@ -172,19 +172,32 @@ void ClearLog()
 const char *EventName(EventKind kind)
 {
     switch (kind) {
-    case EventKind::Plug: return "Plug";
-    case EventKind::Unplug: return "Unplug";
-    case EventKind::Open: return "Open";
-    case EventKind::OpenRefused: return "OpenRefused";
-    case EventKind::Close: return "Close";
-    case EventKind::Claim: return "Claim";
-    case EventKind::Release: return "Release";
-    case EventKind::DetachKernelDriver: return "DetachKernelDriver";
-    case EventKind::AttachKernelDriver: return "AttachKernelDriver";
-    case EventKind::Control: return "Control";
-    case EventKind::BulkOut: return "BulkOut";
-    case EventKind::BulkIn: return "BulkIn";
-    case EventKind::Exchange: return "Exchange";
+    case EventKind::Plug:
+        return "Plug";
+    case EventKind::Unplug:
+        return "Unplug";
+    case EventKind::Open:
+        return "Open";
+    case EventKind::OpenRefused:
+        return "OpenRefused";
+    case EventKind::Close:
+        return "Close";
+    case EventKind::Claim:
+        return "Claim";
+    case EventKind::Release:
+        return "Release";
+    case EventKind::DetachKernelDriver:
+        return "DetachKernelDriver";
+    case EventKind::AttachKernelDriver:
+        return "AttachKernelDriver";
+    case EventKind::Control:
+        return "Control";
+    case EventKind::BulkOut:
+        return "BulkOut";
+    case EventKind::BulkIn:
+        return "BulkIn";
+    case EventKind::Exchange:
+        return "Exchange";
     }
     return "?";
 }
@@ -204,4 +217,4 @@ Peer Fixed(Bytes answer)
     return [answer = std::move(answer)](const std::uint8_t *, std::size_t) { return answer; };
 }
 
-} // namespace usbemu
+}  // namespace usbemu

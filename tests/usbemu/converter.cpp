@@ -22,7 +22,7 @@ int DecodeBaudRate(std::uint16_t value, std::uint16_t index, bool amChip)
     return (24000000 + eighths / 2) / eighths;
 }
 
-} // namespace usbemu
+}  // namespace usbemu
 
 namespace usbemu::detail {
 
@@ -68,7 +68,7 @@ int CopyOut(const Bytes &bytes, unsigned char *data, std::uint16_t length)
     return static_cast<int>(n);
 }
 
-} // namespace
+}  // namespace
 
 void Converter::PowerOn(TimePoint now)
 {
@@ -84,8 +84,10 @@ void Converter::PowerOn(TimePoint now)
 Duration Converter::ByteTime() const
 {
     // Start bit, data bits, parity bit, stop bits (1.5 counted in halves).
-    const int halfBits = 2 * (1 + line.dataBits + (line.parity != 0 ? 1 : 0)) +
-                         (line.stopBits == 1 ? 3 : line.stopBits == 2 ? 4 : 2);
+    const int halfBits = 2 * (1 + line.dataBits + (line.parity != 0 ? 1 : 0))
+                         + (line.stopBits == 1   ? 3
+                            : line.stopBits == 2 ? 4
+                                                 : 2);
     const long long baud = std::max(line.baud, 1);
     return std::chrono::duration_cast<Duration>(
         std::chrono::nanoseconds(halfBits * 1000000000LL / (2 * baud)));
@@ -344,10 +346,10 @@ int Converter::TakeFault(bool control, bool in)
         if (fault.count <= 0)
             continue;
         const bool applies =
-            fault.which == Transfers::All ||
-            (control ? fault.which == Transfers::Control
-                     : fault.which == Transfers::Bulk ||
-                           fault.which == (in ? Transfers::BulkIn : Transfers::BulkOut));
+            fault.which == Transfers::All
+            || (control ? fault.which == Transfers::Control
+                        : fault.which == Transfers::Bulk
+                              || fault.which == (in ? Transfers::BulkIn : Transfers::BulkOut));
         if (applies) {
             --fault.count;
             const int error = fault.error;
@@ -383,21 +385,54 @@ Bytes Converter::ConfigDescriptorBytes() const
     // Configuration 1, bus powered, 90 mA; one interface of the vendor's own class
     // with a bulk endpoint each way.
     return {
-        9, LIBUSB_DT_CONFIG, 32, 0, 1, 1, 0, 0xA0, 45,
-        9, LIBUSB_DT_INTERFACE, 0, 0, 2, 0xFF, 0xFF, 0xFF, 2,
-        7, LIBUSB_DT_ENDPOINT, 0x81, LIBUSB_TRANSFER_TYPE_BULK, kPacketSize, 0, 0,
-        7, LIBUSB_DT_ENDPOINT, 0x02, LIBUSB_TRANSFER_TYPE_BULK, kPacketSize, 0, 0,
+        9,
+        LIBUSB_DT_CONFIG,
+        32,
+        0,
+        1,
+        1,
+        0,
+        0xA0,
+        45,
+        9,
+        LIBUSB_DT_INTERFACE,
+        0,
+        0,
+        2,
+        0xFF,
+        0xFF,
+        0xFF,
+        2,
+        7,
+        LIBUSB_DT_ENDPOINT,
+        0x81,
+        LIBUSB_TRANSFER_TYPE_BULK,
+        kPacketSize,
+        0,
+        0,
+        7,
+        LIBUSB_DT_ENDPOINT,
+        0x02,
+        LIBUSB_TRANSFER_TYPE_BULK,
+        kPacketSize,
+        0,
+        0,
     };
 }
 
 Bytes Converter::StringDescriptor(std::uint8_t number) const
 {
     switch (number) {
-    case 0: return {4, LIBUSB_DT_STRING, 0x09, 0x04};  // US English
-    case 1: return setup.manufacturer.empty() ? Bytes{} : StringBytes(setup.manufacturer);
-    case 2: return setup.product.empty() ? Bytes{} : StringBytes(setup.product);
-    case 3: return setup.serial.empty() ? Bytes{} : StringBytes(setup.serial);
-    default: return {};
+    case 0:
+        return {4, LIBUSB_DT_STRING, 0x09, 0x04};  // US English
+    case 1:
+        return setup.manufacturer.empty() ? Bytes{} : StringBytes(setup.manufacturer);
+    case 2:
+        return setup.product.empty() ? Bytes{} : StringBytes(setup.product);
+    case 3:
+        return setup.serial.empty() ? Bytes{} : StringBytes(setup.serial);
+    default:
+        return {};
     }
 }
 
@@ -413,4 +448,4 @@ void Converter::Record(EventKind kind, TimePoint time, Bytes data, Bytes answer)
     Emu().Record(std::move(event));
 }
 
-} // namespace usbemu::detail
+}  // namespace usbemu::detail

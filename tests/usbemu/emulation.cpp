@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::size_t kLogLimit = 100000;
 
-} // namespace
+}  // namespace
 
 Emulation &Emu()
 {
@@ -235,4 +235,4 @@ void Emulation::StartWire()
     }).detach();
 }
 
-} // namespace usbemu::detail
+}  // namespace usbemu::detail

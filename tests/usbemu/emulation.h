@@ -33,15 +33,15 @@ struct Flight {
     int length = 0;
     TimePoint start;
     TimePoint deadline = kNever;
-    TimePoint pollFrom;       // in: when the host asks for the next packet
-    TimePoint acceptedAt;     // out: when the converter has taken the last byte
+    TimePoint pollFrom;    // in: when the host asks for the next packet
+    TimePoint acceptedAt;  // out: when the converter has taken the last byte
     bool forcedTimeout = false;
     bool cancelled = false;
     int actual = 0;
     int packets = 0;
-    Bytes data;               // in: data bytes delivered; out: bytes accepted
+    Bytes data;  // in: data bytes delivered; out: bytes accepted
     bool done = false;
-    int error = 0;            // LIBUSB_SUCCESS or a libusb error
+    int error = 0;  // LIBUSB_SUCCESS or a libusb error
     bool wasCancelled = false;
     TimePoint ended;
     libusb_transfer *transfer = nullptr;  // asynchronous only
@@ -72,7 +72,7 @@ struct Fault {
 struct Converter {
     int index = 0;
     ConverterSetup setup;
-    bool present = true;       // false once Reset() removed it
+    bool present = true;  // false once Reset() removed it
     bool plugged = false;
     std::uint64_t generation = 0;
     std::uint8_t address = 0;
@@ -180,7 +180,7 @@ void RefDevice(libusb_device *device);
 void UnrefDevice(libusb_device *device);
 bool Attached(const libusb_device *device);
 
-} // namespace usbemu::detail
+}  // namespace usbemu::detail
 
 // libusb's opaque types, defined here.
 struct libusb_context {

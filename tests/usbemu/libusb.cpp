@@ -71,8 +71,8 @@ void AttachDriver(Converter &c)
 
 // Checks a bulk transfer and puts it on its way; a fault due for it ends it
 // at once. Returns the error of a transfer that could not be submitted.
-int Submit(libusb_device_handle *handle, unsigned char endpoint, unsigned char *buffer,
-           int length, unsigned timeoutMs, Flight &flight, TimePoint now)
+int Submit(libusb_device_handle *handle, unsigned char endpoint, unsigned char *buffer, int length,
+           unsigned timeoutMs, Flight &flight, TimePoint now)
 {
     if (handle == nullptr || length < 0 || (buffer == nullptr && length > 0))
         return LIBUSB_ERROR_INVALID_PARAM;
@@ -121,12 +121,18 @@ libusb_transfer_status StatusOf(const Flight &flight)
     if (flight.wasCancelled)
         return LIBUSB_TRANSFER_CANCELLED;
     switch (flight.error) {
-    case LIBUSB_SUCCESS: return LIBUSB_TRANSFER_COMPLETED;
-    case LIBUSB_ERROR_TIMEOUT: return LIBUSB_TRANSFER_TIMED_OUT;
-    case LIBUSB_ERROR_NO_DEVICE: return LIBUSB_TRANSFER_NO_DEVICE;
-    case LIBUSB_ERROR_PIPE: return LIBUSB_TRANSFER_STALL;
-    case LIBUSB_ERROR_OVERFLOW: return LIBUSB_TRANSFER_OVERFLOW;
-    default: return LIBUSB_TRANSFER_ERROR;
+    case LIBUSB_SUCCESS:
+        return LIBUSB_TRANSFER_COMPLETED;
+    case LIBUSB_ERROR_TIMEOUT:
+        return LIBUSB_TRANSFER_TIMED_OUT;
+    case LIBUSB_ERROR_NO_DEVICE:
+        return LIBUSB_TRANSFER_NO_DEVICE;
+    case LIBUSB_ERROR_PIPE:
+        return LIBUSB_TRANSFER_STALL;
+    case LIBUSB_ERROR_OVERFLOW:
+        return LIBUSB_TRANSFER_OVERFLOW;
+    default:
+        return LIBUSB_TRANSFER_ERROR;
     }
 }
 
@@ -151,11 +157,11 @@ std::unique_ptr<Flight> Unlink(libusb_transfer *transfer)
 bool Matches(const HotplugCallback &callback, libusb_device *device, int event)
 {
     const libusb_device_descriptor d = device->converter->DeviceDescriptor();
-    return (callback.events & event) != 0 &&
-           (callback.vendorId == LIBUSB_HOTPLUG_MATCH_ANY || callback.vendorId == d.idVendor) &&
-           (callback.productId == LIBUSB_HOTPLUG_MATCH_ANY || callback.productId == d.idProduct) &&
-           (callback.deviceClass == LIBUSB_HOTPLUG_MATCH_ANY ||
-            callback.deviceClass == d.bDeviceClass);
+    return (callback.events & event) != 0
+           && (callback.vendorId == LIBUSB_HOTPLUG_MATCH_ANY || callback.vendorId == d.idVendor)
+           && (callback.productId == LIBUSB_HOTPLUG_MATCH_ANY || callback.productId == d.idProduct)
+           && (callback.deviceClass == LIBUSB_HOTPLUG_MATCH_ANY
+               || callback.deviceClass == d.bDeviceClass);
 }
 
 bool Registered(libusb_context *context, int handle)
@@ -180,9 +186,8 @@ void RunHotplugCallbacks(Lock &lock, libusb_context *context, libusb_device *dev
         if (!Registered(context, callback.handle) || !Matches(callback, device, event))
             continue;
         lock.unlock();
-        const int done = callback.function(context, device,
-                                           static_cast<libusb_hotplug_event>(event),
-                                           callback.userData);
+        const int done = callback.function(
+            context, device, static_cast<libusb_hotplug_event>(event), callback.userData);
         lock.lock();
         if (done != 0)
             Deregister(context, callback.handle);
@@ -221,7 +226,7 @@ void FillConfig(ConfigBlock &block)
     c.interface = &block.interface;
 }
 
-} // namespace
+}  // namespace
 
 // --- Contexts ---------------------------------------------------------------
 
@@ -279,15 +284,13 @@ int libusb_set_option(libusb_context *, enum libusb_option, ...)
     return LIBUSB_SUCCESS;  // log levels and backend options mean nothing here
 }
 
-void libusb_set_debug(libusb_context *, int)
-{
-}
+void libusb_set_debug(libusb_context *, int) {}
 
 const struct libusb_version *libusb_get_version(void)
 {
     // 1.0.26, the libusb the emulation stands in for; "describe" tells.
-    static const libusb_version version = {1, 0, 26, 11724, "",
-                                           "usbemu: emulated FT232R converters"};
+    static const libusb_version version = {1,     0,  26,
+                                           11724, "", "usbemu: emulated FT232R converters"};
     return &version;
 }
 
@@ -307,48 +310,84 @@ int libusb_has_capability(uint32_t capability)
 const char *libusb_error_name(int code)
 {
     switch (code) {
-    case LIBUSB_SUCCESS: return "LIBUSB_SUCCESS / LIBUSB_TRANSFER_COMPLETED";
-    case LIBUSB_ERROR_IO: return "LIBUSB_ERROR_IO";
-    case LIBUSB_ERROR_INVALID_PARAM: return "LIBUSB_ERROR_INVALID_PARAM";
-    case LIBUSB_ERROR_ACCESS: return "LIBUSB_ERROR_ACCESS";
-    case LIBUSB_ERROR_NO_DEVICE: return "LIBUSB_ERROR_NO_DEVICE";
-    case LIBUSB_ERROR_NOT_FOUND: return "LIBUSB_ERROR_NOT_FOUND";
-    case LIBUSB_ERROR_BUSY: return "LIBUSB_ERROR_BUSY";
-    case LIBUSB_ERROR_TIMEOUT: return "LIBUSB_ERROR_TIMEOUT";
-    case LIBUSB_ERROR_OVERFLOW: return "LIBUSB_ERROR_OVERFLOW";
-    case LIBUSB_ERROR_PIPE: return "LIBUSB_ERROR_PIPE";
-    case LIBUSB_ERROR_INTERRUPTED: return "LIBUSB_ERROR_INTERRUPTED";
-    case LIBUSB_ERROR_NO_MEM: return "LIBUSB_ERROR_NO_MEM";
-    case LIBUSB_ERROR_NOT_SUPPORTED: return "LIBUSB_ERROR_NOT_SUPPORTED";
-    case LIBUSB_ERROR_OTHER: return "LIBUSB_ERROR_OTHER";
-    case LIBUSB_TRANSFER_ERROR: return "LIBUSB_TRANSFER_ERROR";
-    case LIBUSB_TRANSFER_TIMED_OUT: return "LIBUSB_TRANSFER_TIMED_OUT";
-    case LIBUSB_TRANSFER_CANCELLED: return "LIBUSB_TRANSFER_CANCELLED";
-    case LIBUSB_TRANSFER_STALL: return "LIBUSB_TRANSFER_STALL";
-    case LIBUSB_TRANSFER_NO_DEVICE: return "LIBUSB_TRANSFER_NO_DEVICE";
-    case LIBUSB_TRANSFER_OVERFLOW: return "LIBUSB_TRANSFER_OVERFLOW";
-    default: return "**UNKNOWN**";
+    case LIBUSB_SUCCESS:
+        return "LIBUSB_SUCCESS / LIBUSB_TRANSFER_COMPLETED";
+    case LIBUSB_ERROR_IO:
+        return "LIBUSB_ERROR_IO";
+    case LIBUSB_ERROR_INVALID_PARAM:
+        return "LIBUSB_ERROR_INVALID_PARAM";
+    case LIBUSB_ERROR_ACCESS:
+        return "LIBUSB_ERROR_ACCESS";
+    case LIBUSB_ERROR_NO_DEVICE:
+        return "LIBUSB_ERROR_NO_DEVICE";
+    case LIBUSB_ERROR_NOT_FOUND:
+        return "LIBUSB_ERROR_NOT_FOUND";
+    case LIBUSB_ERROR_BUSY:
+        return "LIBUSB_ERROR_BUSY";
+    case LIBUSB_ERROR_TIMEOUT:
+        return "LIBUSB_ERROR_TIMEOUT";
+    case LIBUSB_ERROR_OVERFLOW:
+        return "LIBUSB_ERROR_OVERFLOW";
+    case LIBUSB_ERROR_PIPE:
+        return "LIBUSB_ERROR_PIPE";
+    case LIBUSB_ERROR_INTERRUPTED:
+        return "LIBUSB_ERROR_INTERRUPTED";
+    case LIBUSB_ERROR_NO_MEM:
+        return "LIBUSB_ERROR_NO_MEM";
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+        return "LIBUSB_ERROR_NOT_SUPPORTED";
+    case LIBUSB_ERROR_OTHER:
+        return "LIBUSB_ERROR_OTHER";
+    case LIBUSB_TRANSFER_ERROR:
+        return "LIBUSB_TRANSFER_ERROR";
+    case LIBUSB_TRANSFER_TIMED_OUT:
+        return "LIBUSB_TRANSFER_TIMED_OUT";
+    case LIBUSB_TRANSFER_CANCELLED:
+        return "LIBUSB_TRANSFER_CANCELLED";
+    case LIBUSB_TRANSFER_STALL:
+        return "LIBUSB_TRANSFER_STALL";
+    case LIBUSB_TRANSFER_NO_DEVICE:
+        return "LIBUSB_TRANSFER_NO_DEVICE";
+    case LIBUSB_TRANSFER_OVERFLOW:
+        return "LIBUSB_TRANSFER_OVERFLOW";
+    default:
+        return "**UNKNOWN**";
     }
 }
 
 const char *libusb_strerror(int code)
 {
     switch (code) {
-    case LIBUSB_SUCCESS: return "Success";
-    case LIBUSB_ERROR_IO: return "Input/output error";
-    case LIBUSB_ERROR_INVALID_PARAM: return "Invalid parameter";
-    case LIBUSB_ERROR_ACCESS: return "Access denied (insufficient permissions)";
-    case LIBUSB_ERROR_NO_DEVICE: return "No such device (it may have been disconnected)";
-    case LIBUSB_ERROR_NOT_FOUND: return "Entity not found";
-    case LIBUSB_ERROR_BUSY: return "Resource busy";
-    case LIBUSB_ERROR_TIMEOUT: return "Operation timed out";
-    case LIBUSB_ERROR_OVERFLOW: return "Overflow";
-    case LIBUSB_ERROR_PIPE: return "Pipe error";
-    case LIBUSB_ERROR_INTERRUPTED: return "System call interrupted";
-    case LIBUSB_ERROR_NO_MEM: return "Insufficient memory";
-    case LIBUSB_ERROR_NOT_SUPPORTED: return "Operation not supported or unimplemented";
-    case LIBUSB_ERROR_OTHER: return "Other error";
-    default: return "Unknown error";
+    case LIBUSB_SUCCESS:
+        return "Success";
+    case LIBUSB_ERROR_IO:
+        return "Input/output error";
+    case LIBUSB_ERROR_INVALID_PARAM:
+        return "Invalid parameter";
+    case LIBUSB_ERROR_ACCESS:
+        return "Access denied (insufficient permissions)";
+    case LIBUSB_ERROR_NO_DEVICE:
+        return "No such device (it may have been disconnected)";
+    case LIBUSB_ERROR_NOT_FOUND:
+        return "Entity not found";
+    case LIBUSB_ERROR_BUSY:
+        return "Resource busy";
+    case LIBUSB_ERROR_TIMEOUT:
+        return "Operation timed out";
+    case LIBUSB_ERROR_OVERFLOW:
+        return "Overflow";
+    case LIBUSB_ERROR_PIPE:
+        return "Pipe error";
+    case LIBUSB_ERROR_INTERRUPTED:
+        return "System call interrupted";
+    case LIBUSB_ERROR_NO_MEM:
+        return "Insufficient memory";
+    case LIBUSB_ERROR_NOT_SUPPORTED:
+        return "Operation not supported or unimplemented";
+    case LIBUSB_ERROR_OTHER:
+        return "Other error";
+    default:
+        return "Unknown error";
     }
 }
 
@@ -526,8 +565,7 @@ void libusb_close(libusb_device_handle *handle)
     // their callback, are dropped, as libusb does; a synchronous one in
     // another thread ends with no device.
     std::vector<Flight *> flights = c.flights;
-    flights.insert(flights.end(), handle->context->flights.begin(),
-                   handle->context->flights.end());
+    flights.insert(flights.end(), handle->context->flights.begin(), handle->context->flights.end());
     std::sort(flights.begin(), flights.end());
     flights.erase(std::unique(flights.begin(), flights.end()), flights.end());
     for (Flight *f : flights) {
@@ -687,8 +725,8 @@ int libusb_set_auto_detach_kernel_driver(libusb_device_handle *handle, int enabl
 // --- Synchronous transfers ---------------------------------------------------
 
 int libusb_control_transfer(libusb_device_handle *handle, uint8_t requestType, uint8_t request,
-                            uint16_t value, uint16_t index, unsigned char *data,
-                            uint16_t length, unsigned int timeoutMs)
+                            uint16_t value, uint16_t index, unsigned char *data, uint16_t length,
+                            unsigned int timeoutMs)
 {
     if (handle == nullptr || (data == nullptr && length > 0))
         return LIBUSB_ERROR_INVALID_PARAM;
@@ -774,8 +812,8 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle *handle, uint8_t ind
         return LIBUSB_ERROR_IO;
     const std::uint16_t language = static_cast<std::uint16_t>(buffer[2] | buffer[3] << 8);
     r = libusb_control_transfer(handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
-                                static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | index),
-                                language, buffer, sizeof buffer, kDescriptorTimeoutMs);
+                                static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | index), language,
+                                buffer, sizeof buffer, kDescriptorTimeoutMs);
     if (r < 0)
         return r;
     if (r < 2 || buffer[0] > r || buffer[1] != LIBUSB_DT_STRING)
@@ -795,9 +833,9 @@ struct libusb_transfer *libusb_alloc_transfer(int isoPackets)
 {
     if (isoPackets < 0)
         return nullptr;
-    const std::size_t size = sizeof(libusb_transfer) +
-                             static_cast<std::size_t>(isoPackets) *
-                                 sizeof(libusb_iso_packet_descriptor);
+    const std::size_t size =
+        sizeof(libusb_transfer)
+        + static_cast<std::size_t>(isoPackets) * sizeof(libusb_iso_packet_descriptor);
     auto *transfer = static_cast<libusb_transfer *>(std::calloc(1, size));
     if (transfer != nullptr)
         transfer->num_iso_packets = isoPackets;
@@ -864,8 +902,8 @@ int libusb_handle_events_timeout_completed(libusb_context *context, struct timev
     libusb_context *c = ContextOf(context);
     if (c == nullptr || tv == nullptr || tv->tv_sec < 0 || tv->tv_usec < 0)
         return LIBUSB_ERROR_INVALID_PARAM;
-    const TimePoint deadline = Clock::now() + std::chrono::seconds(tv->tv_sec) +
-                               std::chrono::microseconds(tv->tv_usec);
+    const TimePoint deadline =
+        Clock::now() + std::chrono::seconds(tv->tv_sec) + std::chrono::microseconds(tv->tv_usec);
     for (;;) {
         if (completed != nullptr && *completed != 0)
             return LIBUSB_SUCCESS;
@@ -921,17 +959,17 @@ int libusb_handle_events(libusb_context *context)
 
 // --- Hot-plug -----------------------------------------------------------------
 
-int libusb_hotplug_register_callback(libusb_context *context, int events, int flags,
-                                     int vendorId, int productId, int deviceClass,
+int libusb_hotplug_register_callback(libusb_context *context, int events, int flags, int vendorId,
+                                     int productId, int deviceClass,
                                      libusb_hotplug_callback_fn function, void *userData,
                                      libusb_hotplug_callback_handle *callbackHandle)
 {
     const int validEvents = LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT;
-    if (events == 0 || (events & ~validEvents) != 0 || (flags & ~LIBUSB_HOTPLUG_ENUMERATE) != 0 ||
-        (vendorId != LIBUSB_HOTPLUG_MATCH_ANY && (vendorId & ~0xFFFF) != 0) ||
-        (productId != LIBUSB_HOTPLUG_MATCH_ANY && (productId & ~0xFFFF) != 0) ||
-        (deviceClass != LIBUSB_HOTPLUG_MATCH_ANY && (deviceClass & ~0xFF) != 0) ||
-        function == nullptr)
+    if (events == 0 || (events & ~validEvents) != 0 || (flags & ~LIBUSB_HOTPLUG_ENUMERATE) != 0
+        || (vendorId != LIBUSB_HOTPLUG_MATCH_ANY && (vendorId & ~0xFFFF) != 0)
+        || (productId != LIBUSB_HOTPLUG_MATCH_ANY && (productId & ~0xFFFF) != 0)
+        || (deviceClass != LIBUSB_HOTPLUG_MATCH_ANY && (deviceClass & ~0xFF) != 0)
+        || function == nullptr)
         return LIBUSB_ERROR_INVALID_PARAM;
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
@@ -944,8 +982,8 @@ int libusb_hotplug_register_callback(libusb_context *context, int events, int fl
 
     // Devices already there, in this thread and before returning, as libusb
     // does.
-    if ((flags & LIBUSB_HOTPLUG_ENUMERATE) != 0 &&
-        (events & LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) != 0) {
+    if ((flags & LIBUSB_HOTPLUG_ENUMERATE) != 0
+        && (events & LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED) != 0) {
         std::vector<libusb_device *> present;
         for (const auto &converter : emu.converters) {
             if (converter->present && converter->plugged) {
@@ -955,8 +993,8 @@ int libusb_hotplug_register_callback(libusb_context *context, int events, int fl
             }
         }
         for (libusb_device *device : present) {
-            if (Registered(c, callback.handle) &&
-                Matches(callback, device, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED)) {
+            if (Registered(c, callback.handle)
+                && Matches(callback, device, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED)) {
                 lock.unlock();
                 const int done = function(c, device, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, userData);
                 lock.lock();

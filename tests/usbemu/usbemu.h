@@ -78,13 +78,13 @@ struct ConverterSetup {
 
 // The serial settings as the converter's vendor requests left them.
 struct LineSettings {
-    int baud = 9600;             // decoded from the divisor
+    int baud = 9600;  // decoded from the divisor
     std::uint16_t divisorValue = 0x4138;
     std::uint16_t divisorIndex = 0;
     int latencyMs = 16;
     int dataBits = 8;
-    int parity = 0;              // 0 none, 1 odd, 2 even, 3 mark, 4 space
-    int stopBits = 0;            // 0: 1, 1: 1.5, 2: 2
+    int parity = 0;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stopBits = 0;  // 0: 1, 1: 1.5, 2: 2
     bool breakOn = false;
     bool dtr = false;
     bool rts = false;
@@ -92,19 +92,19 @@ struct LineSettings {
     std::uint16_t xonXoff = 0;      // the XON (low) and XOFF (high) characters
     std::uint16_t eventChar = 0;    // the request's value: character, bit 8 enables
     std::uint16_t errorChar = 0;
-    std::uint16_t bitmode = 0;      // the request's value: mask (low), mode (high)
+    std::uint16_t bitmode = 0;  // the request's value: mask (low), mode (high)
 };
 
 struct ConverterState {
     bool plugged = false;
-    std::uint8_t address = 0;       // USB address; a new one each time it is plugged in
+    std::uint8_t address = 0;         // USB address; a new one each time it is plugged in
     bool kernelDriverActive = false;  // the kernel's serial driver holds the interface
-    bool busy = false;              // ... and another program holds its tty open
-    bool claimed = false;           // a libusb handle has claimed the interface
+    bool busy = false;                // ... and another program holds its tty open
+    bool claimed = false;             // a libusb handle has claimed the interface
     int openHandles = 0;
     LineSettings line;
-    std::size_t txPending = 0;      // bytes written that have not reached the peer
-    std::size_t rxPending = 0;      // answer bytes not yet read (some may still be on the wire)
+    std::size_t txPending = 0;  // bytes written that have not reached the peer
+    std::size_t rxPending = 0;  // answer bytes not yet read (some may still be on the wire)
 };
 
 struct Counters {
@@ -113,13 +113,13 @@ struct Counters {
     int closes = 0;
     int claims = 0;
     int releases = 0;
-    int detaches = 0;          // kernel driver detached (by request or on claim)
-    int busyDetaches = 0;      // ... while another program held the tty open
-    int attaches = 0;          // kernel driver attached again
-    int controlRequests = 0;   // every control transfer, standard ones included
-    int resets = 0;            // SIO reset (value 0)
-    int txPurges = 0;          // value 1: bytes from the host not yet sent (ftdi_tcoflush)
-    int rxPurges = 0;          // value 2: bytes for the host not yet read (ftdi_tciflush)
+    int detaches = 0;         // kernel driver detached (by request or on claim)
+    int busyDetaches = 0;     // ... while another program held the tty open
+    int attaches = 0;         // kernel driver attached again
+    int controlRequests = 0;  // every control transfer, standard ones included
+    int resets = 0;           // SIO reset (value 0)
+    int txPurges = 0;         // value 1: bytes from the host not yet sent (ftdi_tcoflush)
+    int rxPurges = 0;         // value 2: bytes for the host not yet read (ftdi_tciflush)
     int bulkOutTransfers = 0;
     std::size_t bulkOutBytes = 0;
     int bulkInTransfers = 0;
@@ -128,10 +128,15 @@ struct Counters {
 };
 
 enum class EventKind {
-    Plug, Unplug,
-    Open, OpenRefused, Close,
-    Claim, Release,
-    DetachKernelDriver, AttachKernelDriver,
+    Plug,
+    Unplug,
+    Open,
+    OpenRefused,
+    Close,
+    Claim,
+    Release,
+    DetachKernelDriver,
+    AttachKernelDriver,
     Control,   // requestType, request, value, index; data: what went either way
     BulkOut,   // data: the bytes the converter accepted
     BulkIn,    // data: the data bytes delivered, status bytes removed; packets
@@ -143,8 +148,8 @@ struct Event {
     Clock::time_point start;  // a transfer: when it was submitted; otherwise = time
     int converter = -1;
     EventKind kind = EventKind::Plug;
-    int result = 0;           // the libusb result: 0 or an error, or a control
-                              // transfer's byte count; a bulk one's is data.size()
+    int result = 0;  // the libusb result: 0 or an error, or a control
+                     // transfer's byte count; a bulk one's is data.size()
     std::uint8_t requestType = 0;
     std::uint8_t request = 0;
     std::uint16_t value = 0;
@@ -152,7 +157,7 @@ struct Event {
     Bytes data;
     Bytes answer;
     int packets = 0;
-    bool busy = false;        // DetachKernelDriver: the tty was held open
+    bool busy = false;  // DetachKernelDriver: the tty was held open
 };
 
 // Which transfers a fault applies to.
@@ -216,4 +221,4 @@ Peer Echo();
 // A foreign device: answers every call with the same bytes.
 Peer Fixed(Bytes answer);
 
-} // namespace usbemu
+}  // namespace usbemu

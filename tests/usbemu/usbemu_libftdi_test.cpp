@@ -26,7 +26,7 @@ double MsSince(Clock::time_point start)
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-class UsbemuLibftdi : public ::testing::Test {
+class UsbemuLibftdiTest : public ::testing::Test {
 protected:
     void SetUp() override { usbemu::Reset(); }
     void TearDown() override
@@ -85,7 +85,7 @@ protected:
     ftdi_context *ftdi = nullptr;
 };
 
-TEST(UsbemuLoading, IsTheLibusbThatLibftdiUses)
+TEST(UsbemuLoadingTest, IsTheLibusbThatLibftdiUses)
 {
     // Both this program and libftdi1 resolve libusb_init to the emulation.
     Dl_info info{};
@@ -104,7 +104,7 @@ TEST(UsbemuLoading, IsTheLibusbThatLibftdiUses)
     ftdi_free(ftdi);
 }
 
-TEST_F(UsbemuLibftdi, FindsEveryFtdiConverterWithItsIdentity)
+TEST_F(UsbemuLibftdiTest, FindsEveryFtdiConverterWithItsIdentity)
 {
     usbemu::ConverterSetup a;
     a.serial = "PX000001";
@@ -159,7 +159,7 @@ TEST_F(UsbemuLibftdi, FindsEveryFtdiConverterWithItsIdentity)
     EXPECT_EQ(usbemu::GetCounters(1).opens, 0);
 }
 
-TEST_F(UsbemuLibftdi, OpeningDetachesResetsAndSetsTheLine)
+TEST_F(UsbemuLibftdiTest, OpeningDetachesResetsAndSetsTheLine)
 {
     usbemu::AddConverter();
     OpenForWake();
@@ -198,7 +198,7 @@ TEST_F(UsbemuLibftdi, OpeningDetachesResetsAndSetsTheLine)
     EXPECT_EQ(usbemu::GetCounters(0).attaches, 1);
 }
 
-TEST_F(UsbemuLibftdi, DetachModesAndABusyTty)
+TEST_F(UsbemuLibftdiTest, DetachModesAndABusyTty)
 {
     // libftdi's default mode detaches for good, and takes the tty from a
     // program that holds it open.
@@ -218,7 +218,7 @@ TEST_F(UsbemuLibftdi, DetachModesAndABusyTty)
     EXPECT_EQ(usbemu::State(0).openHandles, 0);
 }
 
-TEST_F(UsbemuLibftdi, ARequestsAnswerComesBackAfterItsWireTime)
+TEST_F(UsbemuLibftdiTest, ARequestsAnswerComesBackAfterItsWireTime)
 {
     const Bytes answer = {0xC0, 0x03, 0x01, 0x55, 0x9A};
     usbemu::AddConverter();
@@ -243,7 +243,8 @@ TEST_F(UsbemuLibftdi, ARequestsAnswerComesBackAfterItsWireTime)
             worst = std::max(worst, ms);
         }
         std::printf("15-byte request, 5-byte answer at 38400 baud, latency 2 ms, reading %d: "
-                    "%.2f to %.2f ms\n", ask, best, worst);
+                    "%.2f to %.2f ms\n",
+                    ask, best, worst);
         // 20 bytes of 10 bits at 38400 baud take 5.2 ms; latency periods
         // come on top.
         EXPECT_GE(best, 5.2);
@@ -262,7 +263,7 @@ TEST_F(UsbemuLibftdi, ARequestsAnswerComesBackAfterItsWireTime)
     }
 }
 
-TEST_F(UsbemuLibftdi, LongAnswersArriveWholeAcrossPackets)
+TEST_F(UsbemuLibftdiTest, LongAnswersArriveWholeAcrossPackets)
 {
     Bytes answer(300);
     for (std::size_t i = 0; i < answer.size(); ++i)
@@ -284,7 +285,7 @@ TEST_F(UsbemuLibftdi, LongAnswersArriveWholeAcrossPackets)
     EXPECT_GE(packets, 5);
 }
 
-TEST_F(UsbemuLibftdi, AnIdleReadReturnsNothingAfterOneLatencyPeriod)
+TEST_F(UsbemuLibftdiTest, AnIdleReadReturnsNothingAfterOneLatencyPeriod)
 {
     usbemu::AddConverter();
     ASSERT_EQ(Open(), 0);
@@ -301,7 +302,7 @@ TEST_F(UsbemuLibftdi, AnIdleReadReturnsNothingAfterOneLatencyPeriod)
     EXPECT_LT(ms, 400.0);
 }
 
-TEST_F(UsbemuLibftdi, UnplugEndsAReadInProgress)
+TEST_F(UsbemuLibftdiTest, UnplugEndsAReadInProgress)
 {
     usbemu::AddConverter();
     ASSERT_EQ(Open(), 0);
@@ -328,7 +329,7 @@ TEST_F(UsbemuLibftdi, UnplugEndsAReadInProgress)
     EXPECT_EQ(usbemu::State(0).openHandles, 0);
 }
 
-TEST_F(UsbemuLibftdi, AWaitingReadDoesNotHoldUpAnotherConverter)
+TEST_F(UsbemuLibftdiTest, AWaitingReadDoesNotHoldUpAnotherConverter)
 {
     usbemu::AddConverter();
     usbemu::AddConverter();
@@ -364,7 +365,7 @@ TEST_F(UsbemuLibftdi, AWaitingReadDoesNotHoldUpAnotherConverter)
     slow.join();
 }
 
-TEST_F(UsbemuLibftdi, RefusedOpenIsLibusbOpenFailed)
+TEST_F(UsbemuLibftdiTest, RefusedOpenIsLibusbOpenFailed)
 {
     usbemu::AddConverter();
     usbemu::RefuseOpen(0, LIBUSB_ERROR_ACCESS);
@@ -377,7 +378,7 @@ TEST_F(UsbemuLibftdi, RefusedOpenIsLibusbOpenFailed)
     EXPECT_TRUE(usbemu::State(0).kernelDriverActive);
 }
 
-TEST_F(UsbemuLibftdi, FailedTransfersReachTheCaller)
+TEST_F(UsbemuLibftdiTest, FailedTransfersReachTheCaller)
 {
     usbemu::AddConverter();
     usbemu::SetPeer(0, usbemu::Echo());
@@ -401,7 +402,7 @@ TEST_F(UsbemuLibftdi, FailedTransfersReachTheCaller)
     EXPECT_EQ(usbemu::State(0).line.baud, 38400);
 }
 
-TEST_F(UsbemuLibftdi, PurgedBytesNeverReachThePeer)
+TEST_F(UsbemuLibftdiTest, PurgedBytesNeverReachThePeer)
 {
     usbemu::AddConverter();
     usbemu::SetPeer(0, usbemu::Echo());
@@ -423,12 +424,12 @@ TEST_F(UsbemuLibftdi, PurgedBytesNeverReachThePeer)
     EXPECT_EQ(delivered, (std::vector<Bytes>{{1}}));
 }
 
-TEST_F(UsbemuLibftdi, BaudRatesDecodeAsLibftdiEncodesThem)
+TEST_F(UsbemuLibftdiTest, BaudRatesDecodeAsLibftdiEncodesThem)
 {
     usbemu::AddConverter();
     ASSERT_EQ(Open(), 0);
-    for (int baud : {300, 1200, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600,
-                     1000000, 2000000, 3000000}) {
+    for (int baud : {300, 1200, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600, 1000000,
+                     2000000, 3000000}) {
         ASSERT_EQ(ftdi_set_baudrate(ftdi, baud), 0) << baud;
         const int decoded = usbemu::State(0).line.baud;
         EXPECT_NEAR(decoded, baud, baud * 0.03) << baud;
@@ -436,4 +437,4 @@ TEST_F(UsbemuLibftdi, BaudRatesDecodeAsLibftdiEncodesThem)
     }
 }
 
-} // namespace
+}  // namespace

@@ -16,7 +16,7 @@ using std::chrono::milliseconds;
 using Clock = std::chrono::steady_clock;
 using usbemu::Bytes;
 
-class UsbemuLibusb : public ::testing::Test {
+class UsbemuLibusbTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -63,14 +63,14 @@ protected:
     libusb_device_handle *handle = nullptr;
 };
 
-TEST_F(UsbemuLibusb, RefusesWhatAConverterRefuses)
+TEST_F(UsbemuLibusbTest, RefusesWhatAConverterRefuses)
 {
     usbemu::AddConverter();
     OpenAt(0);
     unsigned char data[8] = {};
-    EXPECT_EQ(Vendor(0x40, 0x55, 0), LIBUSB_ERROR_PIPE);               // unknown request
-    EXPECT_EQ(Vendor(0xC0, 0x09, 0, data, 1), LIBUSB_ERROR_PIPE);      // a set request read
-    EXPECT_EQ(Vendor(0x21, 0x20, 0), LIBUSB_ERROR_PIPE);               // class request
+    EXPECT_EQ(Vendor(0x40, 0x55, 0), LIBUSB_ERROR_PIPE);           // unknown request
+    EXPECT_EQ(Vendor(0xC0, 0x09, 0, data, 1), LIBUSB_ERROR_PIPE);  // a set request read
+    EXPECT_EQ(Vendor(0x21, 0x20, 0), LIBUSB_ERROR_PIPE);           // class request
     EXPECT_EQ(Vendor(0xC0, 0x0A, 0, data, 1), 1);
     EXPECT_EQ(data[0], 16);
     EXPECT_EQ(Vendor(0xC0, 0x05, 0, data, 2), 2);
@@ -92,7 +92,7 @@ TEST_F(UsbemuLibusb, RefusesWhatAConverterRefuses)
     EXPECT_EQ(libusb_bulk_transfer(handle, 0x83, data, 8, &got, 100), LIBUSB_ERROR_IO);
 }
 
-TEST_F(UsbemuLibusb, InPacketsCarryStatusAndUpTo62Bytes)
+TEST_F(UsbemuLibusbTest, InPacketsCarryStatusAndUpTo62Bytes)
 {
     usbemu::AddConverter();
     OpenClaimed();
@@ -122,7 +122,7 @@ TEST_F(UsbemuLibusb, InPacketsCarryStatusAndUpTo62Bytes)
     EXPECT_EQ(usbemu::State(0).rxPending, 100u);
 }
 
-TEST_F(UsbemuLibusb, ReadsHonourTheirTimeoutAndTheLatencyTimer)
+TEST_F(UsbemuLibusbTest, ReadsHonourTheirTimeoutAndTheLatencyTimer)
 {
     usbemu::AddConverter();
     OpenClaimed();
@@ -148,7 +148,7 @@ TEST_F(UsbemuLibusb, ReadsHonourTheirTimeoutAndTheLatencyTimer)
     EXPECT_EQ(packets[1] - packets[0], milliseconds(100));
 }
 
-TEST_F(UsbemuLibusb, KernelDriverFollowsDetachClaimAndRelease)
+TEST_F(UsbemuLibusbTest, KernelDriverFollowsDetachClaimAndRelease)
 {
     usbemu::AddConverter();
     OpenAt(0);
@@ -196,7 +196,7 @@ int LIBUSB_CALL Note(libusb_context *, libusb_device *device, libusb_hotplug_eve
     return 0;
 }
 
-TEST_F(UsbemuLibusb, HotplugCallbacksComeFromEventHandling)
+TEST_F(UsbemuLibusbTest, HotplugCallbacksComeFromEventHandling)
 {
     ASSERT_EQ(libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG), 1);
     usbemu::AddConverter();
@@ -253,7 +253,7 @@ void LIBUSB_CALL Finished(libusb_transfer *transfer)
     *static_cast<int *>(transfer->user_data) = 1;
 }
 
-TEST_F(UsbemuLibusb, AsynchronousTransfersCompleteAndCancel)
+TEST_F(UsbemuLibusbTest, AsynchronousTransfersCompleteAndCancel)
 {
     usbemu::AddConverter();
     usbemu::SetPeer(0, usbemu::Echo());
@@ -299,7 +299,7 @@ TEST_F(UsbemuLibusb, AsynchronousTransfersCompleteAndCancel)
     libusb_free_transfer(read);
 }
 
-TEST_F(UsbemuLibusb, StringsAndDescriptorsFollowTheSetup)
+TEST_F(UsbemuLibusbTest, StringsAndDescriptorsFollowTheSetup)
 {
     usbemu::ConverterSetup setup;
     setup.manufacturer = "Maker";
@@ -331,4 +331,4 @@ TEST_F(UsbemuLibusb, StringsAndDescriptorsFollowTheSetup)
     libusb_free_config_descriptor(config);
 }
 
-} // namespace
+}  // namespace
