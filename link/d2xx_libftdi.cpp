@@ -107,8 +107,10 @@ FT_STATUS Open(int deviceNumber, FT_HANDLE *pHandle)
         if (opened == kLibusbOpenFailed && !permissionHintGiven.exchange(true))
             std::fprintf(stderr,
                          "libpx418usb: FTDI converter %d is attached but cannot be opened (%s);"
-                         " missing access rights? Install packaging/70-px418-ftdi.rules into"
-                         " /etc/udev/rules.d and plug the converter in again.\n",
+                         " missing access rights? The udev rule 70-px418-ftdi.rules gives them:"
+                         " the px418 package installs it, from the source tree copy"
+                         " packaging/70-px418-ftdi.rules into /etc/udev/rules.d; then plug the"
+                         " converter in again.\n",
                          deviceNumber, ftdi_get_error_string(context));
         ftdi_free(context);
         return FT_DEVICE_NOT_OPENED;

@@ -1,6 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building, running and testing PX418 need,
 # where they are missing. Runs apt-get as root, or through sudo.
+#
+# Usage: install-deps.sh [package] [e2e]
+#   (no argument)  building, running and the test suite
+#   package        also what building and checking the Debian package needs
+#   e2e            also what the test of the installed program needs (a
+#                  virtual X server, a window manager, input and screenshots)
 set -euo pipefail
 
 packages=(
@@ -10,6 +16,16 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth
 )
+for group in "$@"; do
+  case "$group" in
+  package) packages+=(dpkg-dev lintian) ;;
+  e2e) packages+=(dpkg xvfb openbox xdotool x11-utils imagemagick python3) ;;
+  *)
+    echo "error: unknown group '$group' (known: package, e2e)" >&2
+    exit 2
+    ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do
