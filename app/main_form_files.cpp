@@ -17,12 +17,14 @@
 
 QString TMainForm::DefaultSettingsPath()
 {
-    return SettingsPathForProgram(QCoreApplication::applicationFilePath());
+    return SettingsPathForProgram(QCoreApplication::applicationFilePath(),
+                                  QStringLiteral(PX418_INSTALL_BINDIR));
 }
 
 QString TMainForm::FilesFolder() const
 {
-    return FilesFolderFor(QCoreApplication::applicationFilePath(), FSettingsPath);
+    return FilesFolderFor(QCoreApplication::applicationFilePath(), FSettingsPath,
+                          QStringLiteral(PX418_INSTALL_BINDIR));
 }
 
 void TMainForm::ApplyParams(const ParamTable &table)

@@ -24,13 +24,17 @@ bool FolderWritable(const QString &folder)
     return info.isDir() && info.isWritable() && (info.permissions() & anyWrite);
 }
 
-QString SettingsPathForProgram(const QString &programPath)
+namespace {
+
+// The folder with links resolved where it exists, else cleaned up.
+QString ResolvedFolder(const QString &folder)
 {
-    const QString beside = SettingsPathFor(programPath);
-    if (QFileInfo::exists(beside) || FolderWritable(QFileInfo(programPath).absolutePath())) {
-        return beside;
-    }
-    // An installed copy: its folder is not the user's to write.
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    return canonical.isEmpty() ? QDir::cleanPath(QDir(folder).absolutePath()) : canonical;
+}
+
+QString ConfigurationFolderSettings()
+{
     QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (config.isEmpty() || !QDir::isAbsolutePath(config)) {
         config = QDir::homePath() + QStringLiteral("/.config");
@@ -38,9 +42,35 @@ QString SettingsPathForProgram(const QString &programPath)
     return config + QStringLiteral("/px418/px418.ini");
 }
 
-QString FilesFolderFor(const QString &programPath, const QString &settingsPath)
+}  // namespace
+
+bool InInstallFolder(const QString &programPath, const QString &installFolder)
+{
+    return !installFolder.isEmpty()
+           && ResolvedFolder(QFileInfo(programPath).absolutePath())
+                  == ResolvedFolder(installFolder);
+}
+
+QString SettingsPathForProgram(const QString &programPath, const QString &installFolder)
+{
+    if (InInstallFolder(programPath, installFolder)) {
+        return ConfigurationFolderSettings();
+    }
+    const QString beside = SettingsPathFor(programPath);
+    if (QFileInfo::exists(beside) || FolderWritable(QFileInfo(programPath).absolutePath())) {
+        return beside;
+    }
+    // An installed copy elsewhere: its folder is not the user's to write.
+    return ConfigurationFolderSettings();
+}
+
+QString FilesFolderFor(const QString &programPath, const QString &settingsPath,
+                       const QString &installFolder)
 {
     const QString programFolder = QFileInfo(programPath).absolutePath();
+    if (InInstallFolder(programPath, installFolder)) {
+        return QDir::homePath();
+    }
     if (QFileInfo(settingsPath).absolutePath() == programFolder || FolderWritable(programFolder)) {
         return programFolder;
     }

@@ -73,3 +73,42 @@ TEST(SettingsLocationTest, TheDialogsStartBesideTheProgramOrInTheHomeFolder)
     QFile::setPermissions(folder,
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
+
+TEST(SettingsLocationTest, AnInstalledCopyUsesTheConfigurationFolderEvenWhereItMayWrite)
+{
+    // Root may write the install folder, and a file left there by an earlier
+    // run as root must not stand in for the user's own.
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString bin = dir.filePath(QStringLiteral("usr/bin"));
+    const QString other = dir.filePath(QStringLiteral("build"));
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(other));
+    ASSERT_TRUE(QFile::link(bin, dir.filePath(QStringLiteral("bin"))));
+    QFile stale(bin + QStringLiteral("/px418.ini"));
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.close();
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("cfg")).toUtf8());
+    const QString config = dir.filePath(QStringLiteral("cfg/px418/px418.ini"));
+
+    const struct {
+        QString program;
+        QString installFolder;
+        QString settings;
+        QString files;
+    } cases[] = {
+        {bin + QStringLiteral("/px418"), bin, config, QDir::homePath()},
+        // The same folder reached through a link, or named with a trailing "/".
+        {dir.filePath(QStringLiteral("bin/px418")), bin, config, QDir::homePath()},
+        {bin + QStringLiteral("/px418"), bin + QStringLiteral("/"), config, QDir::homePath()},
+        // Not in the install folder, or none known: the writable folder decides.
+        {other + QStringLiteral("/px418"), bin, other + QStringLiteral("/px418.ini"), other},
+        {bin + QStringLiteral("/px418"), QString(), bin + QStringLiteral("/px418.ini"), bin},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE((c.program + QStringLiteral(" in ") + c.installFolder).toStdString());
+        const QString settings = SettingsPathForProgram(c.program, c.installFolder);
+        EXPECT_EQ(settings, c.settings);
+        EXPECT_EQ(FilesFolderFor(c.program, settings, c.installFolder), c.files);
+    }
+    qunsetenv("XDG_CONFIG_HOME");
+}
