@@ -81,6 +81,21 @@ bool FtdioReadByte(std::uint8_t &byte)
     return true;
 }
 
+bool FtdioDiscardInput(std::int32_t quietMs, std::int32_t maxBytes)
+{
+    if (!Record(D2xx().Purge(port, FT_PURGE_RX)) || !FtdioSetReadTimeout(quietMs))
+        return false;
+    for (std::int32_t reads = 0; reads < maxBytes; ++reads) {
+        std::uint8_t byte = 0;
+        DWORD got = 0;
+        if (!Record(D2xx().Read(port, &byte, 1, &got)))
+            return false;
+        if (got == 0)
+            return true;
+    }
+    return false;
+}
+
 bool FtdioClose(FT_HANDLE &handle)
 {
     handle = nullptr;

@@ -29,6 +29,12 @@ bool FtdioWrite(std::int32_t count, const void *buffer);
 // One FT_Read of one byte; a read that times out with no byte is a failure.
 bool FtdioReadByte(std::uint8_t &byte);
 
+// Empties the receive side: FT_Purge of the receive buffer, then
+// FT_SetTimeouts(port, quietMs, 200) and single-byte reads, dropped, until a
+// read times out with no byte (bytes that were still on their way). False
+// when a call fails or when the line is not quiet within `maxBytes` reads.
+bool FtdioDiscardInput(std::int32_t quietMs, std::int32_t maxBytes);
+
 // FT_Close(port). `handle` is set to nullptr whatever the status. With no
 // port open nothing is handed to FT_Close and the result is true.
 bool FtdioClose(FT_HANDLE &handle);

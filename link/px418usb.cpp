@@ -4,11 +4,14 @@
 //
 // All state is static: the request and answer areas and the error text keep
 // their addresses for the library's lifetime, and no command allocates. One
-// process-wide lock serialises the exchanges. It is a plain std::mutex, which
-// needs no work at load or unload; the library never closes an open device
-// by itself, not even when it is unloaded.
+// process-wide lock serialises the exchanges and the device search. It is a
+// plain std::mutex, which needs no work at load or unload; the library never
+// closes an open device by itself. It is linked to stay resident once loaded
+// (-z nodelete), so that unloading it never pulls code from under the threads
+// that a converter driver may have started.
 #include "px418usb.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -19,9 +22,23 @@
 
 namespace {
 
-constexpr std::size_t kAreaSize = 200;
+constexpr std::size_t kRequestSize = 200;
 constexpr std::int32_t kBaudRate = 38400;
 constexpr std::int32_t kAnswerTimeoutMs = 50;
+
+// More converters than one USB bus can carry means a driver that miscounts;
+// the search tries no more indices than this.
+constexpr std::uint32_t kMaxConverters = 128;
+
+// Before the request that follows a failed exchange, the receive side is
+// read empty until it stays quiet for one answer timeout; a line that is
+// still busy after this many bytes (two of the longest frames) fails the
+// exchange.
+constexpr std::int32_t kMaxDiscardedBytes = 2 * static_cast<std::int32_t>(wake::MAX_FRAME);
+
+// How many answers to other requests an exchange reads past before it gives
+// up on its own.
+constexpr int kMaxSkippedAnswers = 8;
 
 // Operation prefixes by the answer's command code, and reasons by the
 // device's error code; each a zero-terminated text in a 32-byte slot.
@@ -55,8 +72,14 @@ constexpr std::size_t kErrorTextSize = 64;
 
 std::mutex libraryLock;
 FT_HANDLE deviceHandle = nullptr;  // nullptr: no device open
-std::uint8_t requestArea[kAreaSize];
-std::uint8_t answerArea[kAreaSize];
+// Set from the request of an exchange until its answer has been read whole:
+// an exchange that fails may leave its answer, or part of it, to come in
+// later, and the next exchange must not take it for its own.
+bool receiveDirty = false;
+std::uint8_t requestArea[kRequestSize];
+// One byte more than an answer may fill; it is never written and stays zero,
+// so an info text that fills the whole area is still zero-terminated.
+std::uint8_t answerArea[PX418_ANSWER_SIZE + 1];
 char errorText[kErrorTextSize];
 
 // Composes the error text from the answer's command code and the device's
@@ -80,6 +103,27 @@ bool SetErrorText(unsigned code, unsigned error)
     return error == PX418_ERR_NONE;
 }
 
+// True when `answer` is the code of a command that this library sends, other
+// than `request`: such a frame can only be the late answer to an earlier
+// request. Any other code (the request's own, the device's error report,
+// codes the library never sends) is the device's answer to this request.
+bool IsAnotherRequestsAnswer(std::uint8_t answer, std::uint8_t request)
+{
+    if (answer == request)
+        return false;
+    switch (answer) {
+    case PX418_CMD_INFO:
+    case PX418_CMD_SET_MODE:
+    case PX418_CMD_GET_MODE:
+    case PX418_CMD_SET_PAR:
+    case PX418_CMD_GET_PAR:
+    case PX418_CMD_GET_SEL_PAR:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // One request frame out, one answer frame in. The caller holds the lock and
 // has filled the first `length` bytes of the request area.
 bool DeviceTransaction(std::uint8_t command, std::uint8_t length)
@@ -88,19 +132,52 @@ bool DeviceTransaction(std::uint8_t command, std::uint8_t length)
     if (deviceHandle == nullptr)
         return SetErrorText(PX418_CMD_NOP, PX418_ERR_NONE);
 
+    // Whatever a failed exchange left behind, queued or still on its way,
+    // goes before this request is sent. After a good exchange nothing is
+    // owed, and the request goes out at once.
+    if (receiveDirty && !FtdioDiscardInput(kAnswerTimeoutMs, kMaxDiscardedBytes))
+        return SetErrorText(PX418_CMD_ERROR, PX418_ERR_NOT_RESPONDING);
+    receiveDirty = true;
+
     if (!WakeSendFrame(0, command, length, requestArea))
         return SetErrorText(PX418_CMD_ERROR, PX418_ERR_NOT_RESPONDING);
 
     std::uint8_t address = 0;
     std::uint8_t answerCommand = 0;
     std::uint8_t answerLength = 0;
-    if (!WakeReceiveFrame(kAnswerTimeoutMs, address, answerCommand, answerArea, answerLength,
-                          sizeof answerArea))
-        return SetErrorText(PX418_CMD_ERROR, PX418_ERR_NOT_RESPONDING);
+    for (int skipped = 0;; ++skipped) {
+        if (skipped > kMaxSkippedAnswers
+            || !WakeReceiveFrame(kAnswerTimeoutMs, address, answerCommand, answerArea, answerLength,
+                                 PX418_ANSWER_SIZE))
+            return SetErrorText(PX418_CMD_ERROR, PX418_ERR_NOT_RESPONDING);
+        if (!IsAnotherRequestsAnswer(answerCommand, command))
+            break;
+        // Nothing of the dropped answer may show through a shorter one.
+        std::memset(answerArea, 0, sizeof answerArea);
+    }
+    receiveDirty = false;
 
-    // The answer's command code is not compared with the request's and its
-    // address is ignored; an answer without data reads error 0.
+    // The answer's address is ignored; an answer without data reads error 0.
     return SetErrorText(answerCommand, answerArea[0]);
+}
+
+// The info exchange; the caller holds the lock.
+bool ExchangeInfo()
+{
+    return DeviceTransaction(PX418_CMD_INFO, 0);
+}
+
+// The search's test of an opened converter: set up, asked for its identity,
+// it answers as a generator. The caller holds the lock.
+bool IsGenerator()
+{
+    if (!FtdioSetup(kBaudRate))
+        return false;
+    receiveDirty = false;  // the setup purged both directions
+    return ExchangeInfo()
+           && std::strncmp(reinterpret_cast<const char *>(answerArea), PX418_IDENTITY,
+                           PX418_IDENTITY_LENGTH)
+                  == 0;
 }
 
 }  // namespace
@@ -109,40 +186,27 @@ extern "C" {
 
 bool PX418_OpenDevice(void)
 {
+    // The whole search runs under the lock. Commands of other threads wait
+    // for it and then reach only an identified generator (or no device at
+    // all), never a converter under test; concurrent searches run one after
+    // the other, each closing what the one before left open, so exactly one
+    // handle stays open.
+    std::lock_guard<std::mutex> guard(libraryLock);
     // A device that is still open is closed once, then the search starts
     // afresh, so its handle is neither leaked nor closed twice.
+    if (deviceHandle != nullptr)
+        FtdioClose(deviceHandle);
     std::uint32_t count = 0;
-    {
-        std::lock_guard<std::mutex> guard(libraryLock);
-        if (deviceHandle != nullptr)
-            FtdioClose(deviceHandle);
-        if (!FtdioCountDevices(count))
-            return false;
-    }
+    if (!FtdioCountDevices(count))
+        return false;
 
-    // The lock is taken around each change of the port, and by the info
-    // exchange itself, so that a command running on another thread never
-    // sees a port being closed under it.
-    for (std::uint32_t index = 0; index < count && index <= INT32_MAX; ++index) {
-        bool opened = false;
-        bool ready = false;
-        {
-            std::lock_guard<std::mutex> guard(libraryLock);
-            opened = FtdioOpen(static_cast<std::int32_t>(index), deviceHandle);
-            ready = opened && FtdioSetup(kBaudRate);
-        }
-        if (ready) {
-            const unsigned char *info = nullptr;
-            if (PX418_GetInfo(&info)
-                && std::strncmp(reinterpret_cast<const char *>(info), PX418_IDENTITY,
-                                PX418_IDENTITY_LENGTH)
-                       == 0)
-                return true;
-        }
-        if (opened) {
-            std::lock_guard<std::mutex> guard(libraryLock);
-            FtdioClose(deviceHandle);
-        }
+    count = std::min(count, kMaxConverters);
+    for (std::uint32_t index = 0; index < count; ++index) {
+        if (!FtdioOpen(static_cast<std::int32_t>(index), deviceHandle))
+            continue;
+        if (IsGenerator())
+            return true;
+        FtdioClose(deviceHandle);
     }
     return false;
 }
@@ -163,7 +227,7 @@ const char **PX418_GetLastError(const char **text)
 bool PX418_GetInfo(const unsigned char **answer)
 {
     std::lock_guard<std::mutex> guard(libraryLock);
-    const bool ok = DeviceTransaction(PX418_CMD_INFO, 0);
+    const bool ok = ExchangeInfo();
     if (answer != nullptr)
         *answer = answerArea;
     return ok;

@@ -12,7 +12,6 @@
  * Try it without hardware: PX418USB_DRIVER=virtual px418demo
  */
 #include <stdio.h>
-#include <string.h>
 
 #include "px418usb.h"
 
@@ -42,7 +41,6 @@ int main(void)
     int32_t value = 0;
     int32_t mode = 0;
     bool all_ok = true;
-    char identity[201];
 
     if (!PX418_OpenDevice()) {
         const char *text = last_error();
@@ -52,11 +50,9 @@ int main(void)
     report("open device", true);
 
     if (report("get info", PX418_GetInfo(&info))) {
-        /* The answer area holds the identity text; it is 200 bytes long and
-           need not be terminated within them. */
-        memcpy(identity, info, 200);
-        identity[200] = '\0';
-        printf("  identity: \"%s\"\n", identity);
+        /* The identity text fills at most PX418_ANSWER_SIZE bytes; the
+           precision keeps the print within them. */
+        printf("  identity: \"%.*s\"\n", PX418_ANSWER_SIZE, (const char *)info);
     } else {
         all_ok = false;
     }

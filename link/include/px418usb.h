@@ -12,13 +12,24 @@
  * While no device is open every command function succeeds without any I/O
  * and reads back zeros.
  *
- * The six command functions are serialised by one process-wide lock.
- * PX418_OpenDevice and PX418_CloseDevice take the same lock around each
- * change of the port, so a command running on another thread never has its
- * port closed under it. The error text and the answer area handed out by
- * PX418_GetLastError and PX418_GetInfo are static: they keep their addresses
- * for the library's lifetime and their contents change with the next
- * command. A null output pointer is skipped; the command still runs.
+ * Each command reads only its own request's answer: after a command that
+ * failed (no answer in time, a damaged answer), whatever that answer still
+ * sends is discarded before the next request goes out, and an answer that
+ * carries the code of another command is read past.
+ *
+ * Threads: the six command functions, PX418_OpenDevice and
+ * PX418_CloseDevice are serialised by one process-wide lock. The device
+ * search holds it throughout, so a command from another thread waits for the
+ * search and then reaches only an identified generator, and two searches at
+ * once leave exactly one device open. The error text and the answer area
+ * handed out by PX418_GetLastError and PX418_GetInfo are static: they keep
+ * their addresses for the library's lifetime and their contents change with
+ * the next command, from whichever thread. A null output pointer is skipped;
+ * the command still runs.
+ *
+ * Once loaded, the library stays in the process until it ends: unloading it
+ * (dlclose) leaves it mapped, with its state, and a later load finds it as
+ * it was.
  *
  * The converter driver is chosen by the environment variable PX418USB_DRIVER:
  * unset, empty or "libftdi" for real FTDI converters, "virtual" for the
@@ -45,14 +56,21 @@
 #define PX418USB_API __attribute__((visibility("default")))
 #endif
 
+/* Size of the answer area that PX418_GetInfo hands out. An answer fills at
+   most this many bytes; the area is cleared before every command and is
+   followed by one byte that is always zero, so the identity text reads as a
+   zero-terminated string of at most PX418_ANSWER_SIZE characters. */
+#define PX418_ANSWER_SIZE 200
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Searches the attached converters for a PX-418 and leaves the first one
    found open. A device that is already open is closed first (once), then
-   the search starts afresh. After a failed search the error text is that of
-   the last info exchange made (unchanged when none was made). */
+   the search starts afresh. At most 128 converters are tried, whatever the
+   driver counts. After a failed search the error text is that of the last
+   info exchange made (unchanged when none was made). */
 PX418USB_API bool PX418_OpenDevice(void);
 
 /* Closes the open device. True when the driver reported no error; with no
@@ -64,7 +82,8 @@ PX418USB_API bool PX418_CloseDevice(void);
 PX418USB_API const char **PX418_GetLastError(const char **text);
 
 /* Asks the device for its identity; *answer receives the address of the
-   200-byte answer area, which holds the identity text. */
+   answer area (PX418_ANSWER_SIZE bytes and a zero), which holds the
+   identity text. */
 PX418USB_API bool PX418_GetInfo(const unsigned char **answer);
 
 /* Sets the device mode (bit 0: front panel locked); the low 8 bits are sent. */

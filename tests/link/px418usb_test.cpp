@@ -10,73 +10,31 @@
 #include <thread>
 #include <vector>
 
-#include "d2xx_double.h"
-#include "px418usb.h"
-#include "virtual/virtual_generator.h"
+#include "exports_fixture.h"
 
 namespace {
 
-using d2xxdouble::Bytes;
-
-// The driver is chosen at the library's first need: name the double before
-// any test runs.
-const bool driverNamed = [] {
-    setenv("PX418USB_DRIVER", PX418_TEST_DOUBLE_LIBRARY, 1);
-    return true;
-}();
-
-d2xxdouble::D2xxDouble &Double()
+// Runs the export whose request carries this command code; SetMode for the
+// codes that no export sends.
+bool RequestWithCode(int code)
 {
-    return d2xxdouble::Instance();
-}
-
-std::string LastError()
-{
-    const char *text = nullptr;
-    PX418_GetLastError(&text);
-    return text != nullptr ? text : "<null>";
-}
-
-Bytes Frame(std::uint8_t command, const Bytes &data)
-{
-    return oracle::Encode(command, data);
-}
-
-class ExportsTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(driverNamed);
-        PX418_CloseDevice();
-        Double().Reset();
-        generator_.Reset();
+    std::int32_t a = 0, b = 0, c = 0;
+    const unsigned char *info = nullptr;
+    switch (code) {
+    case 3:
+        return PX418_GetInfo(&info);
+    case 7:
+        return PX418_GetMode(&a);
+    case 8:
+        return PX418_SetPar(0, 1, 2);
+    case 9:
+        return PX418_GetPar(0, 1, &a);
+    case 10:
+        return PX418_GetSelPar(&a, &b, &c);
+    default:
+        return PX418_SetMode(0);
     }
-    void TearDown() override { PX418_CloseDevice(); }
-
-    // One converter with this responder, opened by the search; the calls of
-    // the search are forgotten.
-    void OpenWith(d2xxdouble::Responder responder)
-    {
-        Double().AddConverter(std::move(responder));
-        ASSERT_TRUE(PX418_OpenDevice()) << LastError();
-        Double().ClearCalls();
-    }
-
-    // A converter that answers the search's info request like a generator,
-    // then whatever the test scripts.
-    void OpenScripted()
-    {
-        converter_ = Double().AddConverter(d2xxdouble::Identity("PX-418"));
-        ASSERT_TRUE(PX418_OpenDevice()) << LastError();
-        Double().SetResponder(converter_, d2xxdouble::Silent());
-        Double().ClearCalls();
-    }
-
-    void Answer(const Bytes &wire) { Double().SetResponder(converter_, d2xxdouble::Fixed(wire)); }
-
-    int converter_ = -1;
-    px418virtual::VirtualGenerator generator_;
-};
+}
 
 TEST_F(ExportsTest, WithoutADeviceEveryCommandSucceedsWithZeros)
 {
@@ -229,8 +187,9 @@ TEST_F(ExportsTest, ReadsAnswers)
     EXPECT_STREQ(reinterpret_cast<const char *>(info), "PX-418 x");
 }
 
-// Every answer command code against every device error code: the text is
-// the prefix of the code followed by the reason of the error.
+// Every answer command code against every device error code, each answering
+// the request of its own code: the text is the prefix of the code followed by
+// the reason of the error.
 TEST_F(ExportsTest, ErrorTextForEveryCodeAndReason)
 {
     const char *const prefixes[] = {
@@ -261,7 +220,7 @@ TEST_F(ExportsTest, ErrorTextForEveryCodeAndReason)
         for (int error : {0, 1, 2, 3, 4, 5, 6, 7, 9, 255}) {
             SCOPED_TRACE("code " + std::to_string(code) + " error " + std::to_string(error));
             Answer(Frame(static_cast<std::uint8_t>(code), {static_cast<std::uint8_t>(error)}));
-            const bool ok = PX418_SetMode(0);
+            const bool ok = RequestWithCode(code);
             const bool success = error == 0 || code == 2 || code == 3;
             EXPECT_EQ(ok, success);
             const std::string expected =
@@ -276,21 +235,25 @@ TEST_F(ExportsTest, NamedErrorTexts)
 {
     const struct {
         const char *name;
+        int request;  // command code of the request made
         Bytes answer;
         bool ok;
         const char *text;
     } cases[] = {
-        {"invalid parameters", Frame(8, {4}), false, "Set parameter error: invalid parameters."},
-        {"device's own packet error", Frame(1, {1}), false, "IO error: invalid packet."},
-        {"unknown error", Frame(8, {9}), false, "Set parameter error: unknown."},
-        {"code above 11", Frame(20, {2}), false, "System error: device busy."},
-        {"code 0 gives the bare reason", Frame(0, {3}), false, "device not ready."},
-        {"answer without data", Frame(8, {}), true, ""},
-        {"answer code not compared", Frame(9, {0}), true, ""},
-        {"address ignored", oracle::Encode(8, {0}, 0x21), true, ""},
-        {"silent device", {}, false, "IO error: device not responding."},
-        {"bad CRC", {0xC0, 0x08, 0x01, 0x00, 0x00}, false, "IO error: device not responding."},
-        {"longest text", Frame(10, {5}), false,
+        {"invalid parameters", 8, Frame(8, {4}), false, "Set parameter error: invalid parameters."},
+        {"device's own packet error", 8, Frame(1, {1}), false, "IO error: invalid packet."},
+        {"device's packet error to a read", 9, Frame(1, {1}), false, "IO error: invalid packet."},
+        {"unknown error", 8, Frame(8, {9}), false, "Set parameter error: unknown."},
+        {"code above 11", 8, Frame(20, {2}), false, "System error: device busy."},
+        {"code 0 gives the bare reason", 8, Frame(0, {3}), false, "device not ready."},
+        {"answer without data", 8, Frame(8, {}), true, ""},
+        {"another request's answer is no answer", 8, Frame(9, {0}), false,
+         "IO error: device not responding."},
+        {"a code no export sends is taken", 8, Frame(2, {7}), true, ""},
+        {"address ignored", 8, oracle::Encode(8, {0}, 0x21), true, ""},
+        {"silent device", 8, {}, false, "IO error: device not responding."},
+        {"bad CRC", 8, {0xC0, 0x08, 0x01, 0x00, 0x00}, false, "IO error: device not responding."},
+        {"longest text", 10, Frame(10, {5}), false,
          "Get selected parameter error: device not responding."},
     };
     for (const auto &c : cases) {
@@ -298,7 +261,7 @@ TEST_F(ExportsTest, NamedErrorTexts)
         Double().Reset();
         OpenScripted();
         Answer(c.answer);
-        EXPECT_EQ(PX418_SetPar(0, 1, 2), c.ok);
+        EXPECT_EQ(RequestWithCode(c.request), c.ok);
         EXPECT_EQ(LastError(), c.text);
     }
 }
@@ -316,7 +279,10 @@ TEST_F(ExportsTest, InfoAnswersCarryNoErrorCode)
 TEST_F(ExportsTest, NullOutputsAreSkipped)
 {
     OpenScripted();
-    Answer(Frame(10, {0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00}));
+    // Every request is answered under its own code.
+    Double().SetResponder(converter_, [](const Bytes &written) {
+        return Frame(oracle::Decode(written).command, {0x00, 0x01, 0x02, 0x03, 0x00, 0x00, 0x00});
+    });
     EXPECT_TRUE(PX418_GetSelPar(nullptr, nullptr, nullptr));
     EXPECT_TRUE(PX418_GetMode(nullptr));
     EXPECT_TRUE(PX418_GetPar(0, 1, nullptr));

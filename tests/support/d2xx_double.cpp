@@ -12,6 +12,7 @@ void D2xxDouble::Reset()
     converters_.clear();
     calls_.clear();
     faults_.clear();
+    countReported_ = false;
 }
 
 int D2xxDouble::AddConverter(Responder responder)
@@ -65,6 +66,13 @@ bool D2xxDouble::IsOpen(int converter) const
 {
     std::lock_guard<std::mutex> guard(mutex_);
     return converters_.at(static_cast<std::size_t>(converter)).handle != nullptr;
+}
+
+void D2xxDouble::ReportCount(std::uint32_t count)
+{
+    std::lock_guard<std::mutex> guard(mutex_);
+    countReported_ = true;
+    reportedCount_ = count;
 }
 
 void D2xxDouble::FailCall(const std::string &function, FT_STATUS status, int nth)
@@ -203,8 +211,11 @@ FT_STATUS D2xxDouble::ListDevices(void *pArg1, void *, DWORD flags)
         call.status = FT_INVALID_PARAMETER;
         return Finish(std::move(call));
     }
-    const auto count = static_cast<DWORD>(std::count_if(
-        converters_.begin(), converters_.end(), [](const Converter &c) { return c.plugged; }));
+    const auto count =
+        countReported_
+            ? reportedCount_
+            : static_cast<DWORD>(std::count_if(converters_.begin(), converters_.end(),
+                                               [](const Converter &c) { return c.plugged; }));
     *static_cast<DWORD *>(pArg1) = count;
     call.result = count;
     return Finish(std::move(call));

@@ -84,6 +84,10 @@ public:
     // FT_DEVICE_NOT_OPENED (like a converter without access rights).
     void SetOpenable(int converter, bool openable);
     bool IsOpen(int converter) const;
+    // FT_ListDevices reports `count` converters from now on, whatever is
+    // plugged in (a driver that miscounts); FT_Open still finds only the
+    // plugged ones.
+    void ReportCount(std::uint32_t count);
 
     // Faults. `nth` counts the calls of that function from now on, 1 being
     // the next one; several faults may be pending at once.
@@ -152,6 +156,8 @@ private:
     std::vector<Call> calls_;
     std::map<std::string, std::vector<Fault>> faults_;
     std::uintptr_t nextHandle_ = 0x1000;
+    bool countReported_ = false;
+    std::uint32_t reportedCount_ = 0;
 };
 
 // The one instance behind Api() and behind the shared library's exports.
