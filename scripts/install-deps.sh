@@ -14,6 +14,7 @@ packages=(
   qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
   libftdi1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  clang libclang-rt-dev
   xvfb xauth
 )
 for group in "$@"; do
