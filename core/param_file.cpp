@@ -16,6 +16,7 @@ const QString kAmplitude = QStringLiteral("A");
 
 const QString kGeneral = QStringLiteral("General");
 const QString kModeSection = QStringLiteral("Mode");
+const QString kViewSection = QStringLiteral("View");
 
 }  // namespace
 
@@ -82,4 +83,30 @@ void WriteProgramSettings(SectionedText &file, const ProgramSettings &settings)
     file.WriteBool(kModeSection, QStringLiteral("Review"), settings.review);
     file.WriteBool(kModeSection, QStringLiteral("Autorecall"), settings.autoRecall);
     file.WriteBool(kModeSection, QStringLiteral("RMS"), settings.rms);
+}
+
+ViewSettings ReadViewSettings(const SectionedText &file, const ViewSettings &defaults)
+{
+    ViewSettings s;
+    s.phasors = file.ReadBool(kViewSection, QStringLiteral("Phasors"), defaults.phasors);
+    s.left = file.ReadInteger(kViewSection, QStringLiteral("PhasorsLeft"), defaults.left);
+    s.top = file.ReadInteger(kViewSection, QStringLiteral("PhasorsTop"), defaults.top);
+    s.width = file.ReadInteger(kViewSection, QStringLiteral("PhasorsWidth"), defaults.width);
+    s.height = file.ReadInteger(kViewSection, QStringLiteral("PhasorsHeight"), defaults.height);
+    if (s.width < 1) {
+        s.width = defaults.width;
+    }
+    if (s.height < 1) {
+        s.height = defaults.height;
+    }
+    return s;
+}
+
+void WriteViewSettings(SectionedText &file, const ViewSettings &settings)
+{
+    file.WriteBool(kViewSection, QStringLiteral("Phasors"), settings.phasors);
+    file.WriteInteger(kViewSection, QStringLiteral("PhasorsLeft"), settings.left);
+    file.WriteInteger(kViewSection, QStringLiteral("PhasorsTop"), settings.top);
+    file.WriteInteger(kViewSection, QStringLiteral("PhasorsWidth"), settings.width);
+    file.WriteInteger(kViewSection, QStringLiteral("PhasorsHeight"), settings.height);
 }

@@ -4,8 +4,8 @@
 // with the keys "M" (mode, integer), "F", "P" and "A" (frequency, phase and
 // amplitude entries, numbers), always in device units. The settings file
 // holds the same three sections after "General" (window position) and
-// "Mode" (the Control menu's options and the lock and mute flags), so it can
-// itself be opened as a parameter file.
+// "Mode" (the Control menu's options and the lock and mute flags) and
+// "View" (the phasor view), so it can itself be opened as a parameter file.
 #pragma once
 
 #include "inifile.h"
@@ -37,3 +37,18 @@ struct ProgramSettings {
 // has in `defaults`.
 ProgramSettings ReadProgramSettings(const SectionedText &file, const ProgramSettings &defaults);
 void WriteProgramSettings(SectionedText &file, const ProgramSettings &settings);
+
+// The "View" keys of the settings file: whether the phasor view is shown,
+// its frame's left and top edges and its size, in screen pixels.
+struct ViewSettings {
+    bool phasors = false;
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
+// A missing or malformed key, and a width or height below 1, takes the
+// value it has in `defaults`.
+ViewSettings ReadViewSettings(const SectionedText &file, const ViewSettings &defaults);
+void WriteViewSettings(SectionedText &file, const ViewSettings &settings);

@@ -1,6 +1,8 @@
 // The table and the program's settings as sectioned text.
 #include "param_file.h"
 
+#include <QRect>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -78,4 +80,33 @@ TEST(ParamFileTest, ProgramSettingsReadWithTheirDefaultsAndWriteInOrder)
                          "[OUT A]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n"
                          "[OUT B]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n"
                          "[OUT C]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n"));
+}
+
+TEST(ParamFileTest, ViewKeysHaveASectionOfTheirOwn)
+{
+    const ViewSettings defaults{false, 1020, 404, 680, 640};
+    const ViewSettings fresh = ReadViewSettings(SectionedText(), defaults);
+    EXPECT_FALSE(fresh.phasors);
+    EXPECT_EQ(QRect(fresh.left, fresh.top, fresh.width, fresh.height), QRect(1020, 404, 680, 640));
+
+    // A size below 1 and a malformed key take their defaults; the others
+    // are read.
+    const SectionedText file = SectionedText::Parse(
+        "[view]\r\nPhasors=1\r\nPhasorsLeft=-20\r\nPhasorsTop=x\r\nPhasorsWidth=0\r\n"
+        "PhasorsHeight=500\r\n");
+    const ViewSettings read = ReadViewSettings(file, defaults);
+    EXPECT_TRUE(read.phasors);
+    EXPECT_EQ(QRect(read.left, read.top, read.width, read.height), QRect(-20, 404, 680, 500));
+
+    // Written into a settings file: the other sections keep their keys and
+    // places, and the view's section comes after them.
+    SectionedText settings = SectionedText::Parse("[General]\r\nLeft=1\r\n[Mode]\r\nRMS=0\r\n"
+                                                  "[OUT A]\r\nF=5\r\n");
+    WriteViewSettings(settings, ViewSettings{true, 10, 20, 600, 500});
+    EXPECT_EQ(settings.Serialize(),
+              QByteArray("[General]\r\nLeft=1\r\n\r\n[Mode]\r\nRMS=0\r\n\r\n[OUT A]\r\nF=5\r\n\r\n"
+                         "[View]\r\nPhasors=1\r\nPhasorsLeft=10\r\nPhasorsTop=20\r\n"
+                         "PhasorsWidth=600\r\nPhasorsHeight=500\r\n\r\n"));
+    EXPECT_EQ(ReadProgramSettings(settings, ProgramSettings{}).left, 1);
+    EXPECT_EQ(ReadParamTable(settings)[ParamIndex(0, PX418_OUT_FREQUENCY)], 5);
 }
