@@ -1,5 +1,7 @@
 #include "about_form.h"
 
+#include "output_colours.h"
+
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -38,13 +40,12 @@ QPainterPath SinePath(const QRectF &r, double periods, double phaseDegrees)
     return path;
 }
 
-// The three outputs, A red, B green, C blue, 120 degrees apart.
+// The three outputs in their colours, 120 degrees apart.
 void DrawPhases(QPainter &p, const QRectF &r, double periods, double penWidth)
 {
-    const QColor colors[3] = {QColor(200, 0, 0), QColor(0, 140, 0), QColor(0, 0, 200)};
     p.setBrush(Qt::NoBrush);
     for (int k = 0; k < 3; ++k) {
-        p.setPen(QPen(colors[k], penWidth));
+        p.setPen(QPen(QColor::fromRgb(kOutputRgb[static_cast<std::size_t>(k)]), penWidth));
         p.drawPath(SinePath(r, periods, -120.0 * k));
     }
 }
