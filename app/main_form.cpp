@@ -97,6 +97,7 @@ TMainForm::~TMainForm()
 void TMainForm::SetStatus(const QString &text)
 {
     FStatusLabel->setText(text);
+    ShowInView();
 }
 
 QString TMainForm::StatusText() const
@@ -188,6 +189,7 @@ void TMainForm::UpdateControls()
     mnLock->setChecked(FLock);
     mnMute->setChecked(FMute);
     FUpdate = false;
+    ShowInView();
 }
 
 void TMainForm::SendField(QObject *Sender, std::int32_t flags)

@@ -30,6 +30,7 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class SectionedText;
+class TPhasorForm;
 
 class TMainForm : public QMainWindow {
 public:
@@ -72,6 +73,12 @@ public:
     QAction *mnRecall = nullptr, *mnReload = nullptr;
     QAction *Autorecall = nullptr, *Autoreload = nullptr;
     QAction *mnRms = nullptr, *Settings = nullptr, *mnAbout = nullptr;
+    QMenu *mnView = nullptr;
+    QAction *mnPhasors = nullptr;
+
+    // The phasor view: a window of its own, hidden while not shown. It
+    // follows the table and the on-line state and never talks to the device.
+    TPhasorForm *PhasorForm = nullptr;
 
     // State.
     bool FOnLine = false;
@@ -114,11 +121,13 @@ public:
     void mnRmsClick();
     void SettingsClick();
     void mnAboutClick();
+    void mnPhasorsClick();
     void btReadClick();
     void btSaveClick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void BuildControls();
@@ -140,6 +149,13 @@ private:
     // A preset command's number: with bit 6 unless muted, never bit 7.
     std::int32_t PresetNumber(std::int32_t number) const;
     void SaveWithErrorBox(const SectionedText &file, const QString &path);
+    // The phasor view (main_form_view.cpp): its menu and window, what it is
+    // told after every refresh and change of the on-line state, and its
+    // keys in the settings file.
+    void BuildView();
+    void ShowInView();
+    void ReadViewKeys(const SectionedText &ini);
+    void WriteViewKeys(SectionedText &ini) const;
 
     // Client area of the window, menu bar not included.
     static constexpr int kClientWidth = 569;
@@ -149,6 +165,8 @@ private:
     QString FSettingsPath;
     QLabel *FStatusLabel = nullptr;
     bool FClosed = false;
+    bool FViewPlaced = false;    // the view's place and size are set
+    bool FViewRestored = false;  // shown with the window if the settings say so
 };
 
 // The main window of the running program.

@@ -234,6 +234,8 @@ void TMainForm::BuildMenus()
     Settings = addItem(mnControl, "Settings", QStringLiteral("Settings..."),
                        QKeySequence(Qt::ALT | Qt::Key_S), &TMainForm::SettingsClick);
 
+    BuildView();
+
     mnHelp = menuBar()->addMenu(QStringLiteral("Help"));
     mnHelp->setObjectName(QStringLiteral("mnHelp"));
     mnAbout = addItem(mnHelp, "mnAbout", QStringLiteral("About"), QKeySequence(Qt::Key_F1),

@@ -48,6 +48,7 @@ void TMainForm::ReadSettings()
     Autorecall->setChecked(settings.autoRecall);
     Autoreload->setChecked(!settings.autoRecall);
     mnRms->setChecked(settings.rms);
+    ReadViewKeys(ini);
     ReadParamsFile(FSettingsPath);
 }
 
@@ -73,6 +74,7 @@ void TMainForm::WriteSettings()
         settings.autoRecall = Autorecall->isChecked();
         settings.rms = mnRms->isChecked();
         WriteProgramSettings(ini, settings);
+        WriteViewKeys(ini);
         // The settings folder may not exist yet (a first start with the
         // settings in the user's configuration folder).
         QDir().mkpath(QFileInfo(FSettingsPath).absolutePath());

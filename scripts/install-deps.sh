@@ -11,7 +11,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git clang-format
-  qt6-base-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
   libftdi1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev

@@ -1,0 +1,63 @@
+// TPhasorForm: the "Phasors" window beside the main window. It shows the
+// three outputs as a phasor diagram, the figures three-phase users check and
+// the waveforms, from what the main window hands it; it never talks to the
+// device. Right-click or Ctrl+C copies the picture; "Save image..." stores
+// it as PNG or SVG.
+#pragma once
+
+#include "phasor_picture.h"
+
+#include <QWidget>
+
+#include <functional>
+
+class QAction;
+class QFileDialog;
+class QImage;
+class QPushButton;
+
+class TPhasorForm : public QWidget {
+public:
+    explicit TPhasorForm(QWidget *parent = nullptr);
+    ~TPhasorForm() override;
+
+    // The size the window opens with when no settings say otherwise.
+    static constexpr int kDefaultWidth = 680;
+    static constexpr int kDefaultHeight = 640;
+
+    // Shows this state; repaints only when it differs from the last one.
+    void ShowState(const PhasorViewState &state);
+    const PhasorViewState &State() const { return FState; }
+
+    // The picture as the window shows it, at the canvas's size (or `size`).
+    QImage Picture() const;
+    QImage Picture(QSize size) const;
+    // The picture as an SVG document of the canvas's size.
+    QByteArray PictureSvg() const;
+
+    // Puts the picture on the clipboard.
+    void CopyPicture();
+    // Saves the picture: an SVG document when the name ends in ".svg", else
+    // a PNG image. A file that cannot be written shows the error box.
+    void SavePicture(const QString &path);
+
+    // Runs the prepared "Save image..." dialog; tests replace it.
+    std::function<bool(QFileDialog &)> ExecFileDialog;
+    // Called when the operator closes the window.
+    std::function<void()> OnClosed;
+
+    QWidget *Canvas = nullptr;
+    QPushButton *btCopy = nullptr, *btSaveImage = nullptr;
+    QAction *acCopy = nullptr, *acSaveImage = nullptr;
+
+    // Handlers.
+    void acCopyClick();
+    void acSaveImageClick();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    PhasorViewState FState;
+    QString FImageFolder;
+};

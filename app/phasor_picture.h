@@ -1,0 +1,38 @@
+// The picture of the phasor view: the phasor diagram, the figures beside it
+// and the waveforms below, painted onto any QPainter (the window, an image
+// to copy or save, an SVG file) from what the main window shows.
+#pragma once
+
+#include "param_table.h"
+
+#include <QColor>
+#include <QPointF>
+#include <QRectF>
+#include <QSize>
+
+class QPainter;
+
+// What the view shows: the parameter table, whether amplitudes are shown as
+// RMS, and whether the device is on line.
+struct PhasorViewState {
+    ParamTable table{};
+    bool rms = false;
+    bool onLine = false;
+    bool operator==(const PhasorViewState &) const = default;
+};
+
+// Where the parts of a picture of the given size lie.
+struct PhasorLayout {
+    QRectF diagram;      // the diagram with its labels
+    QPointF centre;      // of the scale circle
+    double radius = 0;   // of the scale circle, in pixels
+    QRectF figures;      // the figures, right of the diagram
+    QRectF plot;         // the waveforms' axes box
+};
+PhasorLayout LayoutPhasorPicture(QSize size);
+
+// An output's colour in the picture: its own, or grey while off line.
+QColor OutputColour(int channel, bool onLine = true);
+
+// Paints the whole picture into the rectangle (0, 0, size).
+void PaintPhasorPicture(QPainter &painter, QSize size, const PhasorViewState &state);

@@ -1,0 +1,314 @@
+// The phasor view: its picture rendered offscreen, and the window beside the
+// real main window on the virtual generator, driven as an operator does.
+#include "main_window_fixture.h"
+
+#include "output_colours.h"
+#include "phasor_form.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QImage>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+ParamTable Balanced()
+{
+    return {0, 50000, 0, 1000, 0, 50000, -1200, 1000, 0, 50000, 1200, 1000};
+}
+
+QImage Render(const PhasorViewState &state, QSize size = QSize(680, 600))
+{
+    QImage image(size, QImage::Format_RGB32);
+    QPainter p(&image);
+    PaintPhasorPicture(p, size, state);
+    return image;
+}
+
+// A point on the ray from the diagram's centre at `degrees` (textbook
+// orientation: counter-clockwise, screen y downward), `fraction` of the
+// scale circle's radius out, plus `pixels` further along.
+QPoint OnRay(const PhasorLayout &l, double degrees, double fraction, double pixels = 0)
+{
+    const double a = degrees * std::numbers::pi / 180;
+    const double r = l.radius * fraction + pixels;
+    return QPoint(static_cast<int>(std::lround(l.centre.x() + r * std::cos(a))),
+                  static_cast<int>(std::lround(l.centre.y() - r * std::sin(a))));
+}
+
+bool Near(QColor a, QColor b)
+{
+    return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green())
+               + std::abs(a.blue() - b.blue())
+           < 60;
+}
+
+QColor Output(int channel)
+{
+    return QColor::fromRgb(kOutputRgb[static_cast<std::size_t>(channel)]);
+}
+
+// The arrow of `channel` ends at `fraction` of the radius: it is drawn 6
+// pixels before that point and not 6 pixels beyond it.
+void ExpectTip(const QImage &image, int channel, double degrees, double fraction,
+               QColor colour = QColor())
+{
+    const PhasorLayout l = LayoutPhasorPicture(image.size());
+    const QColor c = colour.isValid() ? colour : Output(channel);
+    SCOPED_TRACE(::testing::Message() << "output " << channel << " at " << degrees << " deg, "
+                                      << fraction << " of the radius");
+    EXPECT_TRUE(Near(image.pixelColor(OnRay(l, degrees, fraction, -6)), c));
+    EXPECT_FALSE(Near(image.pixelColor(OnRay(l, degrees, fraction, 6)), c));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The picture
+
+TEST(PhasorPictureTest, ArrowTipsLieWherePhasesAndAmplitudesPutThem)
+{
+    // 10 V peak fills the 10 V scale circle.
+    PhasorViewState state{Balanced(), false, true};
+    QImage image = Render(state);
+    ExpectTip(image, 0, 0, 1);
+    ExpectTip(image, 1, -120, 1);
+    ExpectTip(image, 2, 120, 1);
+
+    // RMS: the same circle, every arrow 1/sqrt(2) as long.
+    state.rms = true;
+    image = Render(state);
+    for (int c = 0; c < 3; ++c) {
+        const double degrees = (c == 0 ? 0 : c == 1 ? -120 : 120);
+        ExpectTip(image, c, degrees, kInvSqrt2);
+        EXPECT_FALSE(Near(image.pixelColor(OnRay(LayoutPhasorPicture(image.size()), degrees, 1, -6)),
+                          Output(c)));
+    }
+
+    // A at 5 V and 45 degrees, C at 2 V: on a 10 V circle.
+    state = {Balanced(), false, true};
+    state.table[ParamIndex(0, PX418_OUT_PHASE)] = 450;
+    state.table[ParamIndex(0, PX418_OUT_AMPLITUDE)] = 500;
+    state.table[ParamIndex(2, PX418_OUT_AMPLITUDE)] = 200;
+    image = Render(state, QSize(500, 700));
+    ExpectTip(image, 0, 45, 0.5);
+    ExpectTip(image, 1, -120, 1);
+    ExpectTip(image, 2, 120, 0.2);
+}
+
+TEST(PhasorPictureTest, OffLineTheOutputsAreGreyed)
+{
+    const QImage image = Render({Balanced(), false, false});
+    for (int c = 0; c < 3; ++c) {
+        const double degrees = (c == 0 ? 0 : c == 1 ? -120 : 120);
+        ExpectTip(image, c, degrees, 1, OutputColour(c, false));
+        EXPECT_FALSE(Near(OutputColour(c, false), Output(c)));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The window beside the main window
+
+class PhasorViewTest : public MainWindowTest {
+protected:
+    // Shows the view with F2 and gives the main window the keyboard again.
+    TPhasorForm *ShowView()
+    {
+        QTest::keyClick(form.get(), Qt::Key_F2);
+        EXPECT_TRUE(form->PhasorForm->isVisible());
+        EXPECT_TRUE(Activate(form.get()));
+        return form->PhasorForm;
+    }
+
+    // Activates a window and waits until the application has it as its
+    // active window (QWindow::isActive answers true for a transient child
+    // of the active window already).
+    static bool Activate(QWidget *window)
+    {
+        window->activateWindow();
+        for (int i = 0; i < 200 && QApplication::activeWindow() != window; ++i) {
+            QTest::qWait(10);
+        }
+        return QApplication::activeWindow() == window;
+    }
+
+    QImage Picture() { return form->PhasorForm->Picture(); }
+};
+
+TEST_F(PhasorViewTest, ViewMenuAndF2ShowAndHideTheViewWithoutDeviceTraffic)
+{
+    CreateOnLine();
+    QStringList menus;
+    for (const QAction *a : form->menuBar()->actions()) {
+        menus << a->text();
+    }
+    EXPECT_EQ(menus, QStringList({"File", "Control", "View", "Help"}));
+    EXPECT_EQ(form->mnView->objectName(), QStringLiteral("mnView"));
+    EXPECT_EQ(form->mnPhasors->text(), QStringLiteral("Phasors"));
+    EXPECT_EQ(form->mnPhasors->shortcut(), QKeySequence(Qt::Key_F2));
+    EXPECT_TRUE(form->mnPhasors->isCheckable());
+    EXPECT_FALSE(form->mnPhasors->isChecked());
+    EXPECT_FALSE(form->PhasorForm->isVisible());
+
+    TPhasorForm *view = ShowView();
+    EXPECT_TRUE(form->mnPhasors->isChecked());
+    EXPECT_EQ(view->windowTitle(), QStringLiteral("Phasors"));
+    EXPECT_EQ(view->State().table, form->FParams);
+    // The main window keeps its size.
+    EXPECT_EQ(form->width(), 569);
+    EXPECT_EQ(form->height() - form->menuBar()->height(), 195);
+
+    // Closing the view clears the check mark; F2 in the view closes it too.
+    view->close();
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_FALSE(form->mnPhasors->isChecked());
+    ShowView();
+    ASSERT_TRUE(Activate(view));
+    QTest::keyClick(view, Qt::Key_F2);
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_FALSE(form->mnPhasors->isChecked());
+
+    view->resize(500, 500);
+    EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+}
+
+TEST_F(PhasorViewTest, TheViewFollowsATypedPhaseAndTheReviewPoll)
+{
+    CreateOnLine();
+    ShowView();
+    form->mnRms->trigger();  // peak: 10 V fills the circle
+    TypeEnter(form->fePa, QStringLiteral("30"));
+    // Only the field's own writes reached the device.
+    EXPECT_EQ(Writes(), (std::vector<Write>{{0, 0xC2, 0}, {0, 0x82, 300}}));
+    EXPECT_EQ(form->PhasorForm->State().table[ParamIndex(0, PX418_OUT_PHASE)], 300);
+    ExpectTip(Picture(), 0, 30, 1);
+
+    form->mnReview->trigger();
+    TheVirtualGenerator().ClearLog();
+    ASSERT_TRUE(TheVirtualGenerator().TurnKnob(1, 2, -900));
+    Tick();
+    ASSERT_TRUE(TheVirtualGenerator().TurnKnob(1, 3, 500));
+    Tick();
+    EXPECT_EQ(Commands(), (std::vector<int>{10, 10}));  // the polls, nothing else
+    EXPECT_EQ(form->PhasorForm->State().table, form->FParams);
+    ExpectTip(Picture(), 1, -90, 0.5);
+
+    // RMS back on: the same arrows, 1/sqrt(2) as long.
+    QTest::keyClick(form.get(), Qt::Key_A, Qt::AltModifier);
+    EXPECT_TRUE(form->PhasorForm->State().rms);
+    ExpectTip(Picture(), 0, 30, kInvSqrt2);
+    ExpectTip(Picture(), 1, -90, 0.5 * kInvSqrt2);
+    EXPECT_EQ(Commands(), (std::vector<int>{10, 10}));
+}
+
+TEST_F(PhasorViewTest, ALoadedFileAndTheOnLineStateReachTheView)
+{
+    WriteFile(FilePath(QStringLiteral("set.par")),
+              "[OUT A]\r\nF=60000\r\nP=100\r\nA=800\r\n[OUT B]\r\nF=60000\r\nP=-1100\r\nA=800\r\n"
+              "[OUT C]\r\nF=60000\r\nP=1300\r\nA=800\r\n");
+    CreateOnLine();
+    ShowView();
+    EXPECT_TRUE(form->PhasorForm->State().onLine);
+    form->ExecFileDialog = [this](QFileDialog &dialog) {
+        dialog.selectFile(FilePath(QStringLiteral("set.par")));
+        return true;
+    };
+    form->mnOpen->trigger();
+    EXPECT_EQ(form->PhasorForm->State().table[ParamIndex(2, PX418_OUT_PHASE)], 1300);
+
+    TheVirtualGenerator().SetPlugged(false);
+    Tick();
+    ASSERT_EQ(form->StatusText(), QStringLiteral("OFF-Line"));
+    EXPECT_FALSE(form->PhasorForm->State().onLine);
+    TheVirtualGenerator().SetPlugged(true);
+    Tick();
+    EXPECT_TRUE(form->PhasorForm->State().onLine);
+}
+
+TEST_F(PhasorViewTest, ShownStatePlaceAndSizeAreKeptInTheViewSection)
+{
+    TheVirtualGenerator().SetPlugged(false);
+    WriteFile(IniPath(), "[General]\r\nLeft=5\r\nTop=6\r\n[OUT A]\r\nF=7\r\n");
+    Create();
+    EXPECT_FALSE(form->PhasorForm->isVisible());
+    ShowView();
+    form->PhasorForm->move(30, 40);
+    form->PhasorForm->resize(500, 480);
+    form->close();
+    const QByteArray saved = ReadFile(IniPath());
+    // The other sections keep their places and keys; the new ones follow.
+    EXPECT_TRUE(saved.startsWith("[General]\r\nLeft=5\r\nTop=6\r\n\r\n[OUT A]\r\nF=7\r\nM=0\r\n"))
+        << saved.toStdString();
+    EXPECT_TRUE(saved.contains("[View]\r\nPhasors=1\r\nPhasorsLeft=30\r\nPhasorsTop=40\r\n"
+                               "PhasorsWidth=500\r\nPhasorsHeight=480\r\n"))
+        << saved.toStdString();
+
+    // The next start shows the view where it was, with the check mark.
+    Create();
+    EXPECT_TRUE(form->mnPhasors->isChecked());
+    EXPECT_TRUE(form->PhasorForm->isVisible());
+    EXPECT_EQ(form->PhasorForm->pos(), QPoint(30, 40));
+    EXPECT_EQ(form->PhasorForm->size(), QSize(500, 480));
+
+    // A place on a screen that is gone is given up for one on the screen.
+    form.reset();
+    WriteFile(IniPath(), "[View]\r\nPhasors=0\r\nPhasorsLeft=9000\r\nPhasorsTop=9000\r\n");
+    Create();
+    EXPECT_FALSE(form->PhasorForm->isVisible());
+    const QRect screen = form->screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(form->PhasorForm->pos())) << form->PhasorForm->pos().x();
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(PhasorViewTest, CopyAndSaveImageGiveThePicture)
+{
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    TPhasorForm *view = ShowView();
+    EXPECT_EQ(view->Canvas->contextMenuPolicy(), Qt::ActionsContextMenu);
+    EXPECT_EQ(view->Canvas->actions(), (QList<QAction *>{view->acCopy, view->acSaveImage}));
+    EXPECT_EQ(view->acCopy->text(), QStringLiteral("Copy"));
+    EXPECT_EQ(view->acSaveImage->text(), QStringLiteral("Save image..."));
+
+    QGuiApplication::clipboard()->clear();
+    ASSERT_TRUE(Activate(view));
+    QTest::keyClick(view, Qt::Key_C, Qt::ControlModifier);
+    const QImage copied = QGuiApplication::clipboard()->image();
+    EXPECT_EQ(copied.size(), view->Canvas->size());
+    EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB32), view->Picture());
+
+    // The name gets the type's suffix; SVG by its name.
+    auto choose = [view](const QString &path) {
+        view->ExecFileDialog = [path](QFileDialog &dialog) {
+            dialog.selectFile(path);
+            return true;
+        };
+    };
+    choose(FilePath(QStringLiteral("phasors")));
+    view->btSaveImage->click();
+    QImage png(FilePath(QStringLiteral("phasors.png")));
+    EXPECT_EQ(png.size(), view->Canvas->size());
+
+    choose(FilePath(QStringLiteral("phasors.svg")));
+    view->acSaveImage->trigger();
+    const QByteArray svg = ReadFile(FilePath(QStringLiteral("phasors.svg")));
+    EXPECT_TRUE(svg.startsWith("<?xml")) << svg.left(80).toStdString();
+    EXPECT_TRUE(svg.contains("<svg"));
+    EXPECT_TRUE(svg.contains("OFF-Line"));
+
+    // A folder that does not exist: the error box, nothing else.
+    const QString bad = FilePath(QStringLiteral("missing/phasors.png"));
+    choose(bad);
+    view->acSaveImage->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + bad);
+}
