@@ -69,8 +69,8 @@ void TMainForm::ReadViewKeys(const SectionedText &ini)
     // Without keys the view opens right of the main window, on its screen.
     const QRect screen = this->screen()->availableGeometry();
     const QRect main(pos(), size());
-    const QRect beside = PlaceBeside(
-        main, QSize(TPhasorForm::kDefaultWidth, TPhasorForm::kDefaultHeight), screen);
+    const QRect beside =
+        PlaceBeside(main, QSize(TPhasorForm::kDefaultWidth, TPhasorForm::kDefaultHeight), screen);
     const ViewSettings defaults{false, beside.left(), beside.top(), beside.width(),
                                 beside.height()};
     const ViewSettings view = ::ReadViewSettings(ini, defaults);

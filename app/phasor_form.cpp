@@ -184,11 +184,17 @@ void TPhasorForm::acSaveImageClick()
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setNameFilters({kPngFilter, kSvgFilter});
     dialog.setDefaultSuffix(QStringLiteral("png"));
-    // The suffix follows the chosen type when the name is typed without one.
+    // The name's suffix follows the chosen type.
     connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString &filter) {
-        dialog.setDefaultSuffix(filter == kSvgFilter ? QStringLiteral("svg") : QStringLiteral("png"));
+        const QString suffix = filter == kSvgFilter ? QStringLiteral("svg") : QStringLiteral("png");
+        dialog.setDefaultSuffix(suffix);
+        const QStringList names = dialog.selectedFiles();
+        if (!names.isEmpty() && !QFileInfo(names.first()).completeBaseName().isEmpty()) {
+            dialog.selectFile(QFileInfo(names.first()).completeBaseName() + QStringLiteral(".")
+                              + suffix);
+        }
     });
-    dialog.setDirectory(FImageFolder.isEmpty() ? QDir::homePath() : FImageFolder);
+    dialog.setDirectory(QDir(FImageFolder).exists() ? FImageFolder : QDir::homePath());
     dialog.selectFile(QStringLiteral("phasors.png"));
     if (!ExecFileDialog(dialog)) {
         return;

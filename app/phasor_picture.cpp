@@ -113,10 +113,10 @@ void PaintDiagram(QPainter &p, const PhasorLayout &l, const PhasorViewState &s)
     p.setPen(ink);
     const QString circle = QStringLiteral("scale circle ") + Fixed(scale, scale < 1 ? 2 : 0)
                            + (s.rms ? QStringLiteral(" V RMS") : QStringLiteral(" V peak"));
-    p.drawText(QRectF(l.diagram.left(), l.diagram.bottom() - kNoteHeight, l.diagram.width(),
-                      kNoteHeight),
-               Qt::AlignLeft | Qt::AlignBottom, circle);
-    if (s.onLine && FrequenciesDiffer(s.table)) {
+    p.drawText(
+        QRectF(l.diagram.left(), l.diagram.bottom() - kNoteHeight, l.diagram.width(), kNoteHeight),
+        Qt::AlignLeft | Qt::AlignBottom, circle);
+    if (FrequenciesDiffer(s.table)) {
         QFont italic = PictureFont();
         italic.setItalic(true);
         p.setFont(italic);
@@ -145,8 +145,8 @@ void PaintDiagram(QPainter &p, const PhasorLayout &l, const PhasorViewState &s)
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
         const auto i = static_cast<std::size_t>(c);
         const double angle = outputs[i].phase * std::numbers::pi / 180.0;
-        const QString text = QString::fromLatin1(kNames[c]) + QStringLiteral(" ")
-                             + Volts(std::abs(phasors[i]));
+        const QString text =
+            QString::fromLatin1(kNames[c]) + QStringLiteral(" ") + Volts(std::abs(phasors[i]));
         const double w = metrics.horizontalAdvance(text) + 2;
         const double h = metrics.height();
         const QPointF anchor(l.centre.x() + (l.radius + kLabelGap) * std::cos(angle),
@@ -211,9 +211,9 @@ void PaintFigures(QPainter &p, const PhasorLayout &l, const PhasorViewState &s)
         p.setPen(colour);
         p.drawText(QPointF(x + 28, y + metrics.ascent()), QString::fromLatin1(kNames[c]));
         p.setFont(PictureFont());
-        p.drawText(QPointF(x + 44, y + metrics.ascent()),
-                   Volts(std::abs(phasors[i])) + QStringLiteral("  \u2220 ")
-                       + Degrees(outputs[i].phase));
+        p.drawText(QPointF(x + 44, y + metrics.ascent()), Volts(std::abs(phasors[i]))
+                                                              + QStringLiteral("  \u2220 ")
+                                                              + Degrees(outputs[i].phase));
         y += line;
         p.drawText(QPointF(x + 44, y + metrics.ascent()),
                    Fixed(outputs[i].frequency, 3) + QStringLiteral(" Hz"));
@@ -227,7 +227,8 @@ void PaintFigures(QPainter &p, const PhasorLayout &l, const PhasorViewState &s)
     row(QStringLiteral("B to C"), Degrees(d.bc));
     row(QStringLiteral("C to A"), Degrees(d.ca));
     p.setPen(kOffInk);
-    p.drawText(QPointF(x + 8, y + metrics.ascent()), QStringLiteral("(A to B = \u2220A \u2212 \u2220B)"));
+    p.drawText(QPointF(x + 8, y + metrics.ascent()),
+               QStringLiteral("(A to B = \u2220A \u2212 \u2220B)"));
     y += line;
 
     const SequenceComponents seq = SymmetricalComponentsOf(phasors);
@@ -282,9 +283,9 @@ void PaintWaveforms(QPainter &p, const PhasorLayout &l, const PhasorViewState &s
         }
     }
     p.setPen(ink);
-    p.drawText(QRectF(plot.left(), plot.bottom() + 2 + metrics.height(), plot.width(),
-                      metrics.height()),
-               Qt::AlignRight, QStringLiteral("t / ms"));
+    p.drawText(
+        QRectF(plot.left(), plot.bottom() + 2 + metrics.height(), plot.width(), metrics.height()),
+        Qt::AlignRight, QStringLiteral("t / ms"));
     p.drawText(QRectF(l.plot.left() - kPlotLeft, plot.top() - metrics.height() - 2, kPlotLeft,
                       metrics.height()),
                Qt::AlignLeft, QStringLiteral("V"));
@@ -299,7 +300,8 @@ void PaintWaveforms(QPainter &p, const PhasorLayout &l, const PhasorViewState &s
         if (t.band) {
             // Too many cycles to tell apart: the band they fill.
             const QPointF top = PlotPoint(plot, w.spanMs, w.voltLimit, QPointF(0, t.peak));
-            const QPointF bottom = PlotPoint(plot, w.spanMs, w.voltLimit, QPointF(w.spanMs, -t.peak));
+            const QPointF bottom =
+                PlotPoint(plot, w.spanMs, w.voltLimit, QPointF(w.spanMs, -t.peak));
             QColor fill = colour;
             fill.setAlpha(60);
             p.fillRect(QRectF(top, bottom), fill);
@@ -331,8 +333,8 @@ PhasorLayout LayoutPhasorPicture(QSize size)
     const double figuresWidth = std::clamp(width * 0.36, 150.0, 240.0);
     const double diagramWidth = std::max(100.0, width - 2 * kMargin - figuresWidth);
     const double maxTop = std::max(100.0, height * 0.6 - kMargin);
-    l.radius = std::max(10.0, std::min((maxTop - kNoteHeight) / 2 - kLabelRoomY,
-                                       diagramWidth / 2 - kLabelRoomX));
+    l.radius = std::max(
+        10.0, std::min((maxTop - kNoteHeight) / 2 - kLabelRoomY, diagramWidth / 2 - kLabelRoomX));
     const double topHeight = std::max(2 * (l.radius + kLabelRoomY) + kNoteHeight, 280.0);
     l.diagram = QRectF(kMargin, kMargin, diagramWidth, topHeight);
     l.figures = QRectF(l.diagram.right() + kMargin, kMargin, figuresWidth - kMargin, topHeight);

@@ -23,11 +23,11 @@ struct PhasorViewState {
 
 // Where the parts of a picture of the given size lie.
 struct PhasorLayout {
-    QRectF diagram;      // the diagram with its labels
-    QPointF centre;      // of the scale circle
-    double radius = 0;   // of the scale circle, in pixels
-    QRectF figures;      // the figures, right of the diagram
-    QRectF plot;         // the waveforms' axes box
+    QRectF diagram;     // the diagram with its labels
+    QPointF centre;     // of the scale circle
+    double radius = 0;  // of the scale circle, in pixels
+    QRectF figures;     // the figures, right of the diagram
+    QRectF plot;        // the waveforms' axes box
 };
 PhasorLayout LayoutPhasorPicture(QSize size);
 

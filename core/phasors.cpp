@@ -52,11 +52,11 @@ OutputSettings OutputSettingsOf(const ParamTable &table)
     OutputSettings outputs;
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
         OutputSetting &o = outputs[static_cast<std::size_t>(c)];
-        o.frequency = DeviceToShown(PX418_OUT_FREQUENCY,
-                                    ShownEntry(table, c, PX418_OUT_FREQUENCY), false);
+        o.frequency =
+            DeviceToShown(PX418_OUT_FREQUENCY, ShownEntry(table, c, PX418_OUT_FREQUENCY), false);
         o.phase = DeviceToShown(PX418_OUT_PHASE, ShownEntry(table, c, PX418_OUT_PHASE), false);
-        o.peak = DeviceToShown(PX418_OUT_AMPLITUDE, ShownEntry(table, c, PX418_OUT_AMPLITUDE),
-                               false);
+        o.peak =
+            DeviceToShown(PX418_OUT_AMPLITUDE, ShownEntry(table, c, PX418_OUT_AMPLITUDE), false);
     }
     return outputs;
 }

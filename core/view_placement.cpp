@@ -16,7 +16,8 @@ constexpr int kFrameHeight = 36;
 bool ReachableOnScreens(const QRect &frame, const std::vector<QRect> &screens)
 {
     // The top band of the frame holds the title bar.
-    const QRect titleBand(frame.left(), frame.top(), frame.width(), std::min(kGrip, frame.height()));
+    const QRect titleBand(frame.left(), frame.top(), frame.width(),
+                          std::min(kGrip, frame.height()));
     for (const QRect &screen : screens) {
         const QRect on = titleBand.intersected(screen);
         if (on.width() >= std::min(kGrip, frame.width()) && on.height() >= 1) {

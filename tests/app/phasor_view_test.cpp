@@ -89,8 +89,8 @@ TEST(PhasorPictureTest, ArrowTipsLieWherePhasesAndAmplitudesPutThem)
     for (int c = 0; c < 3; ++c) {
         const double degrees = (c == 0 ? 0 : c == 1 ? -120 : 120);
         ExpectTip(image, c, degrees, kInvSqrt2);
-        EXPECT_FALSE(Near(image.pixelColor(OnRay(LayoutPhasorPicture(image.size()), degrees, 1, -6)),
-                          Output(c)));
+        EXPECT_FALSE(Near(
+            image.pixelColor(OnRay(LayoutPhasorPicture(image.size()), degrees, 1, -6)), Output(c)));
     }
 
     // A at 5 V and 45 degrees, C at 2 V: on a 10 V circle.

@@ -63,8 +63,8 @@ TEST(PhasorsTest, FiguresOfTheUsualCases)
          5.830098921, 110, 130, 120},
         {"all in phase", Phases(0, 0, 0), 0, 0, 10, std::nullopt, 0, 0, 0},
         {"A and B swapped", Phases(-120, 0, 120), 0, 10, 0, std::nullopt, -120, -120, -120},
-        {"all off", Table(50000, 0, 0, 50000, -1200, 0, 50000, 1200, 0), 0, 0, 0, std::nullopt,
-         120, 120, 120},
+        {"all off", Table(50000, 0, 0, 50000, -1200, 0, 50000, 1200, 0), 0, 0, 0, std::nullopt, 120,
+         120, 120},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -103,8 +103,8 @@ TEST(PhasorsTest, PhaseDifferencesAreNormalisedToTheHalfOpenCircle)
         double expected;
     };
     const Case cases[] = {
-        {0, 0, 0},       {1800, 0, 180},   {0, 1800, 180},    {3600, -3600, 0},
-        {1, -1799, 180}, {-1799, 1, 180},  {0, 1799, -179.9}, {2000, 0, -160},
+        {0, 0, 0},          {1800, 0, 180},      {0, 1800, 180},    {3600, -3600, 0},
+        {1, -1799, 180},    {-1799, 1, 180},     {0, 1799, -179.9}, {2000, 0, -160},
         {-3600, 3599, 0.1}, {1200, -1200, -120},
     };
     for (const Case &c : cases) {
@@ -150,7 +150,8 @@ TEST(PhasorsTest, ArrowTipsPointAsInTextbooksOnAScreenWhoseYGrowsDownward)
         {std::polar(10.0, std::numbers::pi / 2), {100, 50}},
         {std::polar(5.0, std::numbers::pi), {75, 100}},
         {std::polar(10.0, -std::numbers::pi / 2), {100, 150}},
-        {std::polar(20.0, std::numbers::pi / 4), {100 + 100 / std::sqrt(2), 100 - 100 / std::sqrt(2)}},
+        {std::polar(20.0, std::numbers::pi / 4),
+         {100 + 100 / std::sqrt(2), 100 - 100 / std::sqrt(2)}},
         {0.0, {100, 100}},
     };
     for (const Case &c : cases) {
@@ -163,8 +164,8 @@ TEST(PhasorsTest, ArrowTipsPointAsInTextbooksOnAScreenWhoseYGrowsDownward)
 TEST(PhasorsTest, ScalesAndTicksFollowTheOneTwoFiveSeries)
 {
     const std::pair<double, double> scales[] = {
-        {0, 0.01}, {0.003, 0.01}, {0.3, 0.5}, {1, 1}, {2.5, 5}, {7.0710678, 10}, {10, 10},
-        {10.0001, 20},
+        {0, 0.01}, {0.003, 0.01},   {0.3, 0.5}, {1, 1},
+        {2.5, 5},  {7.0710678, 10}, {10, 10},   {10.0001, 20},
     };
     for (const auto &[value, scale] : scales) {
         EXPECT_DOUBLE_EQ(NiceScale(value), scale) << value;

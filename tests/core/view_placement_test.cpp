@@ -12,12 +12,12 @@ TEST(ViewPlacementTest, AStoredPlaceCountsWhileItsTitleBarCanBeReached)
     };
     const Case cases[] = {
         {QRect(100, 100, 600, 640), true},
-        {QRect(2500, 300, 600, 640), true},     // on the second screen
-        {QRect(1860, 1050, 600, 640), true},    // mostly off, but the title bar can be taken
-        {QRect(5000, 5000, 600, 640), false},   // a screen that is gone
-        {QRect(-590, 100, 600, 640), false},    // a 10-pixel sliver
-        {QRect(100, 1080, 600, 640), false},    // below the screen
-        {QRect(100, -700, 600, 640), false},    // title bar above the screen
+        {QRect(2500, 300, 600, 640), true},    // on the second screen
+        {QRect(1860, 1050, 600, 640), true},   // mostly off, but the title bar can be taken
+        {QRect(5000, 5000, 600, 640), false},  // a screen that is gone
+        {QRect(-590, 100, 600, 640), false},   // a 10-pixel sliver
+        {QRect(100, 1080, 600, 640), false},   // below the screen
+        {QRect(100, -700, 600, 640), false},   // title bar above the screen
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(::testing::Message() << c.frame.x() << "," << c.frame.y());
