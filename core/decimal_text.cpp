@@ -239,6 +239,31 @@ QString FloatToStrF(double value, TFloatFormat format, int precision, int digits
     return Sign(d) + body;
 }
 
+bool ShownUnits(double value, int precision, int digits, std::int64_t &units)
+{
+    precision = std::clamp(precision, 2, 18);
+    digits = std::clamp(digits, 0, 18);
+    if (!std::isfinite(value)) {
+        return false;
+    }
+    // The same rounding as the ffFixed rendering, on the same decimal form.
+    Decimal d = ShortestDecimal(value);
+    RoundTo(d, std::min(precision, d.exponent + digits));
+    if (d.exponent > precision) {
+        return false;
+    }
+    const int count = d.IsZero() ? 0 : d.exponent + digits;
+    if (count > 18) {
+        return false;
+    }
+    std::int64_t magnitude = 0;
+    for (int i = 0; i < count; ++i) {
+        magnitude = magnitude * 10 + (d.DigitAt(i) - '0');
+    }
+    units = d.negative ? -magnitude : magnitude;
+    return true;
+}
+
 bool TextToFloat(const QString &text, double &value, QChar decimalSeparator)
 {
     qsizetype i = 0;

@@ -24,6 +24,14 @@ QString FloatToStrF(double value, TFloatFormat format, int precision, int digits
 // a double fails too.
 bool TextToFloat(const QString &text, double &value, QChar decimalSeparator);
 
+// The number that the ffFixed rendering of value shows, counted in units of
+// its last decimal: 0.285 with 2 decimals shows "0.29" and gives 29, where
+// 0.285 x 100 rounded in binary (28.4999...) would give 28. So a field's
+// value turned into device steps is always the one the operator reads. False
+// when the rendering shows no fixed-point number (not finite, or more integer
+// digits than the precision) or the count exceeds 18 digits.
+bool ShownUnits(double value, int precision, int digits, std::int64_t &units);
+
 // The user's decimal separator: the one character of QLocale's decimal point,
 // or "." when the locale's is longer.
 QChar SystemDecimalSeparator();

@@ -7,7 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <limits>
+#include <optional>
 
 namespace {
 
@@ -201,6 +204,78 @@ TEST(ParseRoundTripTest, RenderedFixedTextReadsBack)
         double back = -1;
         ASSERT_TRUE(TextToFloat(text, back, QLatin1Char('.'))) << text.toStdString();
         EXPECT_EQ(back, v) << text.toStdString();
+    }
+}
+
+struct UnitsCase {
+    double value;
+    int precision;
+    int digits;
+    std::optional<std::int64_t> units;
+};
+
+TEST(ShownUnitsTest, CountsTheLastDecimalOfWhatIsShown)
+{
+    const UnitsCase cases[] = {
+        {0.285, 5, 2, 29},
+        {-0.285, 5, 2, -29},
+        {1.005, 5, 2, 101},
+        {0.45, 5, 2, 45},
+        {0.004, 5, 2, 0},
+        {-0.004, 5, 2, 0},
+        {0.005, 5, 2, 1},
+        {1.25, 5, 1, 13},
+        {-1.25, 5, 1, -13},
+        {99.9, 5, 1, 999},
+        {44.5, 5, 0, 45},
+        {44.4999, 5, 0, 44},
+        {123.456, 4, 3, 123500},
+        {0, 5, 2, 0},
+        {9.995, 5, 2, 1000},
+        // No fixed-point number shown.
+        {kNan, 5, 2, std::nullopt},
+        {kInf, 5, 2, std::nullopt},
+        {123456, 5, 0, std::nullopt},
+        {1e17, 18, 2, std::nullopt},
+    };
+    for (const UnitsCase &c : cases) {
+        std::int64_t units = -12345;
+        const bool shown = ShownUnits(c.value, c.precision, c.digits, units);
+        EXPECT_EQ(shown, c.units.has_value()) << c.value;
+        if (c.units) {
+            EXPECT_EQ(units, *c.units) << c.value;
+        }
+    }
+}
+
+// Every value typed halfway between two steps of a calibration field (1 or 2
+// decimals, up to 9.99 or 99.9) gives the step that the field then shows,
+// halves away from zero.
+TEST(ShownUnitsTest, EveryHalfStepAgreesWithItsRendering)
+{
+    for (int digits : {1, 2}) {
+        int scale = 1;
+        for (int i = 0; i < digits; ++i) {
+            scale *= 10;
+        }
+        for (int odd = -1997; odd <= 1997; odd += 2) {
+            // odd / 2 steps, typed as text with one more decimal ("0.285").
+            const int tenths = std::abs(odd) * 5;
+            const QString text = QStringLiteral("%1%2.%3")
+                                     .arg(odd < 0 ? QStringLiteral("-") : QString())
+                                     .arg(tenths / (scale * 10))
+                                     .arg(tenths % (scale * 10), digits + 1, 10, QLatin1Char('0'));
+            double value = 0;
+            ASSERT_TRUE(TextToFloat(text, value, QLatin1Char('.')));
+            const std::int64_t expected = (odd < 0 ? -1 : 1) * ((std::abs(odd) + 1) / 2);
+            std::int64_t units = 0;
+            ASSERT_TRUE(ShownUnits(value, 5, digits, units));
+            EXPECT_EQ(units, expected) << text.toStdString();
+            const QString shown = FloatToStrF(value, ffFixed, 5, digits, QLatin1Char('.'));
+            double shownValue = 0;
+            ASSERT_TRUE(TextToFloat(shown, shownValue, QLatin1Char('.')));
+            EXPECT_EQ(std::llround(shownValue * scale), expected) << text.toStdString();
+        }
     }
 }
 
