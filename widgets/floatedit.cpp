@@ -206,6 +206,11 @@ void TFloatEdit::keyPressEvent(QKeyEvent *event)
     if (!passOn) {
         return;
     }
+    // An Alt chord is aimed at a menu or a shortcut, never at the text.
+    if (event->modifiers().testFlag(Qt::AltModifier) && !event->text().isEmpty()) {
+        event->ignore();
+        return;
+    }
     if (key == original) {
         QLineEdit::keyPressEvent(event);
         return;
@@ -228,12 +233,31 @@ void TFloatEdit::focusInEvent(QFocusEvent *event)
     });
 }
 
+void TFloatEdit::Leave()
+{
+    if (isEnabled()) {
+        MyOnExit(this);
+    } else {
+        UpdateText();
+    }
+}
+
 void TFloatEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
     Guarded([&] {
-        if (focus_.Out(event)) {
-            MyOnExit(this);
+        if (focus_.Out(this, event, [this] { Leave(); })) {
+            Leave();
         }
     });
+}
+
+void TFloatEdit::changeEvent(QEvent *event)
+{
+    QLineEdit::changeEvent(event);
+    // Disabled while the menu bar holds its focus: the typed text goes.
+    if (event->type() == QEvent::EnabledChange && !isEnabled() && focus_.Parked()) {
+        focus_.Unpark();
+        UpdateText();
+    }
 }

@@ -84,9 +84,14 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     QString Rendering() const;
+    // The exit of a field that holds typed text: commits it, or, when the
+    // field was disabled under the focus, drops it as if it had never been
+    // typed (nothing is committed and OnChanged does not fire).
+    void Leave();
 
     std::uint8_t FPrecision = 5;
     std::uint8_t FDigits = 5;

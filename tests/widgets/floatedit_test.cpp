@@ -571,6 +571,39 @@ TEST_F(FloatEditTest, WindowDeactivationIsNeitherExitNorEntry)
     EXPECT_EQ(log, (Log{"changed 7 [7]", "exit 7 [7.00000]"}));
 }
 
+TEST_F(FloatEditTest, DisabledUnderTheFocusItDropsTypedText)
+{
+    edit->SetValue(1.5);
+    Attach();
+    FocusField();
+    Type("7");
+    log.clear();
+    edit->setEnabled(false);
+    EXPECT_FALSE(edit->hasFocus());
+    EXPECT_TRUE(log.empty()) << "neither a commit nor an exit event";
+    EXPECT_EQ(edit->Value(), 1.5);
+    EXPECT_EQ(edit->text(), "1.50000");
+
+    // It has left: enabled and focused again, it is entered.
+    edit->setEnabled(true);
+    FocusField();
+    EXPECT_EQ(log, (Log{"enter 1.5 [1.50000]"}));
+}
+
+TEST_F(FloatEditTest, AltChordsInsertNothing)
+{
+    Attach();
+    FocusField();
+    Type("7");
+    for (Qt::Key key : {Qt::Key_F, Qt::Key_5, Qt::Key_Period}) {
+        QTest::keyClick(edit, key, Qt::AltModifier);
+    }
+    QTest::keyClick(edit, Qt::Key_E, Qt::AltModifier | Qt::ShiftModifier);
+    EXPECT_EQ(edit->text(), "7");
+    PressEnter();
+    EXPECT_EQ(edit->Value(), 7);
+}
+
 TEST_F(FloatEditTest, GermanLocaleUsesTheCommaBothWays)
 {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));

@@ -1,9 +1,14 @@
-// Entries and exits of a watched widget that is not a numeric field.
+// Entries and exits of a watched widget that is not a numeric field, and of
+// both kinds of control when the menu bar takes the keyboard focus.
 #include "errors.h"
+#include "floatedit.h"
 #include "focus.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMenuBar>
 #include <QTest>
 #include <QVBoxLayout>
 
@@ -68,6 +73,100 @@ TEST(FocusWatcherTest, AThrowingHandlerIsReported)
     EXPECT_EQ(boxes[0].text, "Get parameter error.");
     EXPECT_TRUE(combo->hasFocus());
     SetErrorPresenter(std::move(previous));
+}
+
+// A window with a menu bar, a numeric field, a watched list and an edit.
+class MenuBarFocusTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        window.menuBar()->addMenu(QStringLiteral("File"))->addAction(QStringLiteral("Open"));
+        auto *client = new QWidget(&window);
+        auto *layout = new QVBoxLayout(client);
+        field = new TFloatEdit(client);
+        combo = new QComboBox(client);
+        other = new QLineEdit(client);
+        layout->addWidget(field);
+        layout->addWidget(combo);
+        layout->addWidget(other);
+        window.setCentralWidget(client);
+        field->OnChanged = [this](QObject *) {
+            log.push_back("changed " + field->text().toStdString());
+        };
+        field->OnEnter = [this](QObject *) { log.push_back("field enter"); };
+        FocusWatcher::Watch(
+            combo, [this] { log.push_back("combo enter"); },
+            [this] { log.push_back("combo exit"); });
+        // The operator starts in the edit.
+        other->setFocus();
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+        ASSERT_TRUE(other->hasFocus());
+    }
+
+    // Alt pressed and released alone: the menu bar takes the focus.
+    void TapAlt()
+    {
+        QWidget *w = QApplication::focusWidget();
+        QTest::keyPress(w, Qt::Key_Alt, Qt::AltModifier);
+        QTest::keyRelease(w, Qt::Key_Alt, Qt::NoModifier);
+        ASSERT_TRUE(window.menuBar()->hasFocus());
+    }
+
+    void Escape() { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape); }
+
+    QMainWindow window;
+    TFloatEdit *field = nullptr;
+    QComboBox *combo = nullptr;
+    QLineEdit *other = nullptr;
+    std::vector<std::string> log;
+};
+
+TEST_F(MenuBarFocusTest, TheMenuBarAndBackIsNeitherExitNorEntry)
+{
+    field->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(field, "7");
+    TapAlt();
+    Escape();
+    EXPECT_TRUE(field->hasFocus());
+    EXPECT_EQ(field->text(), "7");
+
+    combo->setFocus(Qt::TabFocusReason);  // the field exits, the list is entered
+    TapAlt();
+    Escape();
+    EXPECT_TRUE(combo->hasFocus());
+    EXPECT_EQ(log, (std::vector<std::string>{"field enter", "changed 7", "combo enter"}));
+}
+
+TEST_F(MenuBarFocusTest, FromTheMenuBarToAnotherControlTheExitComesFirst)
+{
+    field->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(field, "7");
+    TapAlt();
+    combo->setFocus(Qt::MouseFocusReason);
+    TapAlt();
+    other->setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"field enter", "changed 7", "combo enter", "combo exit"}));
+    EXPECT_EQ(field->text(), "7.00000");
+}
+
+TEST_F(MenuBarFocusTest, DisabledWhileTheMenuBarHoldsItsFocusTheFieldDropsItsText)
+{
+    field->SetValue(2);
+    log.clear();  // the change of value
+    field->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(field, "7");
+    TapAlt();
+    field->setEnabled(false);
+    EXPECT_EQ(field->text(), "2.00000");
+    Escape();
+    other->setFocus(Qt::MouseFocusReason);
+    field->setEnabled(true);
+    field->setFocus(Qt::MouseFocusReason);
+    EXPECT_EQ(log, (std::vector<std::string>{"field enter", "field enter"}));
+    EXPECT_EQ(field->Value(), 2);
 }
 
 }  // namespace
