@@ -400,7 +400,8 @@ void TMainForm::SettingsClick()
     QPointer<QWidget> active = focusWidget();
     StatusBar->setFocus(Qt::OtherFocusReason);
     if (!SettingsForm) {
-        SettingsForm = new TSettingsForm(this, [this] { return FMute; });
+        SettingsForm = new TSettingsForm(
+            this, [this] { return FMute; }, [this] { return FOnLine; });
     }
     SettingsForm->exec();
     if (Autorecall->isChecked()) {

@@ -1,21 +1,25 @@
 #include "settings_form.h"
 
 #include "commands.h"
-#include "flag_scope.h"
+#include "decimal_text.h"
 #include "errors.h"
+#include "flag_scope.h"
 #include "focus.h"
+#include "operator_input.h"
 #include "px418_protocol.h"
 
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScrollBar>
+#include <QStringList>
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <utility>
+#include <vector>
 
 TSettingsForm *SettingsForm = nullptr;
 
@@ -29,11 +33,6 @@ constexpr int kDesignedContrast = 44;
 double Scale(int row)
 {
     return row == PX418_CAL_FREQUENCY ? 0.1 : 0.01;
-}
-
-double Multiplier(int row)
-{
-    return row == PX418_CAL_FREQUENCY ? 10.0 : 100.0;
 }
 
 // Cuts the fraction off toward zero. Numbers beyond the int range (which the
@@ -52,16 +51,30 @@ int Trunc(double x)
     return static_cast<int>(std::trunc(x));
 }
 
-// A row's field value in device units, halves rounded away from zero.
-int FieldToCalib(double value, int row)
+// A field's value in device units: the number it shows, without its decimal
+// separator, so that what is written is what the operator reads ("0.29" for
+// a typed 0.285 writes 29). Halves round away from zero.
+int ShownPosition(const TFloatEdit *field)
 {
-    const double scaled = value * Multiplier(row);
-    return Trunc(value > 0 ? scaled + 0.5 : scaled - 0.5);
+    std::int64_t units = 0;
+    if (ShownUnits(field->Value(), field->Precision(), field->Digits(), units)) {
+        return static_cast<int>(std::clamp<std::int64_t>(units, INT_MIN, INT_MAX));
+    }
+    // Not a fixed-point number (a bounded field never holds one).
+    const double scaled = field->Value() * std::pow(10.0, field->Digits());
+    return Trunc(scaled > 0 ? scaled + 0.5 : scaled - 0.5);
 }
 
-QScrollBar *NewScrollBar(QWidget *parent, int minimum, int maximum, int value)
+// The row's name in messages: its label without the colon.
+QString RowName(int row)
 {
-    auto *bar = new QScrollBar(Qt::Horizontal, parent);
+    static const char *const names[PX418_CAL_ROWS] = {"Freq.", "Ampl. A", "Ampl. B", "Ampl. C"};
+    return QString::fromLatin1(names[row]);
+}
+
+TScrollBar *NewScrollBar(QWidget *parent, int minimum, int maximum, int value)
+{
+    auto *bar = new TScrollBar(Qt::Horizontal, parent);
     bar->setRange(minimum, maximum);
     bar->setSingleStep(1);
     bar->setPageStep(kLargeStep);
@@ -92,8 +105,9 @@ QPushButton *NewButton(QWidget *parent, const QString &text, const QRect &geomet
 
 }  // namespace
 
-TSettingsForm::TSettingsForm(QWidget *parent, std::function<bool()> muteFlag)
-    : QDialog(parent), FMuteFlag(std::move(muteFlag))
+TSettingsForm::TSettingsForm(QWidget *parent, std::function<bool()> muteFlag,
+                             std::function<bool()> onLine)
+    : QDialog(parent), FMuteFlag(std::move(muteFlag)), FOnLine(std::move(onLine))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
@@ -102,6 +116,9 @@ TSettingsForm::TSettingsForm(QWidget *parent, std::function<bool()> muteFlag)
     setFixedSize(473, 320);
 
     BuildControls();
+    // Before the key preview is installed, so that the dialog sees each key
+    // before the rules do.
+    ApplyOperatorInputRules(this);
     BindHandlers();
 
     Guarded([this] { FormCreate(); });
@@ -122,7 +139,7 @@ TSettingsForm::~TSettingsForm()
         field->OnChanged = nullptr;
         field->OnEnter = nullptr;
     }
-    for (QScrollBar *bar : {sbContr, sbCf, sbCa, sbCb, sbCc}) {
+    for (TScrollBar *bar : {sbContr, sbCf, sbCa, sbCb, sbCc}) {
         bar->disconnect(this);
     }
     if (SettingsForm == this) {
@@ -169,7 +186,7 @@ void TSettingsForm::BuildControls()
         QLabel **label;
         const char *labelName;
         const char *caption;
-        QScrollBar **bar;
+        TScrollBar **bar;
         const char *barName;
         TFloatEdit **field;
         const char *fieldName;
@@ -228,15 +245,15 @@ void TSettingsForm::BindHandlers()
     // Scroll bars: valueChanged also fires for moves made by the program,
     // which is how "Refresh" writes changed readings back.
     connect(sbContr, &QScrollBar::valueChanged, this,
-            [this] { ScrollBarChanged([this] { sbContrChange(); }); });
+            [this] { ScrollBarChanged(sbContr, [this] { sbContrChange(); }); });
     connect(sbCf, &QScrollBar::valueChanged, this,
-            [this] { ScrollBarChanged([this] { sbCfChange(); }); });
+            [this] { ScrollBarChanged(sbCf, [this] { sbCfChange(); }); });
     connect(sbCa, &QScrollBar::valueChanged, this,
-            [this] { ScrollBarChanged([this] { sbCaChange(); }); });
+            [this] { ScrollBarChanged(sbCa, [this] { sbCaChange(); }); });
     connect(sbCb, &QScrollBar::valueChanged, this,
-            [this] { ScrollBarChanged([this] { sbCbChange(); }); });
+            [this] { ScrollBarChanged(sbCb, [this] { sbCbChange(); }); });
     connect(sbCc, &QScrollBar::valueChanged, this,
-            [this] { ScrollBarChanged([this] { sbCcChange(); }); });
+            [this] { ScrollBarChanged(sbCc, [this] { sbCcChange(); }); });
 
     // A row's scroll bar and field share one enter handler. The contrast
     // controls have none. FocusWatcher reports what the handler throws.
@@ -284,9 +301,9 @@ void TSettingsForm::BindHandlers()
     }
 }
 
-QScrollBar *TSettingsForm::RowBar(int n) const
+TScrollBar *TSettingsForm::RowBar(int n) const
 {
-    QScrollBar *const bars[PX418_CAL_ROWS] = {sbCf, sbCa, sbCb, sbCc};
+    TScrollBar *const bars[PX418_CAL_ROWS] = {sbCf, sbCa, sbCb, sbCc};
     return bars[n];
 }
 
@@ -301,6 +318,11 @@ std::int32_t TSettingsForm::Bit6() const
     return FMuteFlag && FMuteFlag() ? 0 : PX418_FLAG_BEEP;
 }
 
+bool TSettingsForm::OnLine() const
+{
+    return !FOnLine || FOnLine();
+}
+
 void TSettingsForm::SetPosition(QScrollBar *bar, int position)
 {
     ++FOwnMoves;
@@ -312,7 +334,7 @@ void TSettingsForm::SetPosition(QScrollBar *bar, int position)
 }
 
 template <class F>
-void TSettingsForm::ScrollBarChanged(F &&handler)
+void TSettingsForm::ScrollBarChanged(TScrollBar *bar, F &&handler)
 {
     if (FOwnMoves > 0) {
         // Moved by the dialog's own code: the failure belongs to the caller
@@ -325,7 +347,14 @@ void TSettingsForm::ScrollBarChanged(F &&handler)
             }
         }
     } else {
-        Guarded(std::forward<F>(handler));
+        Guarded([&] {
+            try {
+                handler();
+            } catch (...) {
+                bar->EndGesture();
+                throw;
+            }
+        });
     }
 }
 
@@ -340,6 +369,8 @@ void TSettingsForm::FormCreate()
         SetPosition(sbContr, contrast);
         feContr->SetValue(contrast);
         FSavedContrast = static_cast<std::uint8_t>(contrast);
+        FContrastRead = OnLine();
+        FContrastKnown = FContrastRead;
         ReadCalib();
     }
     FCalibChanged = false;
@@ -350,9 +381,11 @@ void TSettingsForm::ReadCalib()
     for (int n = 0; n < PX418_CAL_ROWS; ++n) {
         std::int32_t reading = 0;
         CheckedGetPar(PX418_GROUP_CALIBRATION, n, &reading);
+        const bool real = OnLine();
         // The device holds the reading; a move handler that writes the new
         // position back replaces it.
         FLastCalib[n] = reading;
+        FCalibKnown[n] = real;
         SetPosition(RowBar(n), reading);
         // The field shows the reading within its bounds, like the scroll bar.
         // Handing it an out-of-range number would make the field clamp it and
@@ -361,6 +394,7 @@ void TSettingsForm::ReadCalib()
         RowField(n)->SetValue(std::clamp(reading, PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX)
                               * Scale(n));
         FSavedCalib[n] = reading;
+        FCalibSaved[n] = real;
     }
 }
 
@@ -374,6 +408,7 @@ void TSettingsForm::sbContrChange()
     FlagScope guard(FUpdate);
     feContr->SetValue(sbContr->value());
     CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, sbContr->value());
+    FContrastKnown = OnLine();
 }
 
 void TSettingsForm::feContrChanged(QObject *)
@@ -382,8 +417,15 @@ void TSettingsForm::feContrChanged(QObject *)
         return;
     }
     FlagScope guard(FUpdate);
-    SetPosition(sbContr, Trunc(feContr->Value() + 0.5));
+    const int before = sbContr->value();
+    SetPosition(sbContr, ShownPosition(feContr));
+    // A contrast that no device gave is not sent unless the operator changed
+    // it: leaving the field would otherwise write the shown 0 or 44.
+    if (!FContrastKnown && sbContr->value() == before) {
+        return;
+    }
     CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST | Bit6(), sbContr->value());
+    FContrastKnown = OnLine();
 }
 
 // ---------------------------------------------------------------- calibration rows
@@ -391,6 +433,11 @@ void TSettingsForm::feContrChanged(QObject *)
 void TSettingsForm::RowEnter(int n)
 {
     if (FUpdate) {
+        return;
+    }
+    // Entering re-sends what the device holds; a position that no device
+    // gave (the row was never read) is not sent.
+    if (!FCalibKnown[n]) {
         return;
     }
     const int position = RowBar(n)->value();
@@ -408,6 +455,7 @@ void TSettingsForm::RowBarChange(int n)
     RowField(n)->SetValue(position * Scale(n));
     CheckedSetPar(PX418_GROUP_CALIBRATION, n | PX418_FLAG_TAKE_EFFECT, position);
     FLastCalib[n] = position;
+    FCalibKnown[n] = OnLine();
     FCalibChanged = true;
 }
 
@@ -417,14 +465,17 @@ void TSettingsForm::RowFieldChanged(int n)
         return;
     }
     FlagScope guard(FUpdate);
-    QScrollBar *bar = RowBar(n);
-    SetPosition(bar, FieldToCalib(RowField(n)->Value(), n));
+    TScrollBar *bar = RowBar(n);
+    const int before = bar->value();
+    SetPosition(bar, ShownPosition(RowField(n)));
     const int position = bar->value();
     // Compared with what the device was last given, so that typing a value
-    // back after a scroll bar move also reaches the device.
-    if (position != FLastCalib[n]) {
+    // back after a scroll bar move also reaches the device; where that is
+    // unknown, only a changed position is sent.
+    if (position != (FCalibKnown[n] ? FLastCalib[n] : before)) {
         CheckedSetPar(PX418_GROUP_CALIBRATION, n | PX418_FLAG_TAKE_EFFECT, position);
         FLastCalib[n] = position;
+        FCalibKnown[n] = OnLine();
         FCalibChanged = true;
     }
 }
@@ -501,6 +552,13 @@ void TSettingsForm::btRefreshClick()
 void TSettingsForm::btSaveClick()
 {
     CheckedSetPar(PX418_GROUP_CALIBRATION, PX418_CAL_STORE | Bit6(), 0);
+    // What the device now stores is what later changes go back to.
+    for (int n = 0; n < PX418_CAL_ROWS; ++n) {
+        if (FCalibKnown[n] && OnLine()) {
+            FSavedCalib[n] = FLastCalib[n];
+            FCalibSaved[n] = true;
+        }
+    }
     FCalibChanged = false;
 }
 
@@ -511,7 +569,10 @@ void TSettingsForm::btOkClick()
 
 void TSettingsForm::btCancelClick()
 {
-    CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, FSavedContrast);
+    // Only a contrast that was read goes back.
+    if (FContrastRead) {
+        CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, FSavedContrast);
+    }
     if (!FClosed) {
         done(QDialog::Rejected);
     }
@@ -605,14 +666,32 @@ void TSettingsForm::FormClose()
 {
     if (FCalibChanged) {
         // Unsaved calibration goes back to the values read at opening or at
-        // the last Refresh. Like a full write of the outputs, the run ends
-        // with the one write that carries bit 7.
-        for (int n = PX418_CAL_AMPLITUDE_A; n < PX418_CAL_ROWS; ++n) {
-            CheckedSetPar(PX418_GROUP_CALIBRATION, n, FSavedCalib[n]);
+        // the last Refresh, or stored by Save Calib; a row that no device
+        // gave a value for is left alone. Like a full write of the outputs,
+        // the run ends with the one write that carries bit 7 (the frequency
+        // row's). Every write is tried; the failures make one box.
+        std::vector<int> rows;
+        for (int n : {PX418_CAL_AMPLITUDE_A, PX418_CAL_AMPLITUDE_A + 1, PX418_CAL_AMPLITUDE_A + 2,
+                      PX418_CAL_FREQUENCY}) {
+            if (FCalibSaved[n]) {
+                rows.push_back(n);
+            }
         }
-        CheckedSetPar(PX418_GROUP_CALIBRATION,
-                      PX418_CAL_FREQUENCY | PX418_FLAG_TAKE_EFFECT | Bit6(),
-                      FSavedCalib[PX418_CAL_FREQUENCY]);
+        QStringList failures;
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            const int n = rows[i];
+            const std::int32_t flags =
+                i + 1 == rows.size() ? PX418_FLAG_TAKE_EFFECT | Bit6() : std::int32_t{0};
+            try {
+                CheckedSetPar(PX418_GROUP_CALIBRATION, n | flags, FSavedCalib[n]);
+            } catch (const EHardwareException &e) {
+                failures << RowName(n) + QStringLiteral(": ") + WithFullStop(e.Message());
+            }
+        }
+        if (!failures.isEmpty()) {
+            throw EHardwareException(QStringLiteral("The calibration was not restored:\n")
+                                     + failures.join(QLatin1Char('\n')));
+        }
     }
     if (SettingsForm == this) {
         SettingsForm = nullptr;

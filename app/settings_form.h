@@ -6,6 +6,7 @@
 
 #include "floatedit.h"
 #include "px418_protocol.h"
+#include "scroll_bar.h"
 
 #include <QDialog>
 
@@ -17,25 +18,27 @@
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QScrollBar;
 
 class TSettingsForm : public QDialog {
 public:
     // muteFlag answers the main window's mute flag at the moment of each write
-    // that may carry bit 6 (an empty function counts as "not muted"). Runs
-    // FormCreate (reads the device); a failed reading is reported in the error
-    // box and leaves the controls filled as far as the readings went. The
-    // dialog deletes itself when it closes.
-    TSettingsForm(QWidget *parent, std::function<bool()> muteFlag);
+    // that may carry bit 6 (an empty function counts as "not muted"); onLine
+    // answers whether a device is open (empty: always), since the readings
+    // of a closed device are zeros that no device sent. Runs FormCreate
+    // (reads the device); a failed reading is reported in the error box and
+    // leaves the controls filled as far as the readings went. The dialog
+    // deletes itself when it closes.
+    TSettingsForm(QWidget *parent, std::function<bool()> muteFlag,
+                  std::function<bool()> onLine = {});
     ~TSettingsForm() override;
 
     QGroupBox *GroupBox1 = nullptr;
     QLabel *Label4 = nullptr;
-    QScrollBar *sbContr = nullptr;
+    TScrollBar *sbContr = nullptr;
     TFloatEdit *feContr = nullptr;
     QGroupBox *GroupBox2 = nullptr;
     QLabel *Label5 = nullptr, *Label6 = nullptr, *Label7 = nullptr, *Label8 = nullptr;
-    QScrollBar *sbCf = nullptr, *sbCa = nullptr, *sbCb = nullptr, *sbCc = nullptr;
+    TScrollBar *sbCf = nullptr, *sbCa = nullptr, *sbCb = nullptr, *sbCc = nullptr;
     TFloatEdit *feCf = nullptr, *feCa = nullptr, *feCb = nullptr, *feCc = nullptr;
     QLabel *Label1 = nullptr, *Label2 = nullptr, *Label3 = nullptr, *Label9 = nullptr;
     QPushButton *btRefresh = nullptr;
@@ -47,12 +50,19 @@ public:
     bool FUpdate = false;        // update guard
     bool FCalibChanged = false;  // unsaved calibration was written
     std::uint8_t FSavedContrast = 0;
-    // Calibration read at opening or at the last Refresh; written back when
-    // the dialog closes with unsaved changes.
+    // The contrast was read from a device: Cancel and Escape write it back.
+    bool FContrastRead = false;
+    // The device's contrast is known (read, or written since).
+    bool FContrastKnown = false;
+    // Calibration read at opening or at the last Refresh, or stored by Save
+    // Calib; written back when the dialog closes with unsaved changes. Only
+    // rows whose FCalibSaved is set hold a value a device had.
     std::array<std::int32_t, PX418_CAL_ROWS> FSavedCalib{};
+    std::array<bool, PX418_CAL_ROWS> FCalibSaved{};
     // The value each row's calibration was last given (or read, when nothing
-    // was written since): what the device holds as far as the dialog knows.
+    // was written since): what the device holds, where FCalibKnown is set.
     std::array<std::int32_t, PX418_CAL_ROWS> FLastCalib{};
+    std::array<bool, PX418_CAL_ROWS> FCalibKnown{};
 
     // Handlers, named as they are bound. Those that write may throw
     // EHardwareException; the Qt entry points that call them report it.
@@ -92,7 +102,7 @@ private:
     void BindHandlers();
 
     // Row n's controls and handlers, shared by the four calibration rows.
-    QScrollBar *RowBar(int n) const;
+    TScrollBar *RowBar(int n) const;
     TFloatEdit *RowField(int n) const;
     void RowEnter(int n);
     void RowBarChange(int n);
@@ -102,17 +112,22 @@ private:
     // the move runs may fail; its error then continues in the caller, as if
     // the handler had been called directly.
     void SetPosition(QScrollBar *bar, int position);
-    // Runs a scroll bar's move handler from QScrollBar::valueChanged.
+    // Runs a scroll bar's move handler from QScrollBar::valueChanged. A
+    // failure of a move the operator made ends the bar's gesture before the
+    // error box is shown, so that nothing steps on while it is open.
     template <class F>
-    void ScrollBarChanged(F &&handler);
+    void ScrollBarChanged(TScrollBar *bar, F &&handler);
 
     // Keyboard steps of a focused scroll bar; true when the key was one.
     bool StepScrollBar(QObject *watched, int key);
 
     // 0x40 unless the main window's mute flag is set.
     std::int32_t Bit6() const;
+    // A device is open: what is read from it and written to it is real.
+    bool OnLine() const;
 
     std::function<bool()> FMuteFlag;
+    std::function<bool()> FOnLine;
     std::array<QObject *, PX418_CAL_ROWS> FBarWatchers{};  // focus watchers of the row scroll bars
     bool FClosed = false;
     int FOwnMoves = 0;  // nesting depth of SetPosition

@@ -16,11 +16,16 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSpontaneKeyEvent>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QTest>
 #include <QTimer>
+#include <QWheelEvent>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <functional>
 #include <optional>
@@ -102,7 +107,8 @@ protected:
     TSettingsForm &Open()
     {
         Gen().ClearLog();
-        SettingsForm = new TSettingsForm(&main, [this] { return mute; });
+        SettingsForm = new TSettingsForm(
+            &main, [this] { return mute; }, onLine);
         form = SettingsForm;
         form->show();
         form->activateWindow();
@@ -126,6 +132,7 @@ protected:
     QWidget main;
     QPointer<TSettingsForm> form;
     bool mute = false;
+    std::function<bool()> onLine;  // empty: on line
     std::vector<ErrorBox> boxes;
 };
 
@@ -394,9 +401,19 @@ TEST_F(SettingsFormTest, FieldValuesRoundHalvesAwayFromZero)
         std::optional<int> written;
     };
     const Case cases[] = {
-        {1, "0.45", 45}, {1, "-0.45", -45},  {1, "0.004", std::nullopt},
-        {2, "0.005", 1}, {0, "1.25", 13},    {0, "-1.25", -13},
-        {0, "123", 999}, {3, "-9.99", -999},
+        {1, "0.45", 45},
+        {1, "-0.45", -45},
+        {1, "0.004", std::nullopt},
+        {2, "0.005", 1},
+        {0, "1.25", 13},
+        {0, "-1.25", -13},
+        {0, "123", 999},
+        {3, "-9.99", -999},
+        // What the field shows is what is written, where the binary product
+        // with 100 falls just below the half (28.4999...).
+        {1, "0.285", 29},
+        {1, "-0.285", -29},
+        {2, "1.005", 101},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.text);
@@ -442,7 +459,7 @@ TEST_F(SettingsFormTest, TypingTheReadValueBackAfterAMoveWritesIt)
     EXPECT_EQ(Writes().size(), 1u);
 }
 
-TEST_F(SettingsFormTest, ClosingAfterSaveCalibRestoresTheOpeningValues)
+TEST_F(SettingsFormTest, ClosingAfterSaveCalibRestoresTheStoredValues)
 {
     DeviceHolds(kCalib);
     TSettingsForm &f = Open();
@@ -451,11 +468,15 @@ TEST_F(SettingsFormTest, ClosingAfterSaveCalibRestoresTheOpeningValues)
     Click(f.btSave);
     EXPECT_FALSE(f.FCalibChanged);
     EXPECT_EQ(Gen().State().storedCalibration[1], 25);
+    Focus(f.sbCa);
+    f.sbCa->setValue(26);
     Focus(f.sbCb);
     f.sbCb->setValue(35);
     Gen().ClearLog();
     Click(f.btCancel);
-    EXPECT_EQ(Writes(), Concat({{4, 2, kContrast}}, RestoreRun(false)));
+    EXPECT_EQ(Writes(), (std::vector<Write>{
+                            {4, 2, kContrast}, {3, 1, 25}, {3, 2, 33}, {3, 3, 44}, {3, 0xC0, 11}}));
+    EXPECT_EQ(Gen().State().calibration, Gen().State().storedCalibration);
 }
 
 enum class Way { Ok, Cancel, Escape, CloseBox };
@@ -632,21 +653,204 @@ TEST_F(SettingsFormTest, EscapeStaysOpenWhenItsWriteFails)
     EXPECT_TRUE(f.isVisible());
 }
 
-TEST_F(SettingsFormTest, AFailedRestoreIsReportedAndTheDialogClosesAllTheSame)
+TEST_F(SettingsFormTest, AFailedRestoreTriesEveryRowAndNamesTheFailuresInOneBox)
 {
     DeviceHolds(kCalib);
     TSettingsForm &f = Open();
     Focus(f.sbCa);
     Key(Qt::Key_Right);
     Gen().ClearLog();
-    Gen().ReplaceNextAnswer(oracle::Frame(8, {4}));
+    Gen().ReplaceNextAnswer(oracle::Frame(8, {4}));  // row A's write
     f.close();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, kInvalidParameters);
-    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 1, 22}}));  // the rest of the run is skipped
+    EXPECT_EQ(boxes[0].text, "The calibration was not restored:\n"
+                             "Ampl. A: Set parameter error: invalid parameters.");
+    EXPECT_EQ(Writes(), RestoreRun(false));  // every row was tried
     EXPECT_EQ(SettingsForm, nullptr);
     Deletions();
     EXPECT_TRUE(form.isNull());
+}
+
+// A point on a part of a scroll bar (an arrow, the trough).
+QPoint PartOf(QScrollBar *bar, QStyle::SubControl part)
+{
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = bar->orientation();
+    option.state |= QStyle::State_Horizontal;
+    option.minimum = bar->minimum();
+    option.maximum = bar->maximum();
+    option.sliderPosition = option.sliderValue = bar->value();
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    QRect rect = bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, part, bar);
+    return part == QStyle::SC_ScrollBarAddPage ? QPoint(rect.right() - 2, rect.center().y())
+                                               : rect.center();
+}
+
+// A failed write from a mouse press on a scroll bar ends the press: the
+// error box (here one that, like a modal box, runs the event loop for a
+// while and takes the release) is the last thing that happens.
+TEST_F(SettingsFormTest, AFailedStepEndsTheScrollBarsGesture)
+{
+    struct Case {
+        TScrollBar *TSettingsForm::*bar;
+        QStyle::SubControl part;
+        Write failed;
+    };
+    const Case cases[] = {
+        {&TSettingsForm::sbCa, QStyle::SC_ScrollBarAddLine, {3, 0x81, 23}},
+        {&TSettingsForm::sbCa, QStyle::SC_ScrollBarAddPage, {3, 0x81, 32}},
+        {&TSettingsForm::sbContr, QStyle::SC_ScrollBarAddLine, {4, 2, kContrast + 1}},
+    };
+    int depth = 0;
+    int deepest = 0;
+    SetErrorPresenter([&](const ErrorBox &box) {
+        boxes.push_back(box);
+        deepest = std::max(deepest, ++depth);
+        QTest::qWait(800);  // past the bar's auto-repeat delay
+        --depth;
+    });
+    for (const Case &c : cases) {
+        DeviceHolds(kCalib);
+        boxes.clear();
+        TSettingsForm &f = Open();
+        QScrollBar *bar = f.*c.bar;
+        Focus(bar);
+        Gen().ClearLog();
+        Gen().ReplaceNextAnswer(oracle::Frame(8, {4}));
+        QTest::mousePress(bar, Qt::LeftButton, {}, PartOf(bar, c.part));
+        QTest::qWait(300);
+        EXPECT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(Writes(), (std::vector<Write>{c.failed})) << "nothing moves on its own";
+        delete form.data();
+    }
+    EXPECT_EQ(deepest, 1);
+}
+
+TEST_F(SettingsFormTest, ALastingFailureShowsOneBoxPerClick)
+{
+    int depth = 0;
+    int deepest = 0;
+    SetErrorPresenter([&](const ErrorBox &box) {
+        boxes.push_back(box);
+        deepest = std::max(deepest, ++depth);
+        QTest::qWait(800);
+        --depth;
+    });
+    TSettingsForm &f = Open();
+    Focus(f.sbCa);
+    Gen().SetSilent(true);
+    QTest::mousePress(f.sbCa, Qt::LeftButton, {}, PartOf(f.sbCa, QStyle::SC_ScrollBarAddLine));
+    QTest::qWait(300);
+    EXPECT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(deepest, 1);
+    EXPECT_EQ(f.sbCa->value(), 1);
+}
+
+TEST_F(SettingsFormTest, WhatTheFieldShowsIsWhatTheDeviceGets)
+{
+    TSettingsForm &f = Open();
+    Type(f.feCa, "0.285");
+    Key(Qt::Key_Return);
+    EXPECT_EQ(f.feCa->text(), "0.29");
+    EXPECT_EQ(f.sbCa->value(), 29);
+    EXPECT_EQ(Gen().State().calibration[1], 29);
+    // The shown text typed again is what the device holds already.
+    Gen().ClearLog();
+    Type(f.feCa, "0.29");
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(SettingsFormTest, ReadingsThatFailedAreNeverWrittenBack)
+{
+    // Opened off line: the zeros shown were never read.
+    DeviceHolds(kCalib);
+    PX418_CloseDevice();
+    bool online = false;
+    onLine = [&] { return online; };
+    TSettingsForm &f = Open();
+    // The generator is plugged in while the dialog is open.
+    ASSERT_TRUE(PX418_OpenDevice());
+    online = true;
+    Gen().ClearLog();
+    Focus(f.sbCa);  // no entry write of a position no device gave
+    Focus(f.feCf);
+    Key(Qt::Key_Tab);  // nor a commit of the unchanged field
+    Focus(f.sbCb);
+    Key(Qt::Key_Right);
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x82, 1}}));
+    Gen().ClearLog();
+    Key(Qt::Key_Escape);
+    EXPECT_TRUE(Writes().empty()) << "neither contrast 0 nor zero calibration";
+    EXPECT_EQ(Gen().State().contrast, kContrast);
+}
+
+TEST_F(SettingsFormTest, AltChordsTypeNothingIntoAField)
+{
+    TSettingsForm &f = Open();
+    Type(f.feCa, "0.5");
+    QTest::keyClick(f.feCa, Qt::Key_F, Qt::AltModifier);
+    EXPECT_EQ(f.feCa->text(), "0.5");
+    Gen().ClearLog();
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 50}}));
+}
+
+TEST_F(SettingsFormTest, TheFocusedScrollBarShowsAMark)
+{
+    TSettingsForm &f = Open();
+    ASSERT_TRUE(f.sbContr->hasFocus());  // where the focus is at opening
+    const QRgb highlight = f.sbContr->palette().color(QPalette::Highlight).rgb();
+    EXPECT_EQ(f.sbContr->grab().toImage().pixel(1, 8), highlight);
+    Key(Qt::Key_Tab);
+    EXPECT_NE(f.sbContr->grab().toImage().pixel(1, 8), highlight);
+    Focus(f.sbCc);
+    EXPECT_EQ(f.sbCc->grab().toImage().pixel(1, 8), highlight);
+}
+
+// One notch of the wheel, delivered as the window system delivers it.
+void Wheel(QWidget *w)
+{
+    const QPoint at = w->rect().center();
+    QWheelEvent event(at, w->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    QApplication::instance()->notify(w, &event);
+}
+
+TEST_F(SettingsFormTest, TheWheelMovesOnlyTheFocusedScrollBar)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    Gen().ClearLog();
+    for (QWidget *w : std::initializer_list<QWidget *>{f.sbCa, f.feCb, f.sbCc}) {
+        Wheel(w);
+    }
+    EXPECT_TRUE(f.sbContr->hasFocus());
+    EXPECT_TRUE(Writes().empty());
+    Wheel(f.sbContr);
+    EXPECT_GT(f.sbContr->value(), kContrast);
+    EXPECT_EQ(Writes().size(), 1u);
+}
+
+TEST_F(SettingsFormTest, EnterClicksTheFocusedButtonAndOnlyCommitsAField)
+{
+    TSettingsForm &f = Open();
+    Type(f.feCa, "0.5");
+    Gen().ClearLog();
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 50}}));
+    EXPECT_TRUE(f.isVisible());
+    Focus(f.btSave);
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 50}, {3, 0x44, 0}}));
+    Focus(f.btOk);
+    Gen().ClearLog();
+    Key(Qt::Key_Return);
+    EXPECT_EQ(Writes(), (std::vector<Write>{{4, 3, 0}}));
+    EXPECT_EQ(SettingsForm, nullptr);
 }
 
 // Failures of a chosen request, through the recording converter double.
@@ -688,6 +892,34 @@ TEST_F(SettingsFormDoubleTest, AFailedReadingAtOpeningKeepsWhatWasRead)
     EXPECT_FALSE(f.FUpdate);
     EXPECT_TRUE(f.isVisible());
     EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(SettingsFormDoubleTest, OnlyWhatWasReadIsRestored)
+{
+    DeviceHolds(kCalib);
+    d2xxdouble::Instance().FailCall("FT_Write", FT_IO_ERROR, 4);  // the request of (3, 2)
+    TSettingsForm &f = Open();
+    ASSERT_EQ(boxes.size(), 1u);
+    Focus(f.sbCb);  // B was never read: no entry write
+    Focus(f.sbCa);
+    Key(Qt::Key_Right);
+    Gen().ClearLog();
+    Click(f.btOk);
+    EXPECT_EQ(Writes(), (std::vector<Write>{{4, 3, 0}, {3, 1, 22}, {3, 0xC0, 11}}));
+    EXPECT_EQ(Gen().State().calibration, kCalib);
+}
+
+TEST_F(SettingsFormDoubleTest, AContrastNeverReadIsNotWrittenBack)
+{
+    DeviceHolds(kCalib);
+    d2xxdouble::Instance().FailCall("FT_Write", FT_IO_ERROR, 1);  // the request of (4, 2)
+    TSettingsForm &f = Open();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(f.sbContr->value(), 44);  // as designed, not read
+    Gen().ClearLog();
+    Click(f.btCancel);
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(Gen().State().contrast, kContrast);
 }
 
 TEST_F(SettingsFormDoubleTest, RefreshStopsAtTheFirstFailure)
