@@ -5,6 +5,7 @@
 
 #include "errors.h"
 #include "focus.h"
+#include "operator_input.h"
 #include "param_table.h"
 
 #include <QActionGroup>
@@ -170,6 +171,9 @@ void TMainForm::BuildControls()
     OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
     SaveDialog = new QFileDialog(this);
     SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
+
+    // The wheel only for the focused control, Enter clicks a focused button.
+    ApplyOperatorInputRules(this);
 }
 
 void TMainForm::BuildMenus()

@@ -13,6 +13,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSpontaneKeyEvent>
+#include <QWheelEvent>
 
 namespace {
 
@@ -436,6 +438,147 @@ TEST_F(MainWindowTest, FocusEntryResendsThePresentValueWithBit6UnlessMuted)
     ClickInto(form->feAb);
     EXPECT_EQ(Writes(), W({{0, 0x82, 0}, {1, 0x83, 1000}}));
     EXPECT_EQ(TheVirtualGenerator().State().beeps, 2);  // the two entries before Mute
+}
+
+// ---------------------------------------------------------------------------
+// Input the operator did not aim at a control
+
+// Alt pressed and released alone, as the menu bar sees it.
+static void TapAlt(QWidget *w)
+{
+    QTest::keyPress(w, Qt::Key_Alt, Qt::AltModifier);
+    QTest::keyRelease(w, Qt::Key_Alt, Qt::NoModifier);
+}
+
+TEST_F(MainWindowTest, TheMenuBarTakingTheFocusIsNeitherExitNorEntry)
+{
+    CreateOnLine();
+    ClickInto(form->feFa);
+    form->feFa->selectAll();
+    QTest::keyClicks(form->feFa, QStringLiteral("12"));
+    TheVirtualGenerator().ClearLog();
+
+    TapAlt(form->feFa);
+    EXPECT_TRUE(form->menuBar()->hasFocus());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_TRUE(form->feFa->hasFocus());
+    EXPECT_EQ(form->feFa->text(), QStringLiteral("12"));
+    EXPECT_TRUE(Writes().empty());
+
+    // The text is still the field's: Enter commits it, once.
+    QTest::keyClick(form->feFa, Qt::Key_Return);
+    EXPECT_EQ(Writes(), W({{0, 0x81, 12000}}));
+}
+
+TEST_F(MainWindowTest, LeavingTheMenuBarForAnotherFieldExitsTheFieldFirst)
+{
+    CreateOnLine();
+    ClickInto(form->feFa);
+    form->feFa->selectAll();
+    QTest::keyClicks(form->feFa, QStringLiteral("12"));
+    TapAlt(form->feFa);
+    ASSERT_TRUE(form->menuBar()->hasFocus());
+    TheVirtualGenerator().ClearLog();
+    ClickInto(form->fePa);
+    EXPECT_EQ(Writes(), W({{0, 0x81, 12000}, {0, 0xC2, 0}}));
+}
+
+TEST_F(MainWindowTest, AMenuOpenedAndClosedIsNeitherExitNorEntry)
+{
+    CreateOnLine();
+    ClickInto(form->feFa);
+    form->feFa->selectAll();
+    QTest::keyClicks(form->feFa, QStringLiteral("12"));
+    TheVirtualGenerator().ClearLog();
+    QMenuBar *bar = form->menuBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {},
+                      bar->actionGeometry(form->mnControl->menuAction()).center());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->mnControl->isVisible(); }));
+    QTest::keyClick(form->mnControl, Qt::Key_Escape);
+    if (bar->hasFocus()) {
+        QTest::keyClick(bar, Qt::Key_Escape);
+    }
+    EXPECT_TRUE(QTest::qWaitFor([&] { return form->feFa->hasFocus(); }));
+    EXPECT_EQ(form->feFa->text(), QStringLiteral("12"));
+    EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(MainWindowTest, ReviewModeDropsTextTypedIntoTheFocusedField)
+{
+    CreateOnLine();
+    ClickInto(form->feFa);
+    form->feFa->selectAll();
+    QTest::keyClicks(form->feFa, QStringLiteral("12"));
+    TheVirtualGenerator().ClearLog();
+    QTest::keyClick(form->feFa, Qt::Key_V, Qt::AltModifier);  // Review Mode
+    ASSERT_FALSE(form->GroupBox1->isEnabled());
+    EXPECT_TRUE(Writes().empty());
+    EXPECT_EQ(form->feFa->text(), QStringLiteral("50.000"));
+    EXPECT_EQ(form->FParams[1], 50000);
+
+    // Back out of Review Mode, the field is entered anew when clicked.
+    QTest::keyClick(form.get(), Qt::Key_V, Qt::AltModifier);
+    ClickInto(form->feFa);
+    EXPECT_EQ(Writes(), W({{0, 0xC1, 50000}}));
+}
+
+TEST_F(MainWindowTest, AltChordsTypeNothingIntoAField)
+{
+    CreateOnLine();
+    ClickInto(form->feFa);
+    form->feFa->selectAll();
+    QTest::keyClicks(form->feFa, QStringLiteral("7"));
+    QTest::keyClick(form->feFa, Qt::Key_F, Qt::AltModifier);
+    EXPECT_EQ(form->feFa->text(), QStringLiteral("7"));
+    TheVirtualGenerator().ClearLog();
+    QTest::keyClick(form->feFa, Qt::Key_Return);
+    EXPECT_EQ(Writes(), W({{0, 0x81, 7000}}));
+}
+
+// One notch of the wheel, delivered as the window system delivers it.
+static void Wheel(QWidget *w, int notches = -1)
+{
+    const QPoint at = w->rect().center();
+    QWheelEvent event(at, w->mapToGlobal(at), QPoint(), QPoint(0, 120 * notches), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    QApplication::instance()->notify(w, &event);
+}
+
+TEST_F(MainWindowTest, TheWheelActsOnlyOnTheFocusedControl)
+{
+    CreateOnLine();
+    ClickInto(form->feAa);
+    TheVirtualGenerator().ClearLog();
+    for (QWidget *w : std::initializer_list<QWidget *>{form->cbMa, form->feFb, form->cbPre}) {
+        Wheel(w);
+        EXPECT_FALSE(w->hasFocus()) << w->objectName().toStdString();
+    }
+    EXPECT_EQ(form->cbMa->currentIndex(), 0);
+    EXPECT_EQ(form->cbPre->currentIndex(), 0);
+    EXPECT_TRUE(Writes().empty());
+
+    // The focused list follows the wheel.
+    TabInto(form->cbMa);
+    TheVirtualGenerator().ClearLog();
+    Wheel(form->cbMa);
+    EXPECT_EQ(form->cbMa->currentIndex(), 1);
+    ASSERT_FALSE(Writes().empty());
+    EXPECT_EQ(Writes().front(), (Write{0, 0x80, 1}));
+}
+
+TEST_F(MainWindowTest, EnterOnAFocusedButtonClicksIt)
+{
+    CreateOnLine();
+    form->mnMute->trigger();
+    form->cbPre->setCurrentIndex(2);
+    TabInto(form->btSave);
+    TheVirtualGenerator().ClearLog();
+    QTest::keyClick(form->btSave, Qt::Key_Return);
+    EXPECT_EQ(Writes(), W({{4, 0, 2}}));
+    TabInto(form->btRead);
+    QTest::keyClick(form->btRead, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(Writes(), W({{4, 0, 2}, {4, 1, 2}}));
 }
 
 TEST_F(MainWindowTest, AClampedCommitIsSentTwice)
