@@ -585,14 +585,14 @@ void TSettingsForm::FormKeyPress(int key)
     }
 }
 
-bool TSettingsForm::StepScrollBar(QObject *watched, int key)
+bool TSettingsForm::StepScrollBar(QObject *watched, const QKeyEvent *event)
 {
     // A focused horizontal scroll bar steps as the operator expects: Left and
     // Up down, Right and Down up, the page keys by the large step, Home and
     // End to the ends. (QScrollBar's own keys run Left and Right the other
     // way round.)
-    QScrollBar *bar = nullptr;
-    for (QScrollBar *candidate : {sbContr, sbCf, sbCa, sbCb, sbCc}) {
+    TScrollBar *bar = nullptr;
+    for (TScrollBar *candidate : {sbContr, sbCf, sbCa, sbCb, sbCc}) {
         if (watched == candidate) {
             bar = candidate;
         }
@@ -601,7 +601,7 @@ bool TSettingsForm::StepScrollBar(QObject *watched, int key)
         return false;
     }
     QAbstractSlider::SliderAction action;
-    switch (key) {
+    switch (event->key()) {
     case Qt::Key_Left:
     case Qt::Key_Up:
         action = QAbstractSlider::SliderSingleStepSub;
@@ -625,6 +625,10 @@ bool TSettingsForm::StepScrollBar(QObject *watched, int key)
     default:
         return false;
     }
+    // A held key whose step failed steps no more until it is let go.
+    if (!bar->TakesStep(event)) {
+        return true;
+    }
     // The move handler runs from valueChanged, inside its own boundary.
     bar->triggerAction(action);
     return true;
@@ -636,7 +640,7 @@ bool TSettingsForm::eventFilter(QObject *watched, QEvent *event)
         return QDialog::eventFilter(watched, event);
     }
     auto *keyEvent = static_cast<QKeyEvent *>(event);
-    if (StepScrollBar(watched, keyEvent->key())) {
+    if (StepScrollBar(watched, keyEvent)) {
         return true;
     }
     // A key that its receiver ignores travels on to the parents; the form

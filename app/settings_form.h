@@ -17,6 +17,7 @@
 
 class QGroupBox;
 class QLabel;
+class QKeyEvent;
 class QPushButton;
 
 class TSettingsForm : public QDialog {
@@ -119,7 +120,7 @@ private:
     void ScrollBarChanged(TScrollBar *bar, F &&handler);
 
     // Keyboard steps of a focused scroll bar; true when the key was one.
-    bool StepScrollBar(QObject *watched, int key);
+    bool StepScrollBar(QObject *watched, const QKeyEvent *event);
 
     // 0x40 unless the main window's mute flag is set.
     std::int32_t Bit6() const;

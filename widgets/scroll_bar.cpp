@@ -1,13 +1,13 @@
 #include "scroll_bar.h"
 
 #include <QCursor>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
 TScrollBar::TScrollBar(Qt::Orientation orientation, QWidget *parent)
     : QScrollBar(orientation, parent)
-{
-}
+{}
 
 void TScrollBar::EndGesture()
 {
@@ -17,6 +17,23 @@ void TScrollBar::EndGesture()
                         Qt::NoButton, Qt::NoModifier);
     QScrollBar::mouseReleaseEvent(&release);
     setSliderDown(false);
+    FRepeatEnded = true;
+}
+
+bool TScrollBar::TakesStep(const QKeyEvent *event)
+{
+    if (!event->isAutoRepeat()) {
+        FRepeatEnded = false;
+    }
+    return !FRepeatEnded;
+}
+
+bool TScrollBar::event(QEvent *event)
+{
+    if (event->type() == QEvent::KeyRelease && !static_cast<QKeyEvent *>(event)->isAutoRepeat()) {
+        FRepeatEnded = false;
+    }
+    return QScrollBar::event(event);
 }
 
 void TScrollBar::paintEvent(QPaintEvent *event)

@@ -1,8 +1,11 @@
 // TScrollBar: a scroll bar that shows when it holds the focus (the keys move
-// it then), and whose mouse gesture the program can end.
+// it then), and whose gesture (a held mouse button or key) the program can
+// end.
 #pragma once
 
 #include <QScrollBar>
+
+class QKeyEvent;
 
 class TScrollBar : public QScrollBar {
 public:
@@ -12,8 +15,18 @@ public:
     // trough click stops, the pressed part and a dragged thumb are let go.
     // For use before a modal box is shown from a move handler: the box takes
     // the button's release, and the bar would otherwise go on stepping.
+    // A key held since then no longer steps the bar: its auto-repeated
+    // presses are refused until it is released.
     void EndGesture();
 
+    // Whether a key press may step the bar: false for the auto-repeat of a
+    // key held since the gesture was ended.
+    bool TakesStep(const QKeyEvent *event);
+
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
+
+private:
+    bool FRepeatEnded = false;
 };

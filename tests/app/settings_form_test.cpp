@@ -728,6 +728,27 @@ TEST_F(SettingsFormTest, AFailedStepEndsTheScrollBarsGesture)
     EXPECT_EQ(deepest, 1);
 }
 
+TEST_F(SettingsFormTest, AFailedStepStopsTheHeldKey)
+{
+    DeviceHolds(kCalib);
+    TSettingsForm &f = Open();
+    Focus(f.sbCa);
+    Gen().ClearLog();
+    Gen().ReplaceNextAnswer(oracle::Frame(8, {4}));
+    QTest::keyPress(f.sbCa, Qt::Key_Right);
+    ASSERT_EQ(boxes.size(), 1u);
+    for (int i = 0; i < 3; ++i) {  // the key's auto-repeat
+        QTest::simulateEvent(f.sbCa, true, Qt::Key_Right, Qt::NoModifier, QString(), true);
+    }
+    EXPECT_EQ(f.sbCa->value(), 23);
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 23}}));
+    // Let go and pressed again, the key steps as ever.
+    QTest::keyRelease(f.sbCa, Qt::Key_Right);
+    QTest::keyClick(f.sbCa, Qt::Key_Right);
+    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 23}, {3, 0x81, 24}}));
+    EXPECT_EQ(boxes.size(), 1u);
+}
+
 TEST_F(SettingsFormTest, ALastingFailureShowsOneBoxPerClick)
 {
     int depth = 0;
