@@ -87,10 +87,35 @@ int HexDigit(char16_t c)
     return -1;
 }
 
-// The integer form. Decimal digits are taken as a number; hexadecimal digits
-// as a 32-bit pattern, so that values written by tools that print the raw
-// register ("$FFFFFFFF") read as the signed value they stand for.
-std::optional<std::int32_t> ParseInteger(const QString &text)
+// Whether a folder takes new files: the user may write it and its
+// permissions grant write access; the second test keeps the answer
+// meaningful for root, who may write anything.
+bool FolderTakesFiles(const QString &folder)
+{
+    const QFileInfo info(folder);
+    constexpr QFileDevice::Permissions kAnyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    return info.isDir() && info.isWritable() && (info.permissions() & kAnyWrite);
+}
+
+// Writes an existing file over in place: opened without truncating, written,
+// cut to the new length and flushed. Not atomic; only for a file whose folder
+// refuses the temporary file of an atomic save.
+bool WriteInPlace(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
+        return false;
+    }
+    const bool written =
+        file.write(bytes) == bytes.size() && file.resize(bytes.size()) && file.flush();
+    file.close();
+    return written && file.error() == QFileDevice::NoError;
+}
+
+}  // namespace
+
+std::optional<std::int64_t> IntegerFormValue(const QString &text)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -115,7 +140,7 @@ std::optional<std::int32_t> ParseInteger(const QString &text)
     }
 
     // Accumulate with a cap, so that any number of digits is safe: once past
-    // the cap the value is out of range whatever follows.
+    // the cap the value is out of the 32-bit range whatever follows.
     constexpr std::int64_t kCap = std::int64_t(1) << 33;
     std::int64_t magnitude = 0;
     const int base = hex ? 16 : 10;
@@ -131,27 +156,38 @@ std::optional<std::int32_t> ParseInteger(const QString &text)
         }
     }
 
+    // Hexadecimal digits are a 32-bit pattern, so that values written by
+    // tools that print the raw register ("$FFFFFFFF") read as the signed
+    // value they stand for.
     std::int64_t value = magnitude;
-    if (hex) {
-        if (magnitude > 0xFFFFFFFFLL) {
-            return std::nullopt;
-        }
+    if (hex && magnitude <= 0xFFFFFFFFLL) {
         value = static_cast<std::int32_t>(static_cast<std::uint32_t>(magnitude));
     }
-    if (negative) {
-        value = -value;
-    }
-    if (value < std::numeric_limits<std::int32_t>::min()
-        || value > std::numeric_limits<std::int32_t>::max()) {
-        return std::nullopt;
-    }
-    return static_cast<std::int32_t>(value);
+    return negative ? -value : value;
 }
 
-}  // namespace
+std::optional<double> NumberFormValue(const QString &text)
+{
+    double value = 0;
+    if (!TextToFloat(text, value, SystemDecimalSeparator())) {
+        return std::nullopt;
+    }
+    return std::trunc(value);
+}
 
 EFOpenError::EFOpenError(const QString &path)
     : Exception(QStringLiteral("Cannot open file ") + FullPath(path))
+{}
+
+EFOpenError::EFOpenError(const QString &path, const QString &reason)
+    : Exception(QStringLiteral("Cannot open file ") + FullPath(path) + QStringLiteral(": ")
+                + reason)
+{}
+
+EFTooLarge::EFTooLarge(const QString &path, qint64 limit)
+    : EFOpenError(path, QStringLiteral("it is larger than %1 MiB, too large for a settings or "
+                                       "parameter file")
+                            .arg(limit >> 20))
 {}
 
 EFCreateError::EFCreateError(const QString &path)
@@ -209,6 +245,10 @@ SectionedText SectionedText::Load(const QString &path)
     if (!info.isFile()) {
         throw EFOpenError(path);
     }
+    // Refused before a byte is read: a huge file would stall the window.
+    if (info.size() > kMaxFileSize) {
+        throw EFTooLarge(path, kMaxFileSize);
+    }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         throw EFOpenError(path);
@@ -227,8 +267,9 @@ SectionedText SectionedText::Load(const QString &path)
         }
         const qsizetype nul = block.indexOf('\0');
         bytes += nul < 0 ? block : block.left(nul);
-        if (bytes.size() > kMaxTextSize) {
-            throw EFOpenError(path);
+        // The file may have grown since its size was taken.
+        if (bytes.size() > kMaxFileSize) {
+            throw EFTooLarge(path, kMaxFileSize);
         }
         if (nul >= 0) {
             break;
@@ -268,7 +309,8 @@ void SectionedText::Save(const QString &path) const
         throw EFCreateError(path);
     }
     const QFileInfo info(full);
-    if (info.exists()) {
+    const bool exists = info.exists();
+    if (exists) {
         if (!info.isFile()) {
             throw EFCreateError(path);
         }
@@ -283,14 +325,30 @@ void SectionedText::Save(const QString &path) const
     }
 
     const QByteArray bytes = Serialize();
-    // QSaveFile follows a symbolic link to the file it names and gives the
-    // new file the old one's permissions.
-    QSaveFile file(full);
-    // Never write over the old file in place: a failure midway would leave it
-    // half written.
+    // QSaveFile follows a symbolic link to the file it names and makes its
+    // temporary file beside the target.
+    const QString target = exists ? info.canonicalFilePath() : full;
+    if (!FolderTakesFiles(QFileInfo(target).absolutePath())) {
+        // No temporary file can be made: a writable file is written over
+        // in place rather than not at all.
+        if (!exists || !WriteInPlace(target, bytes)) {
+            throw EFCreateError(path);
+        }
+        return;
+    }
+
+    // QSaveFile gives the new file the old one's permissions.
+    QSaveFile file(target);
+    // Never write over the old file in place when a temporary file can be
+    // made: a failure midway would leave it half written.
     file.setDirectWriteFallback(false);
     if (!file.open(QIODevice::WriteOnly)) {
-        throw EFCreateError(path);
+        // The folder refused the temporary file after all (an access control
+        // list, a file system that takes no new files).
+        if (!exists || !WriteInPlace(target, bytes)) {
+            throw EFCreateError(path);
+        }
+        return;
     }
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
@@ -328,10 +386,12 @@ std::int32_t SectionedText::ReadInteger(const QString &section, const QString &k
                                         std::int32_t defaultValue) const
 {
     const std::optional<QString> text = ReadString(section, key);
-    if (!text) {
+    const std::optional<std::int64_t> value = text ? IntegerFormValue(*text) : std::nullopt;
+    if (!value || *value < std::numeric_limits<std::int32_t>::min()
+        || *value > std::numeric_limits<std::int32_t>::max()) {
         return defaultValue;
     }
-    return ParseInteger(*text).value_or(defaultValue);
+    return static_cast<std::int32_t>(*value);
 }
 
 bool SectionedText::ReadBool(const QString &section, const QString &key, bool defaultValue) const
@@ -343,16 +403,12 @@ std::int32_t SectionedText::ReadNumber(const QString &section, const QString &ke
                                        std::int32_t defaultValue) const
 {
     const std::optional<QString> text = ReadString(section, key);
-    double value = 0;
-    if (!text || !TextToFloat(*text, value, SystemDecimalSeparator())) {
+    const std::optional<double> cut = text ? NumberFormValue(*text) : std::nullopt;
+    if (!cut || !std::isfinite(*cut) || *cut < double(std::numeric_limits<std::int32_t>::min())
+        || *cut > double(std::numeric_limits<std::int32_t>::max())) {
         return defaultValue;
     }
-    const double cut = std::trunc(value);
-    if (!std::isfinite(cut) || cut < double(std::numeric_limits<std::int32_t>::min())
-        || cut > double(std::numeric_limits<std::int32_t>::max())) {
-        return defaultValue;
-    }
-    return static_cast<std::int32_t>(cut);
+    return static_cast<std::int32_t>(*cut);
 }
 
 void SectionedText::WriteString(const QString &section, const QString &key, const QString &value)

@@ -30,6 +30,16 @@
 class EFOpenError : public Exception {
 public:
     explicit EFOpenError(const QString &path);
+
+protected:
+    EFOpenError(const QString &path, const QString &reason);
+};
+
+// A file too large to be a settings or parameter file. It is an open error,
+// so that whoever copes with an unreadable file copes with this one too.
+class EFTooLarge : public EFOpenError {
+public:
+    EFTooLarge(const QString &path, qint64 limit);
 };
 
 // "Cannot create file %s": the file cannot be created or written.
@@ -37,6 +47,20 @@ class EFCreateError : public Exception {
 public:
     explicit EFCreateError(const QString &path);
 };
+
+// The value forms, without a range: nullopt when the text does not have the
+// form. So that a caller can tell a value out of range from one of the wrong
+// form, the results are wider than 32 bits.
+//
+// Integer: optional sign and decimal digits, or hexadecimal digits after
+// "$", "0x" or "x" (either case, a sign allowed before the prefix). Up to
+// eight significant hexadecimal digits are a 32-bit two's complement pattern,
+// so "$FFFFFFFF" is -1. Magnitudes beyond 2^33 come back as 2^33.
+std::optional<std::int64_t> IntegerFormValue(const QString &text);
+// Number: a decimal number with the system's decimal separator
+// (QLocale().decimalPoint()), a fractional part and an exponent allowed, cut
+// toward zero.
+std::optional<double> NumberFormValue(const QString &text);
 
 class SectionedText {
 public:
@@ -46,14 +70,15 @@ public:
     // so that every byte survives a load and save unchanged).
     static SectionedText Parse(const QByteArray &bytes);
 
-    // The largest text that Load accepts: far above any real settings or
-    // parameter file, low enough that a stray huge file cannot exhaust memory.
-    static constexpr qsizetype kMaxTextSize = qsizetype(256) * 1024 * 1024;
+    // The largest file that Load accepts: far above any real settings or
+    // parameter file (a few hundred bytes), low enough that opening a stray
+    // huge file neither stalls the window nor exhausts memory.
+    static constexpr qint64 kMaxFileSize = qint64(1) << 20;
 
     // Reads a file. A missing file reads as an empty one. A path that exists
-    // but is no regular file (a folder, a device, a pipe), a file that cannot
-    // be opened or read, and a file whose text before the first NUL exceeds
-    // kMaxTextSize throw EFOpenError with the full path.
+    // but is no regular file (a folder, a device, a pipe) and a file that
+    // cannot be opened or read throw EFOpenError with the full path; a file
+    // larger than kMaxFileSize throws EFTooLarge before anything is read.
     static SectionedText Load(const QString &path);
 
     // The whole text as it is saved.
@@ -61,27 +86,27 @@ public:
 
     // Saves the whole text. The new content is written to a temporary file in
     // the same folder and renamed over the old one, so a failure never leaves
-    // a truncated file behind. A file whose permissions grant no write access
-    // is left as it is. A file that is replaced keeps its permissions.
+    // a truncated file behind; a file that is replaced keeps its permissions.
+    // Where the folder refuses the temporary file (a writable file in a
+    // folder that is not the user's, or whose permissions grant no write
+    // access) an existing writable file is written in place and flushed
+    // instead. A file whose permissions grant no write access is left as it
+    // is, and no new file is made in such a folder: the permission bits count
+    // even for a process that may write anything (root).
     // Throws EFCreateError with the full path on failure.
     void Save(const QString &path) const;
 
     bool SectionExists(const QString &section) const;
     std::optional<QString> ReadString(const QString &section, const QString &key) const;
 
-    // Integer: optional sign and decimal digits, or hexadecimal digits after
-    // "$", "0x" or "x" (either case, a sign allowed before the prefix; up to
-    // eight significant hexadecimal digits are a 32-bit two's complement
-    // pattern, so "$FFFFFFFF" is -1). Anything else, and anything outside the
+    // Integer (IntegerFormValue). Anything else, and anything outside the
     // signed 32-bit range, yields the default.
     std::int32_t ReadInteger(const QString &section, const QString &key,
                              std::int32_t defaultValue) const;
     // Flag: any integer as above; every value but 0 counts as set.
     bool ReadBool(const QString &section, const QString &key, bool defaultValue) const;
-    // Number: a decimal number with the system's decimal separator
-    // (QLocale().decimalPoint()), a fractional part and an exponent allowed,
-    // cut toward zero. Anything else, and anything outside the signed 32-bit
-    // range after the cut, yields the default.
+    // Number (NumberFormValue). Anything else, and anything outside the
+    // signed 32-bit range after the cut, yields the default.
     std::int32_t ReadNumber(const QString &section, const QString &key,
                             std::int32_t defaultValue) const;
 

@@ -14,6 +14,7 @@
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -288,25 +289,39 @@ TEST(SectionedTextHostileTest, LongLinesAndHugeFiles)
     EXPECT_EQ(longLines.ReadString("S", "A")->size(), nines.size());
     EXPECT_EQ(longLines.ReadInteger("S", "C", -1), 3);
 
-    // 20 MB of junk, then 20 MB of ten million key lines, read from disk.
-    QTemporaryDir dir;
-    const QString path = dir.filePath("huge.ini");
-    QByteArray junk(20 << 20, Qt::Uninitialized);
-    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(junk.data()), junk.size() / 4);
-    junk.replace('\0', 'z');
-    WriteAll(path, junk + "\n[OUT A]\nF=5\n");
-    EXPECT_EQ(SectionedText::Load(path).ReadNumber("OUT A", "F", 1), 5);
-
+    // 20 MB of ten million key lines, parsed and written back.
     QByteArray lines = "[OUT A]\n";
     lines += QByteArray("=\n").repeated(10'000'000);
-    WriteAll(path, lines + "F=6\n");
-    SectionedText ini = SectionedText::Load(path);
+    SectionedText ini = SectionedText::Parse(lines + "F=6\n");
     EXPECT_EQ(ini.ReadNumber("OUT A", "F", 1), 6);
     ini.WriteNumber("OUT A", "F", 7);
-    ini.Save(path);
-    const QByteArray saved = ReadAll(path);
+    const QByteArray saved = ini.Serialize();
     EXPECT_EQ(saved.size(), 9 + 3 * 10'000'000 + 5 + 2);
     EXPECT_TRUE(saved.endsWith("=\r\n=\r\nF=7\r\n\r\n"));
+}
+
+TEST(SectionedTextHostileTest, FilesAbove1MiBAreRefusedUnread)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("huge.par");
+    // Exactly 1 MiB is read; one byte more is refused, also when its text
+    // would end early at a NUL, and also a sparse file of 200 MB that would
+    // take seconds to read.
+    QByteArray text = "[OUT A]\nF=5\n";
+    text += QByteArray(SectionedText::kMaxFileSize - text.size(), ';');
+    WriteAll(path, text);
+    EXPECT_EQ(SectionedText::Load(path).ReadNumber("OUT A", "F", 1), 5);
+
+    const QString message =
+        "Cannot open file " + path
+        + ": it is larger than 1 MiB, too large for a settings or parameter file";
+    WriteAll(path, text + QByteArray(1, '\0'));
+    EXPECT_EQ(MessageOf<EFTooLarge>([&] { SectionedText::Load(path); }), message);
+    QFile sparse(path);
+    ASSERT_TRUE(sparse.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(sparse.resize(qint64(200) << 20));
+    sparse.close();
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { SectionedText::Load(path); }), message);
 }
 
 #ifdef Q_OS_UNIX
@@ -380,6 +395,90 @@ TEST(SectionedTextFileTest, SaveFailuresLeaveEverythingAsItWas)
     EXPECT_THROW(ini.Save(""), EFCreateError);
     EXPECT_EQ(Entries(dir), (QStringList{"folder.ini", "ro.ini"}));
 }
+
+#ifdef Q_OS_UNIX
+// A folder that takes no new files: its permission bits grant no write
+// access. That stops a normal user; Save honours the bits for root too, who
+// would otherwise pass every check, so these tests mean the same for both.
+class ReadOnlyFolderTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir_.isValid());
+        folder = dir_.filePath("installed");
+        ASSERT_TRUE(QDir().mkdir(folder));
+    }
+    void TearDown() override { Lock(false); }
+
+    void Lock(bool locked)
+    {
+        const QFile::Permissions open = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        QFile::setPermissions(folder, locked ? open & ~QFile::WriteOwner : open);
+    }
+
+    // A second name of a file, outside the folder (a hard link): a file
+    // written in place shows its new content under both names.
+    QString SecondName(const QString &file)
+    {
+        const QString name = dir_.filePath("second-name");
+        EXPECT_EQ(::link(QFile::encodeName(file).constData(), QFile::encodeName(name).constData()),
+                  0);
+        return name;
+    }
+
+    QString folder;
+
+private:
+    QTemporaryDir dir_;
+};
+
+TEST_F(ReadOnlyFolderTest, AWritableFileIsWrittenInPlace)
+{
+    const QString path = folder + "/px418.ini";
+    WriteAll(path, QByteArray("[General]\r\nLeft=1\r\nTheme=dark\r\n").repeated(3));
+    const QString second = SecondName(path);
+    Lock(true);
+
+    // Longer than before, then shorter: the tail of the old text never stays.
+    SectionedText ini = SectionedText::Load(path);
+    WriteSettingsKeys(ini);
+    ini.Save(path);
+    EXPECT_EQ(ReadAll(path), ini.Serialize());
+    SectionedText shorter = SectionedText::Parse("[S]\nA=1\n");
+    shorter.Save(path);
+    EXPECT_EQ(ReadAll(path), QByteArray("[S]\r\nA=1\r\n\r\n"));
+
+    EXPECT_EQ(ReadAll(second), ReadAll(path));  // the same file, not a replacement
+    EXPECT_EQ(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{"px418.ini"});
+
+    // Through a symbolic link from a writable folder as well.
+    Lock(false);
+    const QString link = folder + "/../link.ini";
+    ASSERT_TRUE(QFile::link(path, link));
+    Lock(true);
+    ini.Save(link);
+    EXPECT_EQ(ReadAll(path), ini.Serialize());
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+}
+
+TEST_F(ReadOnlyFolderTest, RealFailuresStillFail)
+{
+    const QString readOnly = folder + "/ro.ini";
+    WriteAll(readOnly, "[S]\r\nA=1\r\n");
+    ASSERT_TRUE(QFile::setPermissions(readOnly, QFile::ReadOwner));
+    Lock(true);
+    SectionedText ini;
+    WriteSettingsKeys(ini);
+    // A read-only file, and a file that would be new in the folder.
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(readOnly); }),
+              "Cannot create file " + readOnly);
+    EXPECT_EQ(ReadAll(readOnly), QByteArray("[S]\r\nA=1\r\n"));
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(folder + "/new.ini"); }),
+              "Cannot create file " + folder + "/new.ini");
+    EXPECT_FALSE(QFileInfo::exists(folder + "/new.ini"));
+}
+#endif
 
 TEST(SectionedTextFileTest, RelativePathsAndPermissions)
 {
