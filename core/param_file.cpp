@@ -1,5 +1,9 @@
 #include "param_file.h"
 
+#include <QFileInfo>
+
+#include <cmath>
+
 namespace {
 
 const QString kChannelSections[PX418_OUTPUTS] = {
@@ -18,6 +22,58 @@ const QString kGeneral = QStringLiteral("General");
 const QString kModeSection = QStringLiteral("Mode");
 const QString kViewSection = QStringLiteral("View");
 
+const QString &KeyOf(int quantity)
+{
+    switch (quantity) {
+    case PX418_OUT_FREQUENCY:
+        return kFrequency;
+    case PX418_OUT_PHASE:
+        return kPhase;
+    case PX418_OUT_AMPLITUDE:
+        return kAmplitude;
+    default:
+        return kMode;
+    }
+}
+
+// An entry as the file has it: its text, and its value cut to an integer
+// when the text has the key's form (the mode an integer, the rest numbers).
+// The value is wider than 32 bits so that a huge one stays out of range.
+struct FileEntry {
+    QString text;
+    std::optional<double> value;
+};
+
+std::optional<FileEntry> ReadEntry(const SectionedText &file, int channel, int quantity)
+{
+    const std::optional<QString> text = file.ReadString(kChannelSections[channel], KeyOf(quantity));
+    if (!text) {
+        return std::nullopt;
+    }
+    FileEntry entry{*text, std::nullopt};
+    if (quantity == PX418_OUT_MODE) {
+        if (const std::optional<std::int64_t> v = IntegerFormValue(*text)) {
+            entry.value = static_cast<double>(*v);
+        }
+    } else {
+        entry.value = NumberFormValue(*text);
+    }
+    return entry;
+}
+
+bool InRange(double value, const DeviceRange &range)
+{
+    return std::isfinite(value) && value >= range.min && value <= range.max;
+}
+
+// The value's text as a message shows it: a value of a thousand digits
+// would not fit in the box.
+QString Shortened(const QString &text)
+{
+    constexpr qsizetype kShown = 24;
+    return text.size() <= kShown ? text : text.left(kShown) + QStringLiteral("...");
+}
+
 }  // namespace
 
 ParamTable DefaultParamTable()
@@ -34,20 +90,56 @@ ParamTable DefaultParamTable()
 
 ParamTable ReadParamTable(const SectionedText &file)
 {
-    const ParamTable defaults = DefaultParamTable();
-    ParamTable table{};
+    ParamTable table = DefaultParamTable();
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
-        const QString &section = kChannelSections[c];
-        const auto at = [c](int quantity) { return ParamIndex(c, quantity); };
-        table[at(PX418_OUT_MODE)] = file.ReadInteger(section, kMode, defaults[at(PX418_OUT_MODE)]);
-        table[at(PX418_OUT_FREQUENCY)] =
-            file.ReadNumber(section, kFrequency, defaults[at(PX418_OUT_FREQUENCY)]);
-        table[at(PX418_OUT_PHASE)] =
-            file.ReadNumber(section, kPhase, defaults[at(PX418_OUT_PHASE)]);
-        table[at(PX418_OUT_AMPLITUDE)] =
-            file.ReadNumber(section, kAmplitude, defaults[at(PX418_OUT_AMPLITUDE)]);
+        for (int q = 0; q < PX418_QUANTITIES; ++q) {
+            const std::optional<FileEntry> entry = ReadEntry(file, c, q);
+            if (entry && entry->value && InRange(*entry->value, OutputRange(q))) {
+                table[ParamIndex(c, q)] = static_cast<std::int32_t>(*entry->value);
+            }
+        }
     }
     return table;
+}
+
+std::optional<OutOfRangeEntry> FindOutOfRange(const SectionedText &file)
+{
+    for (int c = 0; c < PX418_OUTPUTS; ++c) {
+        for (int q = 0; q < PX418_QUANTITIES; ++q) {
+            const std::optional<FileEntry> entry = ReadEntry(file, c, q);
+            const DeviceRange range = OutputRange(q);
+            if (entry && entry->value && !InRange(*entry->value, range)) {
+                return OutOfRangeEntry{kChannelSections[c], KeyOf(q), entry->text, range};
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+bool HoldsParamSections(const SectionedText &file)
+{
+    for (const QString &section : kChannelSections) {
+        if (file.SectionExists(section)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+ParamTable ReadCheckedParamTable(const SectionedText &file, const QString &path)
+{
+    const QString full = QFileInfo(path).absoluteFilePath();
+    if (!HoldsParamSections(file)) {
+        throw Exception(full + QStringLiteral(" is not a parameter file."));
+    }
+    if (const std::optional<OutOfRangeEntry> bad = FindOutOfRange(file)) {
+        // One pass over the text, so that a "%" in the path stays as it is.
+        throw Exception(QStringLiteral("The file %1 cannot be loaded: %2=%3 in [%4] is outside "
+                                       "the allowed range %5 to %6.")
+                            .arg(full, bad->key, Shortened(bad->value), bad->section,
+                                 QString::number(bad->range.min), QString::number(bad->range.max)));
+    }
+    return ReadParamTable(file);
 }
 
 void WriteParamTable(SectionedText &file, const ParamTable &table)

@@ -11,10 +11,34 @@
 #include "inifile.h"
 #include "param_table.h"
 
+#include <optional>
+
 // The table a file yields: each entry from its key, or the key's default
-// when the key or its section is missing or the value has the wrong form.
-// Every entry is replaced; nothing of an earlier table survives.
+// when the key or its section is missing, the value has the wrong form, or
+// it lies outside what the device accepts (OutputRange): a value that the
+// device refuses would keep the program from ever setting it up. Every entry
+// is replaced; nothing of an earlier table survives.
 ParamTable ReadParamTable(const SectionedText &file);
+
+// An entry whose value has its key's form but lies outside what the device
+// accepts.
+struct OutOfRangeEntry {
+    QString section;  // as the program spells it: "OUT A"
+    QString key;      // "M", "F", "P" or "A"
+    QString value;    // the value's text in the file
+    DeviceRange range;
+};
+// The first such entry in the order of the tables, if any.
+std::optional<OutOfRangeEntry> FindOutOfRange(const SectionedText &file);
+
+// Whether the file holds at least one of the three channel sections.
+bool HoldsParamSections(const SectionedText &file);
+
+// The table of a file that the operator opens as a parameter file (path names
+// it in messages). Throws Exception when the file holds none of the channel
+// sections ("... is not a parameter file.") or an entry lies outside what the
+// device accepts (the message names the entry and the allowed range).
+ParamTable ReadCheckedParamTable(const SectionedText &file, const QString &path);
 // Writes all twelve entries, in place where the keys exist.
 void WriteParamTable(SectionedText &file, const ParamTable &table);
 

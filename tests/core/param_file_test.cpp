@@ -2,14 +2,26 @@
 #include "param_file.h"
 
 #include <QRect>
+#include <optional>
 
 #include <gtest/gtest.h>
 
 namespace {
 
+// Every entry in range, the range ends among them.
 ParamTable Sample()
 {
-    return {1, 1500, 100, 500, 0, 2000, -900, 600, 7, 3000000, 3600, -5};
+    return {1, 1500, 100, 500, 0, 2000, -900, 600, 1, 3000000, 3600, 0};
+}
+
+std::optional<QString> MessageOf(const SectionedText &file, const QString &path)
+{
+    try {
+        ReadCheckedParamTable(file, path);
+    } catch (const Exception &e) {
+        return e.Message();
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -18,10 +30,9 @@ TEST(ParamFileTest, ATableMakesTheRoundTripInDeviceUnits)
 {
     SectionedText file;
     WriteParamTable(file, Sample());
-    EXPECT_EQ(file.Serialize(),
-              QByteArray("[OUT A]\r\nM=1\r\nF=1500\r\nP=100\r\nA=500\r\n\r\n"
-                         "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n\r\n"
-                         "[OUT C]\r\nM=7\r\nF=3000000\r\nP=3600\r\nA=-5\r\n\r\n"));
+    EXPECT_EQ(file.Serialize(), QByteArray("[OUT A]\r\nM=1\r\nF=1500\r\nP=100\r\nA=500\r\n\r\n"
+                                           "[OUT B]\r\nM=0\r\nF=2000\r\nP=-900\r\nA=600\r\n\r\n"
+                                           "[OUT C]\r\nM=1\r\nF=3000000\r\nP=3600\r\nA=0\r\n\r\n"));
     EXPECT_EQ(ReadParamTable(SectionedText::Parse(file.Serialize())), Sample());
 }
 
@@ -32,9 +43,9 @@ TEST(ParamFileTest, MissingOrMalformedKeysTakeTheirDefaults)
     EXPECT_EQ(ReadParamTable(SectionedText()), defaults);
 
     const SectionedText file = SectionedText::Parse("[out b]\r\n f = 7 \r\nM=x\r\nP=-2.5\r\n"
-                                                    "[OUT C]\r\nA=1500.9\r\nF=1e3\r\nP=\r\n");
+                                                    "[OUT C]\r\nA=500.9\r\nF=1e3\r\nP=\r\n");
     const ParamTable table = ReadParamTable(file);
-    const ParamTable expected = {0, 1, 0, 1, 0, 7, -2, 1, 0, 1000, 0, 1500};
+    const ParamTable expected = {0, 1, 0, 1, 0, 7, -2, 1, 0, 1000, 0, 500};
     EXPECT_EQ(table, expected);
 }
 
@@ -109,4 +120,71 @@ TEST(ParamFileTest, ViewKeysHaveASectionOfTheirOwn)
                          "PhasorsWidth=600\r\nPhasorsHeight=500\r\n\r\n"));
     EXPECT_EQ(ReadProgramSettings(settings, ProgramSettings{}).left, 1);
     EXPECT_EQ(ReadParamTable(settings)[ParamIndex(0, PX418_OUT_FREQUENCY)], 5);
+}
+
+TEST(ParamFileTest, ValuesTheDeviceRefusesTakeTheirDefaultsOrRefuseTheFile)
+{
+    struct Case {
+        const char *entry;    // one line in [OUT B]
+        std::int32_t read;    // what ReadParamTable makes of it
+        const char *refusal;  // the entry and range the refusal names, or null
+    };
+    const Case cases[] = {
+        {"M=1", 1, nullptr},
+        {"M=2", 0, "M=2 in [OUT B] is outside the allowed range 0 to 1"},
+        {"M=-1", 0, "M=-1 in [OUT B] is outside the allowed range 0 to 1"},
+        {"M=$FFFFFFFF", 0, "M=$FFFFFFFF in [OUT B] is outside the allowed range 0 to 1"},
+        {"M=99999999999", 0, "M=99999999999 in [OUT B] is outside the allowed range 0 to 1"},
+        {"F=3000000", 3000000, nullptr},
+        {"F=3000000.9", 3000000, nullptr},  // cut toward zero first
+        {"F=3000001", 1, "F=3000001 in [OUT B] is outside the allowed range 0 to 3000000"},
+        {"F=5000000", 1, "F=5000000 in [OUT B] is outside the allowed range 0 to 3000000"},
+        {"F=-0.5", 0, nullptr},
+        {"F=-1", 1, "F=-1 in [OUT B] is outside the allowed range 0 to 3000000"},
+        {"F=1e300", 1, "F=1e300 in [OUT B] is outside the allowed range 0 to 3000000"},
+        {"P=-3600", -3600, nullptr},
+        {"P=3601", 0, "P=3601 in [OUT B] is outside the allowed range -3600 to 3600"},
+        {"A=1000", 1000, nullptr},
+        {"A=-500", 1, "A=-500 in [OUT B] is outside the allowed range 0 to 1000"},
+        {"A=100000000000000000000000000000000", 1,
+         "A=100000000000000000000000... in [OUT B] is outside the allowed range 0 to 1000"},
+        // Of the wrong form: the default, as ever, and no refusal.
+        {"A=lots", 1, nullptr},
+        {"M=1.0", 0, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.entry);
+        const SectionedText file =
+            SectionedText::Parse(QByteArray("[OUT B]\r\n") + c.entry + "\r\n");
+        const int quantity = QString("MFPA").indexOf(QChar(c.entry[0]));
+        EXPECT_EQ(ReadParamTable(file)[ParamIndex(1, quantity)], c.read);
+        const std::optional<QString> message = MessageOf(file, "/data/set.par");
+        if (c.refusal) {
+            EXPECT_EQ(message,
+                      "The file /data/set.par cannot be loaded: " + QString(c.refusal) + ".");
+        } else {
+            EXPECT_EQ(message, std::nullopt);
+        }
+    }
+}
+
+TEST(ParamFileTest, AFileWithoutChannelSectionsIsNoParameterFile)
+{
+    const char *const refused[] = {
+        "",
+        "\x89PNG\r\n\x1a\n\x01\x02[OUT]",
+        "F=1500\r\nA=100\r\n",
+        "[General]\r\nLeft=1\r\n[OUT D]\r\nF=1\r\n",
+    };
+    for (const char *text : refused) {
+        SCOPED_TRACE(text);
+        const SectionedText file = SectionedText::Parse(text);
+        EXPECT_FALSE(HoldsParamSections(file));
+        EXPECT_EQ(MessageOf(file, "/data/x.par"), QString("/data/x.par is not a parameter file."));
+    }
+    // One channel section is enough; an empty one loads as the defaults.
+    const SectionedText one = SectionedText::Parse("[out c]\r\n");
+    EXPECT_TRUE(HoldsParamSections(one));
+    EXPECT_EQ(MessageOf(one, "/data/x.par"), std::nullopt);
+    EXPECT_EQ(ReadCheckedParamTable(one, "/data/x.par"), DefaultParamTable());
 }
