@@ -1,7 +1,49 @@
 #include "termination.h"
 
+#include <QApplication>
 #include <QPointer>
+#include <QThread>
+#include <QTimer>
 #include <QWidget>
+
+namespace {
+
+// How often a pending close looks again whether the dialogs have returned.
+constexpr int kRetryMs = 10;
+
+int LoopLevel()
+{
+    return QThread::currentThread()->loopLevel();
+}
+
+// Closes the window the orderly way. A modal dialog is closed first, as its
+// own Close would (the settings dialog then restores unsaved calibration),
+// and the window only once the dialog's event loop has returned, so that the
+// code that opened the dialog has finished: closing the window from inside
+// that loop would run its close while the dialog's caller is still at work.
+void CloseOrderly(const QPointer<QWidget> &window, int levelLeft)
+{
+    if (!window) {
+        return;
+    }
+    if (LoopLevel() < levelLeft) {
+        levelLeft = 0;
+    }
+    if (levelLeft == 0) {
+        if (QWidget *modal = QApplication::activeModalWidget()) {
+            // The program's modal dialogs run their own event loop (exec):
+            // the window waits until that loop has returned.
+            levelLeft = LoopLevel();
+            modal->close();
+        } else {
+            window->close();
+            return;
+        }
+    }
+    QTimer::singleShot(kRetryMs, window, [window, levelLeft] { CloseOrderly(window, levelLeft); });
+}
+
+}  // namespace
 
 #if defined(__unix__)
 #include <QSocketNotifier>
@@ -33,9 +75,7 @@ void CloseOnTerminationRequest(QWidget *window)
     QObject::connect(notifier, &QSocketNotifier::activated, window, [target] {
         char byte = 0;
         [[maybe_unused]] const ssize_t n = ::read(gSignalPipe[0], &byte, 1);
-        if (target) {
-            target->close();
-        }
+        CloseOrderly(target, 0);
     });
     struct sigaction action = {};
     action.sa_handler = OnTerminationSignal;
