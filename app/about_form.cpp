@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QShowEvent>
 
 #include <cmath>
 #include <numbers>
@@ -158,12 +159,28 @@ TAboutForm::TAboutForm(QWidget *parent) : QDialog(parent)
     btOk->setGeometry((kClientWidth - 75) / 2, 192, 75, 25);
     btOk->setDefault(true);
     connect(btOk, &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });
+}
 
-    if (parent) {
-        // Centred on the main window.
-        const QRect pr = parent->frameGeometry();
-        move(pr.center() - QPoint(width() / 2, height() / 2));
+void TAboutForm::showEvent(QShowEvent *event)
+{
+    // Centred on the main window where it stands now, not where it stood
+    // when the box was made (the first box is made at start-up).
+    if (!event->spontaneous() && parentWidget()) {
+        const QWidget *main = parentWidget()->window();
+        // A box that was never shown has no frame yet: it will get one like
+        // the main window's.
+        const QWidget *framed = frameGeometry() != geometry() ? this : main;
+        const QRect outer = framed->frameGeometry();
+        const QRect inner = framed->geometry();
+        const QMargins frame(inner.left() - outer.left(), inner.top() - outer.top(),
+                             outer.right() - inner.right(), outer.bottom() - inner.bottom());
+        QRect box = geometry().marginsAdded(frame);
+        box.moveCenter(main->frameGeometry().center());
+        // The client area is placed: where the frame goes is the window
+        // manager's, and not known before the box is first shown.
+        setGeometry(box.marginsRemoved(frame));
     }
+    QDialog::showEvent(event);
 }
 
 TAboutForm::~TAboutForm()

@@ -1,5 +1,6 @@
 // TAboutForm: the About box. Frees itself when it closes and empties
-// AboutForm, so every opening creates a new one.
+// AboutForm, so every opening creates a new one. Opens centred on the main
+// window.
 #pragma once
 
 #include <QDialog>
@@ -35,6 +36,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 };
 
 extern TAboutForm *AboutForm;
