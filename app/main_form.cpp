@@ -271,6 +271,7 @@ void TMainForm::FormCreate()
         ReportCurrentException();
         ApplyParams(DefaultParamTable());
     }
+    KeepOnScreen();
     SetPanelsEnabled(!mnReview->isChecked());
     SetLevelLabels();
     FUpdate = false;

@@ -65,6 +65,7 @@ public:
     QPushButton *btRead = nullptr, *btSave = nullptr;
     QStatusBar *StatusBar = nullptr;
     QTimer *Timer1 = nullptr;
+    // Made on first use.
     QFileDialog *OpenDialog = nullptr, *SaveDialog = nullptr;
 
     QMenu *mnFille = nullptr, *mnControl = nullptr, *mnHelp = nullptr;
@@ -156,6 +157,10 @@ private:
     void ShowInView();
     void ReadViewKeys(const SectionedText &ini);
     void WriteViewKeys(SectionedText &ini) const;
+    // Moves the window onto a screen when its title bar lies on none.
+    void KeepOnScreen();
+    // The file dialog in `dialog`, made on first use.
+    QFileDialog *FileDialog(QFileDialog *&dialog, const QString &name);
 
     // Client area of the window, menu bar not included.
     static constexpr int kClientWidth = 569;

@@ -8,15 +8,20 @@
 #include "operator_input.h"
 #include "param_table.h"
 
+#include <QAbstractItemView>
 #include <QActionGroup>
+#include <QApplication>
 #include <QComboBox>
-#include <QFileDialog>
+#include <QFocusEvent>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 
@@ -28,6 +33,38 @@ QLabel *MakeLabel(QWidget *parent, const QString &text, int x, int y, int w, int
     label->setAlignment(align);
     return label;
 }
+
+// A drop-down list hands the focus to the list in its popup as an ordinary
+// focus change, so the control first sees a focus-out that is no exit: the
+// focus stays within the control, in its own popup. Such a focus-out is
+// passed on as what it is, a popup taking the focus, so that closing the
+// popup or picking an entry is not taken for a second entry. Installed after
+// the list's focus watcher, so that it sees the event first.
+class OwnPopupFocus : public QObject {
+public:
+    explicit OwnPopupFocus(QComboBox *list) : QObject(list), list_(list)
+    {
+        list->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == list_ && event->type() == QEvent::FocusOut
+            && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) {
+            const QWidget *now = QApplication::focusWidget();
+            if (now && now->window() == list_->view()->window()) {
+                QFocusEvent popupOut(QEvent::FocusOut, Qt::PopupFocusReason);
+                QCoreApplication::sendEvent(list_, &popupOut);
+                return true;
+            }
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    QComboBox *list_;
+};
 
 }  // namespace
 
@@ -63,6 +100,20 @@ void TMainForm::BuildControls()
     freqFont.setPixelSize(24);
     freqFont.setBold(true);
 
+    // The phase and amplitude fields start a few pixels right of their
+    // widest label ("Amplitude:") in the font at hand, at 72 or a little
+    // further, and all end at the same place.
+    constexpr int kLabelLeft = 8;
+    constexpr int kLabelGap = 4;
+    constexpr int kFieldRight = 130;
+    const QFontMetrics labelMetrics(client->font());
+    int textWidth = 0;
+    for (const char *text : {"Phase:", "Amplitude:", "RMS:"}) {
+        textWidth = std::max(textWidth, labelMetrics.horizontalAdvance(QString::fromLatin1(text)));
+    }
+    const int fieldLeft = std::clamp(kLabelLeft + textWidth + kLabelGap, 72, 84);
+    const int labelWidth = fieldLeft - kLabelGap - kLabelLeft;
+
     const char *const boxNames[3] = {"GroupBox1", "GroupBox2", "GroupBox4"};
     const char *const boxTitles[3] = {" Out A ", " Out B ", " Out C "};
     const char *const modeNames[3] = {"cbMa", "cbMb", "cbMc"};
@@ -94,25 +145,28 @@ void TMainForm::BuildControls()
 
         auto *freq = MakeField(box, freqNames[c], c, PX418_OUT_FREQUENCY, 9, 50);
         freq->setFont(freqFont);
+        // Navy digits while the field can be used; a disabled field (Review
+        // Mode) keeps the style's disabled colour like every other control.
         QPalette pal = freq->palette();
-        pal.setColor(QPalette::Text, QColor(0, 0, 128));
+        pal.setColor(QPalette::Active, QPalette::Text, QColor(0, 0, 128));
+        pal.setColor(QPalette::Inactive, QPalette::Text, QColor(0, 0, 128));
         freq->setPalette(pal);
         freq->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         freq->setGeometry(6, 62, 124, 34);
         *freqs[c] = freq;
         MakeLabel(box, QStringLiteral("Hz"), 132, 72, 16, 16);
 
-        MakeLabel(box, QStringLiteral("Phase:"), 8, 102, 64, 22);
+        MakeLabel(box, QStringLiteral("Phase:"), kLabelLeft, 102, labelWidth, 22);
         auto *phase = MakeField(box, phaseNames[c], c, PX418_OUT_PHASE, 9, 0);
-        phase->setGeometry(72, 102, 58, 22);
+        phase->setGeometry(fieldLeft, 102, kFieldRight - fieldLeft, 22);
         *phases[c] = phase;
         MakeLabel(box, QStringLiteral("\u00B0"), 133, 102, 14, 22);
 
-        auto *level = MakeLabel(box, QStringLiteral("Amplitude:"), 8, 130, 64, 22);
+        auto *level = MakeLabel(box, QStringLiteral("Amplitude:"), kLabelLeft, 130, labelWidth, 22);
         level->setObjectName(QString::fromLatin1(levelNames[c]));
         *levels[c] = level;
         auto *ampl = MakeField(box, amplNames[c], c, PX418_OUT_AMPLITUDE, 3, 10);
-        ampl->setGeometry(72, 130, 58, 22);
+        ampl->setGeometry(fieldLeft, 130, kFieldRight - fieldLeft, 22);
         *ampls[c] = ampl;
         MakeLabel(box, QStringLiteral("V"), 133, 130, 14, 22);
 
@@ -122,6 +176,7 @@ void TMainForm::BuildControls()
         QWidget::setTabOrder(phase, ampl);
 
         FocusWatcher::Watch(mode, [this, mode] { cbMaEnter(mode); });
+        new OwnPopupFocus(mode);
         connect(mode, &QComboBox::activated, this,
                 [this, mode] { Guarded([this, mode] { cbMaChange(mode); }); });
     }
@@ -167,11 +222,8 @@ void TMainForm::BuildControls()
     Timer1->setInterval(100);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
 
-    OpenDialog = new QFileDialog(this);
-    OpenDialog->setObjectName(QStringLiteral("OpenDialog"));
-    SaveDialog = new QFileDialog(this);
-    SaveDialog->setObjectName(QStringLiteral("SaveDialog"));
-
+    // The file dialogs are made on first use (main_form_files.cpp): each one
+    // costs start-up time, memory and threads that watch the folder.
     // The wheel only for the focused control, Enter clicks a focused button.
     ApplyOperatorInputRules(this);
 }

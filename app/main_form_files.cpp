@@ -8,12 +8,16 @@
 #include "inifile.h"
 #include "param_file.h"
 #include "settings_location.h"
+#include "window_position.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStyle>
 
 QString TMainForm::DefaultSettingsPath()
 {
@@ -52,6 +56,19 @@ void TMainForm::ReadSettings()
     ReadParamsFile(FSettingsPath);
 }
 
+void TMainForm::KeepOnScreen()
+{
+    QList<QRect> areas;
+    for (const QScreen *screen : QGuiApplication::screens()) {
+        areas.append(screen->availableGeometry());
+    }
+    // The window is not shown yet and has no frame: its title bar is taken
+    // as the style draws one.
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const QRect frame(pos(), QSize(width(), height() + titleBar));
+    move(PositionOnScreens(frame, titleBar, areas));
+}
+
 void TMainForm::SaveWithErrorBox(const SectionedText &file, const QString &path)
 {
     try {
@@ -80,9 +97,10 @@ void TMainForm::WriteSettings()
         QDir().mkpath(QFileInfo(FSettingsPath).absolutePath());
         SaveWithErrorBox(ini, FSettingsPath);
     } catch (const EFOpenError &) {
-        // An unreadable settings file is not overwritten blindly; the table
-        // pass below reports it once more.
+        // An unreadable (or huge) settings file is not overwritten blindly.
+        // The table pass would fail for the same reason: one box says why.
         ReportCurrentException();
+        return;
     }
     WriteParamsFile(FSettingsPath);
 }
@@ -100,8 +118,18 @@ void TMainForm::WriteParamsFile(const QString &path)
     SaveWithErrorBox(file, path);
 }
 
+QFileDialog *TMainForm::FileDialog(QFileDialog *&dialog, const QString &name)
+{
+    if (!dialog) {
+        dialog = new QFileDialog(this);
+        dialog->setObjectName(name);
+    }
+    return dialog;
+}
+
 void TMainForm::mnOpenClick()
 {
+    FileDialog(OpenDialog, QStringLiteral("OpenDialog"));
     OpenDialog->setWindowTitle(QStringLiteral("Open file"));
     OpenDialog->setDirectory(FilesFolder());
     OpenDialog->setNameFilter(QStringLiteral("Params files (*.par)"));
@@ -121,12 +149,15 @@ void TMainForm::mnOpenClick()
     if (!QFileInfo::exists(path)) {
         throw EFOpenError(path);
     }
-    ReadParamsFile(path);
+    // A file that is not a parameter file, or holds a value that the device
+    // refuses, is refused as a whole before anything changes.
+    ApplyParams(ReadCheckedParamTable(SectionedText::Load(path), path));
     ReloadParams();
 }
 
 void TMainForm::mnSaveAsClick()
 {
+    FileDialog(SaveDialog, QStringLiteral("SaveDialog"));
     SaveDialog->setWindowTitle(QStringLiteral("Save file as..."));
     SaveDialog->setDirectory(FilesFolder());
     SaveDialog->setNameFilter(QStringLiteral("Params files (*.par)"));

@@ -10,7 +10,14 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
+#include <QRandomGenerator>
+#include <QScreen>
+
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -385,4 +392,247 @@ TEST_F(MainFilesTest, SaveAsOntoAReadOnlyFileShowsTheErrorBoxAndKeepsIt)
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
     EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + path);
     EXPECT_EQ(ReadFile(path), QByteArray("[OUT A]\r\nF=5\r\n"));
+}
+
+// ---------------------------------------------------------------------------
+// Folders that take no new files, odd and huge files
+
+// A folder whose permission bits grant no write access (a writable file in a
+// folder that is not the user's); unlocked again however the test ends.
+class LockedFolder {
+public:
+    explicit LockedFolder(QString folder) : folder_(std::move(folder))
+    {
+        QFile::setPermissions(folder_, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    ~LockedFolder()
+    {
+        QFile::setPermissions(folder_, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+    LockedFolder(const LockedFolder &) = delete;
+    LockedFolder &operator=(const LockedFolder &) = delete;
+
+private:
+    QString folder_;
+};
+
+// A second name of the same file (a hard link): a file written in place
+// shows its new content under both names, a replacement under its own only.
+static bool SecondName(const QString &file, const QString &name)
+{
+#ifdef Q_OS_UNIX
+    return ::link(QFile::encodeName(file).constData(), QFile::encodeName(name).constData()) == 0;
+#else
+    return QFile::copy(file, name);
+#endif
+}
+
+TEST_F(MainFilesTest, AWritableSettingsFileInAReadOnlyFolderKeepsTheSettings)
+{
+    const QString locked = FilePath(QStringLiteral("installed"));
+    ASSERT_TRUE(QDir().mkpath(locked));
+    const QString ini = locked + QStringLiteral("/px418.ini");
+    WriteFile(ini, kFreshSettings);
+    const QString second = FilePath(QStringLiteral("second-name.ini"));
+    ASSERT_TRUE(SecondName(ini, second));
+    LockedFolder lock(locked);
+    TheVirtualGenerator().SetPlugged(false);
+    Create(ini);
+    form->mnLock->trigger();
+    TypeEnter(form->feFa, QStringLiteral("2"));
+    form->move(100, 200);
+    form->close();
+    EXPECT_TRUE(boxes.empty());
+    const QByteArray saved = ReadFile(ini);
+    EXPECT_TRUE(saved.startsWith("[General]\r\nLeft=100\r\nTop=200\r\n\r\n[Mode]\r\nLock=1\r\n"))
+        << saved.toStdString();
+    EXPECT_TRUE(saved.contains("[OUT A]\r\nM=0\r\nF=2000\r\n"));
+    // Written in place: the folder took no new file, not even from root.
+#ifdef Q_OS_UNIX
+    EXPECT_EQ(ReadFile(second), saved);
+#endif
+    EXPECT_EQ(QDir(locked).entryList(QDir::Files | QDir::Hidden), QStringList{"px418.ini"});
+}
+
+TEST_F(MainFilesTest, SaveAsOntoAWritableFileInAReadOnlyFolderWritesIt)
+{
+    const QString locked = FilePath(QStringLiteral("shared"));
+    ASSERT_TRUE(QDir().mkpath(locked));
+    const QString path = locked + QStringLiteral("/set.par");
+    WriteFile(path, "[OUT A]\r\nF=5\r\n");
+    LockedFolder lock(locked);
+    CreateOnLine();
+    ChooseFile(path);
+    form->mnSaveAs->trigger();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(ReadFile(path).startsWith("[OUT A]\r\nF=50000\r\nM=0\r\nP=0\r\nA=1000\r\n"));
+
+    // A new file in that folder still fails, with the error box.
+    ChooseFile(locked + QStringLiteral("/new.par"));
+    form->mnSaveAs->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + locked + "/new.par");
+}
+
+TEST_F(MainFilesTest, OpenOfAFileWithAValueTheDeviceRefusesChangesNothing)
+{
+    CreateOnLine();
+    const auto before = form->FParams;
+    const QString path = FilePath(QStringLiteral("refused.par"));
+    const struct {
+        QByteArray entry;
+        QString named;
+    } cases[] = {
+        {"F=5000000", "F=5000000 in [OUT B] is outside the allowed range 0 to 3000000"},
+        {"A=-500", "A=-500 in [OUT B] is outside the allowed range 0 to 1000"},
+        {"M=7", "M=7 in [OUT B] is outside the allowed range 0 to 1"},
+        {"P=3600.5e1", "P=3600.5e1 in [OUT B] is outside the allowed range -3600 to 3600"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.entry.constData());
+        boxes.clear();
+        WriteFile(path, "[OUT A]\r\nF=1500\r\n[OUT B]\r\nF=2000\r\n" + c.entry + "\r\n");
+        ChooseFile(path);
+        form->mnOpen->trigger();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].caption, QStringLiteral("PX-418"));
+        EXPECT_EQ(boxes[0].text, "The file " + path + " cannot be loaded: " + c.named + ".");
+        EXPECT_EQ(form->FParams, before);
+        EXPECT_EQ(form->feFa->text(), QStringLiteral("50.000"));
+        EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+    }
+}
+
+TEST_F(MainFilesTest, ASettingsValueTheDeviceRefusesTakesItsDefaultAndTheDeviceGoesOnLine)
+{
+    // With Auto Reload, a refused value in the table would make every
+    // connection attempt fail.
+    WriteFile(IniPath(), "[Mode]\r\nAutorecall=0\r\n"
+                         "[OUT A]\r\nM=0\r\nF=5000000\r\nP=100\r\nA=-500\r\n"
+                         "[OUT C]\r\nM=7\r\nF=2000\r\n");
+    Create();
+    EXPECT_EQ(form->FParams,
+              (std::array<std::int32_t, 12>{0, 1, 100, 1, 0, 1, 0, 1, 0, 2000, 0, 1}));
+    Tick();
+    EXPECT_EQ(form->StatusText(), QStringLiteral("ON-Line"));
+    EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 1);
+    EXPECT_EQ(TheVirtualGenerator().State().active[2][1], 2000);
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(MainFilesTest, OpenOfAFileThatIsNoParameterFileIsRefused)
+{
+    CreateOnLine();
+    const auto before = form->FParams;
+    QByteArray noise(4096, Qt::Uninitialized);
+    QRandomGenerator(12).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    const QByteArray contents[] = {
+        QByteArray(),
+        noise,
+        "Frequencies for Tuesday:\r\nF=1500\r\n[General]\r\nLeft=5\r\n",
+    };
+    const QString path = FilePath(QStringLiteral("odd.par"));
+    for (const QByteArray &content : contents) {
+        boxes.clear();
+        WriteFile(path, content);
+        ChooseFile(path);
+        form->mnOpen->trigger();
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, path + " is not a parameter file.");
+        EXPECT_EQ(form->FParams, before);
+        EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+    }
+    // A file with one OUT section loads as ever.
+    boxes.clear();
+    WriteFile(path, "[OUT C]\r\nF=2500\r\n");
+    ChooseFile(path);
+    form->mnOpen->trigger();
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(form->FParams, (std::array<std::int32_t, 12>{0, 1, 0, 1, 0, 1, 0, 1, 0, 2500, 0, 1}));
+    EXPECT_EQ(Writes().size(), 13u);
+}
+
+// A file far larger than any settings or parameter file: sparse, so that
+// making it costs nothing, and reading it would take long.
+static void MakeHuge(const QString &path, const QByteArray &head)
+{
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(head);
+    ASSERT_TRUE(file.resize(qint64(210) << 20));
+}
+
+TEST_F(MainFilesTest, OpenOfAHugeFileIsRefusedAndSaysWhy)
+{
+    CreateOnLine();
+    const auto before = form->FParams;
+    const QString path = FilePath(QStringLiteral("huge.par"));
+    MakeHuge(path, kParamsFile);
+    ChooseFile(path);
+    form->mnOpen->trigger();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, "Cannot open file " + path
+                                 + ": it is larger than 1 MiB, too large for a settings or "
+                                   "parameter file.");
+    EXPECT_EQ(form->FParams, before);
+    EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+}
+
+TEST_F(MainFilesTest, AHugeSettingsFileStartsWithDefaultsAndIsLeftAloneAtClose)
+{
+    MakeHuge(IniPath(), "[Mode]\r\nRMS=0\r\nLock=1\r\n" + kParamsFile);
+    TheVirtualGenerator().SetPlugged(false);
+    form = std::make_unique<TMainForm>(nullptr, IniPath());
+    ASSERT_EQ(boxes.size(), 1u);
+    const QString why = "Cannot open file " + IniPath()
+                        + ": it is larger than 1 MiB, too large for a settings or parameter file.";
+    EXPECT_EQ(boxes[0].text, why);
+    EXPECT_EQ(form->FParams, kDefaultTable);
+    EXPECT_TRUE(form->mnRms->isChecked());
+    EXPECT_FALSE(form->FLock);
+    EXPECT_FALSE(form->FUpdate);
+    EXPECT_TRUE(form->Timer1->isActive());
+    form->Timer1->stop();
+
+    boxes.clear();
+    form->close();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, why);
+    EXPECT_EQ(QFileInfo(IniPath()).size(), qint64(210) << 20);
+}
+
+TEST_F(MainFilesTest, AWindowPositionOffEveryScreenMovesOntoTheScreen)
+{
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    const QPoint stored[] = {{100000, -5000}, {-3000, 40}, {40, 20000}, {-100000, -100000}};
+    for (const QPoint &p : stored) {
+        SCOPED_TRACE(QString("%1,%2").arg(p.x()).arg(p.y()).toStdString());
+        WriteFile(IniPath(),
+                  QString("[General]\r\nLeft=%1\r\nTop=%2\r\n").arg(p.x()).arg(p.y()).toLatin1());
+        Create();
+        const QRect titleBar(form->pos(), QSize(form->width(), 20));
+        EXPECT_TRUE(screen.contains(titleBar)) << form->pos().x() << "," << form->pos().y();
+        form.reset();
+    }
+    // A position on the screen stays as stored.
+    WriteFile(IniPath(), "[General]\r\nLeft=30\r\nTop=40\r\n");
+    Create();
+    EXPECT_EQ(form->pos(), QPoint(30, 40));
+}
+
+TEST_F(MainFilesTest, TheFileDialogsAreMadeOnFirstUse)
+{
+    Create();
+    EXPECT_TRUE(form->findChildren<QFileDialog *>().isEmpty());
+    ChooseFile(QString(), false);
+    form->mnOpen->trigger();
+    QFileDialog *const open = form->OpenDialog;
+    ASSERT_NE(open, nullptr);
+    EXPECT_EQ(form->SaveDialog, nullptr);
+    form->mnOpen->trigger();
+    EXPECT_EQ(form->OpenDialog, open);  // made once
+    form->mnSaveAs->trigger();
+    ASSERT_NE(form->SaveDialog, nullptr);
+    EXPECT_EQ(form->findChildren<QFileDialog *>().size(), 2);
 }

@@ -6,7 +6,9 @@
 #include "commands.h"
 #include "d2xx_double.h"
 #include "settings_form.h"
+#include "termination.h"
 
+#include <QAbstractItemView>
 #include <QAction>
 #include <QGroupBox>
 #include <QLabel>
@@ -15,6 +17,9 @@
 #include <QPushButton>
 #include <QSpontaneKeyEvent>
 #include <QWheelEvent>
+#include <QScrollBar>
+
+#include <csignal>
 
 namespace {
 
@@ -94,6 +99,55 @@ TEST_F(MainWindowTest, OpensOffLineWithItsControlsAndSendsNothing)
     }
     // Off-line, the entries and commits reached no device.
     EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
+}
+
+// Pixels of the field drawn in the navy of the frequency digits.
+static int NavyPixels(QWidget *field)
+{
+    const QImage image = field->grab().toImage();
+    int navy = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            navy += (c.blue() > c.red() + 60 && c.blue() > c.green() + 60) ? 1 : 0;
+        }
+    }
+    return navy;
+}
+
+TEST_F(MainWindowTest, ReviewModeGreysTheFrequencyDigitsAndLabelsKeepTheirDistance)
+{
+    Create();
+    EXPECT_GT(NavyPixels(form->feFa), 50);
+    form->mnReview->trigger();
+    ASSERT_FALSE(form->feFa->isEnabled());
+    for (TFloatEdit *field : {form->feFa, form->feFb, form->feFc}) {
+        EXPECT_EQ(NavyPixels(field), 0) << field->objectName().toStdString();
+    }
+    form->mnReview->trigger();
+    EXPECT_GT(NavyPixels(form->feFa), 50);
+
+    // A few pixels between each label's text and its field, with either
+    // level text.
+    for (bool rms : {true, false}) {
+        if (form->mnRms->isChecked() != rms) {
+            form->mnRms->trigger();
+        }
+        const std::pair<QString, QWidget *> rows[] = {{QStringLiteral("Phase:"), form->fePa},
+                                                      {form->lbLevelA->text(), form->feAa}};
+        for (const auto &[text, field] : rows) {
+            SCOPED_TRACE(text.toStdString());
+            QLabel *label = nullptr;
+            for (QLabel *l : form->GroupBox1->findChildren<QLabel *>()) {
+                label = l->text() == text ? l : label;
+            }
+            ASSERT_NE(label, nullptr);
+            const int textEnd = label->x() + label->fontMetrics().horizontalAdvance(text);
+            EXPECT_GE(field->x() - textEnd, 3);
+            EXPECT_LT(label->geometry().right(), field->x());
+            EXPECT_GE(field->width(), 46);  // room for "-360.0"
+        }
+    }
 }
 
 TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndChecks)
@@ -649,10 +703,48 @@ TEST_F(MainWindowTest, CoupledModeShowsAsFrequencyInBAndCAndReadsTheAmplitudeBac
     EXPECT_EQ(form->FParams[5], 60000);  // B's own entry is kept
 }
 
+TEST_F(MainWindowTest, TheModeListsPopupIsNoSecondEntry)
+{
+    CreateOnLine();
+    // Clicking the list enters it and opens its popup: one entry write and
+    // the amplitude read.
+    QTest::mouseClick(form->cbMa, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->cbMa->view()->isVisible(); }));
+    EXPECT_EQ(Writes(), W({{0, 0xC0, 0}}));
+    EXPECT_EQ(Commands(), (std::vector<int>{8, 9}));
+
+    // Escape closes the popup: nothing more.
+    TheVirtualGenerator().ClearLog();
+    QTest::keyClick(form->cbMa->view(), Qt::Key_Escape);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->cbMa->view()->isVisible(); }));
+    EXPECT_EQ(QApplication::focusWidget(), form->cbMa);
+    EXPECT_TRUE(Commands().empty());
+
+    // Opening it again and picking "A+B+C" sends the change alone.
+    QTest::mouseClick(form->cbMa, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return form->cbMa->view()->isVisible(); }));
+    QTest::keyClick(form->cbMa->view(), Qt::Key_Down);
+    QTest::keyClick(form->cbMa->view(), Qt::Key_Return);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !form->cbMa->view()->isVisible(); }));
+    EXPECT_EQ(Writes(), W({{0, 0x80, 1}}));
+    EXPECT_EQ(Commands(), (std::vector<int>{8, 9}));
+
+    // Leaving it and coming back is an entry again (after the field's exit).
+    TabInto(form->feFa);
+    TheVirtualGenerator().ClearLog();
+    TabInto(form->cbMa);
+    EXPECT_EQ(Writes(), W({{0, 0x81, 50000}, {0, 0xC0, 1}}));
+}
+
 TEST_F(MainWindowTest, AModeEntryOutsideTheListShowsNoEntryAndSendsNothingOnEntry)
 {
+    // A settings file's mode outside the list takes its default; such an
+    // entry can only come from a device's answer.
     WriteFile(IniPath(), "[OUT A]\r\nM=7\r\nF=1000\r\n[OUT B]\r\nF=2000\r\n");
     Create();
+    EXPECT_EQ(form->FParams[0], 0);
+    form->FParams[0] = 7;
+    form->UpdateControls();
     EXPECT_EQ(form->cbMa->currentIndex(), -1);
     EXPECT_EQ(form->cbMb->currentIndex(), -1);
     EXPECT_EQ(form->feFb->text(), QStringLiteral("2.000"));  // not coupled
@@ -806,6 +898,27 @@ TEST_F(MainWindowTest, TheAboutBoxOpensAnewEachTime)
     }
 }
 
+TEST_F(MainWindowTest, TheAboutBoxOpensCentredOnTheMainWindowEveryTime)
+{
+    Create();
+    // The first box is made at start-up, before the window has moved.
+    AboutForm = new TAboutForm(form.get());
+    const QPoint places[] = {{20, 30}, {200, 120}};
+    for (const QPoint &place : places) {
+        form->move(place);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form->pos() == place; }));
+        QPoint centre;
+        QTimer::singleShot(0, [&] {
+            ASSERT_NE(AboutForm, nullptr);
+            centre = AboutForm->frameGeometry().center();
+            QTest::keyClick(AboutForm, Qt::Key_Escape);
+        });
+        form->mnAbout->trigger();
+        EXPECT_LE((centre - form->frameGeometry().center()).manhattanLength(), 1)
+            << centre.x() << "," << centre.y();
+    }
+}
+
 // Opens "Settings...", runs `whileOpen` once the modal dialog is active, then
 // closes it with "Ok".
 static void RunSettings(TMainForm *form, const std::function<void(TSettingsForm *)> &whileOpen)
@@ -929,4 +1042,42 @@ TEST_F(MainWindowTest, AFailedUnlockAtCloseIsIgnored)
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(QFileInfo::exists(IniPath()));
     EXPECT_EQ(px418virtual::VirtualConverterState().closes, 1);
+}
+
+TEST_F(MainWindowTest, TerminationClosesTheSettingsDialogTheOrderlyWayFirst)
+{
+    WriteFile(IniPath(), "[Mode]\r\nLock=1\r\n");
+    CreateOnLine();
+    CloseOnTerminationRequest(form.get());
+    QPointer<TSettingsForm> dialog;
+    QTimer::singleShot(0, [&] {
+        dialog = SettingsForm;
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == dialog; }));
+        // Unsaved calibration on the device.
+        dialog->sbCa->setFocus(Qt::TabFocusReason);
+        dialog->sbCa->setValue(dialog->sbCa->value() + 25);
+        TheVirtualGenerator().ClearLog();
+        std::raise(SIGTERM);
+        if (!QTest::qWaitFor([&] { return !dialog || !dialog->isVisible(); }, 2000)) {
+            ADD_FAILURE() << "the dialog stayed open";
+            dialog->close();
+        }
+    });
+    form->Settings->trigger();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !form->isVisible(); }, 2000));
+
+    // The dialog's restore ran first, then the window's close: unlock, and
+    // the settings saved.
+    const auto commands = Commands();
+    const auto unlock = std::find(commands.begin(), commands.end(), 6);
+    ASSERT_NE(unlock, commands.end());
+    const auto writes = Writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes[0], (Write{3, 1, 0}));               // amplitude A's calibration back to 0
+    EXPECT_EQ(std::count(unlock, commands.end(), 8), 0);  // nothing written after the unlock
+    EXPECT_EQ(TheVirtualGenerator().State().calibration[1], 0);
+    EXPECT_EQ(TheVirtualGenerator().State().mode, 0);
+    EXPECT_TRUE(ReadFile(IniPath()).contains("Lock=1\r\n"));
+    EXPECT_TRUE(boxes.empty());
 }

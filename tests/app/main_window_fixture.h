@@ -62,11 +62,13 @@ protected:
         return f.readAll();
     }
 
-    // Creates, shows and activates the window. Its timer is stopped: the
-    // tests tick it by hand.
-    TMainForm *Create()
+    // Creates, shows and activates the window, with its settings file in the
+    // test's folder unless another is named. Its timer is stopped: the tests
+    // tick it by hand.
+    TMainForm *Create(const QString &settingsPath = {})
     {
-        form = std::make_unique<TMainForm>(nullptr, IniPath());
+        form =
+            std::make_unique<TMainForm>(nullptr, settingsPath.isEmpty() ? IniPath() : settingsPath);
         form->Timer1->stop();
         form->show();
         form->activateWindow();

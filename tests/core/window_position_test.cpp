@@ -5,7 +5,7 @@
 
 TEST(WindowPositionTest, ATitleBarOnAScreenStaysAndOneOffEveryScreenMovesOntoTheNearest)
 {
-    const QRect left(0, 0, 1920, 1040);     // available area, a panel below
+    const QRect left(0, 0, 1920, 1040);  // available area, a panel below
     const QRect right(1920, 0, 1280, 1024);
     const QList<QRect> two = {left, right};
     const QSize window(569, 240);
