@@ -8,16 +8,15 @@
 #include "inifile.h"
 #include "param_file.h"
 #include "settings_location.h"
-#include "window_position.h"
+#include "screen_areas.h"
+#include "window_placement.h"
 
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QScreen>
-#include <QStyle>
 
 QString TMainForm::DefaultSettingsPath()
 {
@@ -58,15 +57,9 @@ void TMainForm::ReadSettings()
 
 void TMainForm::KeepOnScreen()
 {
-    QList<QRect> areas;
-    for (const QScreen *screen : QGuiApplication::screens()) {
-        areas.append(screen->availableGeometry());
-    }
-    // The window is not shown yet and has no frame: its title bar is taken
-    // as the style draws one.
-    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const int titleBar = StyleTitleBarHeight(this);
     const QRect frame(pos(), QSize(width(), height() + titleBar));
-    move(PositionOnScreens(frame, titleBar, areas));
+    move(PositionOnScreens(frame, titleBar, AvailableScreenAreas()));
 }
 
 void TMainForm::SaveWithErrorBox(const SectionedText &file, const QString &path)

@@ -8,26 +8,14 @@
 #include "inifile.h"
 #include "param_file.h"
 #include "phasor_form.h"
-#include "view_placement.h"
+#include "screen_areas.h"
+#include "window_placement.h"
 
 #include <QAction>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
-
-namespace {
-
-std::vector<QRect> AvailableScreens()
-{
-    std::vector<QRect> screens;
-    for (const QScreen *screen : QGuiApplication::screens()) {
-        screens.push_back(screen->availableGeometry());
-    }
-    return screens;
-}
-
-}  // namespace
 
 void TMainForm::BuildView()
 {
@@ -77,7 +65,9 @@ void TMainForm::ReadViewKeys(const SectionedText &ini)
     QRect frame(view.left, view.top, view.width, view.height);
     // A place the operator cannot reach any more (a screen that is gone) is
     // given up for the one beside the main window.
-    if (!ReachableOnScreens(frame, AvailableScreens())) {
+    const int titleBar = StyleTitleBarHeight(PhasorForm);
+    if (!TitleBarOnScreens(QRect(frame.topLeft(), QSize(frame.width(), frame.height() + titleBar)),
+                           titleBar, AvailableScreenAreas())) {
         frame = PlaceBeside(main, frame.size(), screen);
     }
     PhasorForm->resize(frame.size());

@@ -1,0 +1,93 @@
+// Where windows stand: a title bar on no screen, and a window beside the
+// main window.
+#include "window_placement.h"
+
+#include <gtest/gtest.h>
+
+TEST(WindowPlacementTest, ATitleBarOnAScreenStaysAndOneOffEveryScreenMovesOntoTheNearest)
+{
+    const QRect left(0, 0, 1920, 1040);  // available area, a panel below
+    const QRect right(1920, 0, 1280, 1024);
+    const QList<QRect> two = {left, right};
+    const QSize window(569, 240);
+    const int title = 22;
+    struct Case {
+        const char *what;
+        QPoint stored;
+        QList<QRect> screens;
+        QPoint expected;
+    };
+    const Case cases[] = {
+        {"on the first screen", {443, 419}, two, {443, 419}},
+        {"across both screens", {1700, 100}, two, {1700, 100}},
+        {"mostly off the right edge, a grip left", {3200 - 64, 10}, two, {3200 - 64, 10}},
+        {"less than a grip left", {3200 - 63, 10}, two, {3200 - 569, 10}},
+        {"half of the title bar above the top", {100, -11}, two, {100, 0}},
+        {"below the last screen's bottom", {2000, 5000}, two, {2000, 1024 - 240}},
+        {"far left and up", {-100000, -100000}, two, {0, 0}},
+        {"where an unplugged third screen was", {3300, 200}, two, {3200 - 569, 200}},
+        {"nearest is the second screen", {2500, -500}, two, {2500, 0}},
+        {"a screen too small for the window", {900, 900}, {QRect(0, 0, 400, 200)}, {0, 0}},
+        {"no screens known", {-5000, 7}, {}, {-5000, 7}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(PositionOnScreens(QRect(c.stored, window), title, c.screens), c.expected);
+    }
+}
+
+TEST(WindowPlacementTest, ANarrowWindowNeedsItsWholeTitleBarShown)
+{
+    const QList<QRect> screen = {QRect(0, 0, 800, 600)};
+    EXPECT_EQ(PositionOnScreens(QRect(760, 10, 40, 30), 20, screen), QPoint(760, 10));
+    EXPECT_EQ(PositionOnScreens(QRect(761, 10, 40, 30), 20, screen), QPoint(760, 10));
+}
+
+TEST(WindowPlacementTest, ATitleBarCountsOnScreenWhileAGripOfItShows)
+{
+    const QList<QRect> screens = {QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+    struct Case {
+        QRect frame;
+        bool reachable;
+    };
+    const Case cases[] = {
+        {QRect(100, 100, 600, 640), true},
+        {QRect(2500, 300, 600, 640), true},    // on the second screen
+        {QRect(1850, 1050, 600, 640), true},   // mostly off, but a grip of the title bar shows
+        {QRect(1860, 1050, 600, 640), false},  // 60 pixels of it: too little to take
+        {QRect(5000, 5000, 600, 640), false},  // a screen that is gone
+        {QRect(-590, 100, 600, 640), false},   // a 10-pixel sliver
+        {QRect(100, 1080, 600, 640), false},   // below the screen
+        {QRect(100, -700, 600, 640), false},   // title bar above the screen
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.frame.x() << "," << c.frame.y());
+        EXPECT_EQ(TitleBarOnScreens(c.frame, 22, screens), c.reachable);
+    }
+    EXPECT_FALSE(TitleBarOnScreens(QRect(0, 0, 10, 10), 22, {}));
+}
+
+TEST(WindowPlacementTest, TheViewOpensBesideTheMainWindowWithinTheScreen)
+{
+    const QRect screen(0, 0, 1920, 1080);
+    const QSize size(680, 640);
+    struct Case {
+        const char *name;
+        QRect anchor;
+        QPoint topLeft;
+    };
+    const Case cases[] = {
+        {"right of it", QRect(443, 419, 569, 220), QPoint(1020, 404)},  // moved up to fit
+        {"left of it", QRect(1300, 100, 569, 220), QPoint(1300 - 8 - 688, 100)},
+        {"neither: as far right as it goes", QRect(300, 100, 1400, 220), QPoint(1920 - 688, 100)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const QRect placed = PlaceBeside(c.anchor, size, screen);
+        EXPECT_EQ(placed.topLeft(), c.topLeft);
+        EXPECT_EQ(placed.size(), size);
+    }
+    // Larger than the screen: at its top left corner.
+    EXPECT_EQ(PlaceBeside(QRect(10, 10, 100, 100), QSize(3000, 2000), screen).topLeft(),
+              QPoint(0, 0));
+}
