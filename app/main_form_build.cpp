@@ -8,11 +8,9 @@
 #include "operator_input.h"
 #include "param_table.h"
 
-#include <QAbstractItemView>
 #include <QActionGroup>
 #include <QApplication>
 #include <QComboBox>
-#include <QFocusEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -33,38 +31,6 @@ QLabel *MakeLabel(QWidget *parent, const QString &text, int x, int y, int w, int
     label->setAlignment(align);
     return label;
 }
-
-// A drop-down list hands the focus to the list in its popup as an ordinary
-// focus change, so the control first sees a focus-out that is no exit: the
-// focus stays within the control, in its own popup. Such a focus-out is
-// passed on as what it is, a popup taking the focus, so that closing the
-// popup or picking an entry is not taken for a second entry. Installed after
-// the list's focus watcher, so that it sees the event first.
-class OwnPopupFocus : public QObject {
-public:
-    explicit OwnPopupFocus(QComboBox *list) : QObject(list), list_(list)
-    {
-        list->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override
-    {
-        if (watched == list_ && event->type() == QEvent::FocusOut
-            && static_cast<QFocusEvent *>(event)->reason() != Qt::PopupFocusReason) {
-            const QWidget *now = QApplication::focusWidget();
-            if (now && now->window() == list_->view()->window()) {
-                QFocusEvent popupOut(QEvent::FocusOut, Qt::PopupFocusReason);
-                QCoreApplication::sendEvent(list_, &popupOut);
-                return true;
-            }
-        }
-        return QObject::eventFilter(watched, event);
-    }
-
-private:
-    QComboBox *list_;
-};
 
 }  // namespace
 
@@ -176,7 +142,6 @@ void TMainForm::BuildControls()
         QWidget::setTabOrder(phase, ampl);
 
         FocusWatcher::Watch(mode, [this, mode] { cbMaEnter(mode); });
-        new OwnPopupFocus(mode);
         connect(mode, &QComboBox::activated, this,
                 [this, mode] { Guarded([this, mode] { cbMaChange(mode); }); });
     }

@@ -11,11 +11,19 @@
 namespace {
 
 // Focus that comes and goes with the window's activation or with a popup
-// does not move between the window's controls.
-bool MovesBetweenControls(const QFocusEvent *event)
+// does not move between the window's controls. A drop-down list hands the
+// focus to the list in its own popup as an ordinary focus change, so a
+// focus-out whose new holder sits in a popup window counts as a popup
+// opening too, whatever its reason.
+bool MovesBetweenControls(const QWidget *control, const QFocusEvent *event)
 {
     const Qt::FocusReason reason = event->reason();
-    return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+    if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) {
+        return false;
+    }
+    const QWidget *now = QApplication::focusWidget();
+    return now == nullptr || now->window() == control->window()
+           || now->window()->windowType() != Qt::Popup;
 }
 
 bool IsMenu(const QWidget *widget)
@@ -142,7 +150,7 @@ bool FocusEntryState::Out(QWidget *control, const QFocusEvent *event,
         MenuBarFocus::Park(this, control, std::move(laterExit));
         return false;
     }
-    if (!MovesBetweenControls(event)) {
+    if (!MovesBetweenControls(control, event)) {
         return false;
     }
     entered_ = false;
