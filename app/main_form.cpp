@@ -10,6 +10,7 @@
 #include "flag_scope.h"
 #include "inifile.h"
 #include "param_file.h"
+#include "param_runs.h"
 #include "px418usb.h"
 #include "settings_form.h"
 #include "settings_location.h"
@@ -36,9 +37,6 @@ namespace {
 // The window's designed position.
 constexpr int kDesignedLeft = 443;
 constexpr int kDesignedTop = 419;
-
-// How long the device needs to store a preset.
-constexpr unsigned long kPresetStoreMs = 500;
 
 // Starts the timer again however the tick ends.
 class TimerRestart {
@@ -333,11 +331,7 @@ void TMainForm::RecallParams()
     // Off-line the library would answer every read with zeros that no device
     // sent; the table and the lock flag keep what they hold instead.
     if (FOnLine) {
-        for (int c = 0; c < PX418_OUTPUTS; ++c) {
-            for (int q = 0; q < PX418_QUANTITIES; ++q) {
-                CheckedGetPar(c, q, &FParams[ParamIndex(c, q)]);
-            }
-        }
+        RecallParamTable(FParams);
         std::int32_t mode = 0;
         CheckedGetMode(&mode);
         FLock = mode != PX418_MODE_UNLOCKED;
@@ -347,14 +341,8 @@ void TMainForm::RecallParams()
 
 void TMainForm::ReloadParams()
 {
-    for (int c = 0; c < PX418_OUTPUTS; ++c) {
-        for (int q = 0; q < PX418_QUANTITIES; ++q) {
-            CheckedSetPar(c, q, FParams[ParamIndex(c, q)]);
-        }
-    }
-    // Channel A's phase once more, with bit 7: the device takes up the run.
-    CheckedSetPar(PX418_GROUP_OUT_A, PX418_OUT_PHASE | PX418_FLAG_TAKE_EFFECT,
-                  FParams[ParamIndex(0, PX418_OUT_PHASE)]);
+    std::size_t done = 0;
+    SendWrites(ReloadWrites(FParams), done);
 }
 
 // ---------------------------------------------------------------------------
@@ -425,25 +413,20 @@ void TMainForm::mnAboutClick()
     AboutForm->exec();
 }
 
-std::int32_t TMainForm::PresetNumber(std::int32_t number) const
-{
-    return number | (FMute ? 0 : PX418_FLAG_BEEP);
-}
-
 void TMainForm::btSaveClick()
 {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     struct RestoreCursor {
         ~RestoreCursor() { QApplication::restoreOverrideCursor(); }
     } restore;
-    CheckedSetPar(PX418_GROUP_SYSTEM, PresetNumber(PX418_SYS_PRESET_STORE), cbPre->currentIndex());
+    SendWrite(PresetWrite(PX418_SYS_PRESET_STORE, cbPre->currentIndex(), FMute));
     // Give the device time to store the preset.
     QThread::msleep(kPresetStoreMs);
 }
 
 void TMainForm::btReadClick()
 {
-    CheckedSetPar(PX418_GROUP_SYSTEM, PresetNumber(PX418_SYS_PRESET_LOAD), cbPre->currentIndex());
+    SendWrite(PresetWrite(PX418_SYS_PRESET_LOAD, cbPre->currentIndex(), FMute));
     RecallParams();
 }
 

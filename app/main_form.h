@@ -147,8 +147,6 @@ private:
     void SendMode(QObject *Sender, std::int32_t flags);
     // Bit 7, and bit 6 unless muted: the flags of a focus-entry write.
     std::int32_t EntryFlags() const;
-    // A preset command's number: with bit 6 unless muted, never bit 7.
-    std::int32_t PresetNumber(std::int32_t number) const;
     void SaveWithErrorBox(const SectionedText &file, const QString &path);
     // The phasor view (main_form_view.cpp): its menu and window, what it is
     // told after every refresh and change of the on-line state, and its

@@ -2,6 +2,8 @@
 
 #include "px418usb.h"
 
+#include <cstring>
+
 void RaiseHardwareError()
 {
     const char *text = nullptr;
@@ -53,4 +55,22 @@ void CheckedGetSelPar(std::int32_t *group, std::int32_t *number, std::int32_t *v
     *group = g;
     *number = n;
     *value = v;
+}
+
+QString CheckedGetInfo()
+{
+    // The library's answer area: 200 bytes, cleared before every exchange,
+    // so an identity shorter than that ends at a zero byte.
+    constexpr std::size_t kAnswerArea = 200;
+    const unsigned char *answer = nullptr;
+    if (!PX418_GetInfo(&answer)) {
+        RaiseHardwareError();
+    }
+    if (!answer) {
+        return {};
+    }
+    const char *text = reinterpret_cast<const char *>(answer);
+    const void *end = std::memchr(text, 0, kAnswerArea);
+    const qsizetype length = end ? static_cast<const char *>(end) - text : qsizetype(kAnswerArea);
+    return QString::fromLatin1(text, length);
 }

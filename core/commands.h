@@ -21,6 +21,8 @@ void CheckedGetMode(std::int32_t *mode);
 void CheckedSetPar(std::int32_t group, std::int32_t number, std::int32_t value);
 void CheckedGetPar(std::int32_t group, std::int32_t number, std::int32_t *value);
 void CheckedGetSelPar(std::int32_t *group, std::int32_t *number, std::int32_t *value);
+// The device's identity text: the info answer up to its first zero byte.
+QString CheckedGetInfo();
 
 // Throws EHardwareException with a copy of the library's last-error text.
 [[noreturn]] void RaiseHardwareError();

@@ -154,3 +154,15 @@ TEST_F(CommandsTest, TheErrorBoxShowsTheTextUnderTheApplicationTitle)
     // The library's texts end with a full stop and appear as they are.
     EXPECT_EQ(boxes[0].text, QStringLiteral("Set parameter error: invalid parameters."));
 }
+
+TEST_F(CommandsTest, GetInfoGivesTheIdentityTextOrRaises)
+{
+    EXPECT_EQ(CheckedGetInfo(), QStringLiteral("PX-418 virtual generator"));
+
+    // The text ends at the first zero byte of the answer.
+    TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(3, {'P', 'X', 0, 'Y'}));
+    EXPECT_EQ(CheckedGetInfo(), QStringLiteral("PX"));
+
+    TheVirtualGenerator().SetSilent(true);
+    EXPECT_EQ(Raised([] { CheckedGetInfo(); }), QStringLiteral("IO error: device not responding."));
+}
