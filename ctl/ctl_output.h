@@ -1,0 +1,42 @@
+// What px418ctl prints: values in the window's units and decimals (Hz with
+// 3, degrees with 1, volts with 2, peak or RMS), always with "." as the
+// decimal point, as text for people and as JSON with fixed keys for scripts.
+#pragma once
+
+#include "param_runs.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A number in what the window shows for a quantity, with its decimals.
+std::string FormatShown(int quantity, double shown);
+// A table entry as the window shows it ("50.000"); the mode by its name.
+std::string FormatEntry(int quantity, std::int32_t entry, bool rms);
+// The unit of a shown value: "Hz", "deg", "V peak" or "V rms"; "" for the mode.
+std::string UnitOf(int quantity, bool rms);
+// The bounds a value must keep, as the message of a refusal gives them:
+// "0.000 to 3000.000 Hz".
+std::string AllowedRange(int quantity, bool rms);
+
+// One output value: "A freq 50.000 Hz", "A mode A+B+C".
+std::string ValueLine(int channel, int quantity, std::int32_t entry, bool rms);
+// The same as one JSON object:
+// {"channel":"A","quantity":"freq","value":50.000,"unit":"Hz"}; the mode's
+// value is its name as a string.
+std::string ValueJson(int channel, int quantity, std::int32_t entry, bool rms);
+
+// The whole table as `get` shows it. Frequencies are those the outputs run
+// at: channel A's for every output in mode "A+B+C", as the window shows them.
+std::string TableText(const ParamTable &table, bool locked, bool rms);
+// {"mode":"A.B.C","locked":false,"outputs":{"A":{"freq_hz":50.000,
+// "phase_deg":0.0,"ampl_v_peak":10.00,"ampl_v_rms":7.07},"B":...,"C":...}}
+std::string TableJson(const ParamTable &table, bool locked);
+
+// A write of a run as a failure report names it: an output setting as
+// ValueLine shows it, a closing write marked as such.
+std::string DescribeWrite(const DeviceWrite &write);
+// What a run that failed part-way had done: the writes accepted (held by the
+// generator, not in effect unless the closing write was among them) and
+// those never sent. One line each, without the program's prefix.
+std::vector<std::string> PartialRunReport(const std::vector<DeviceWrite> &writes, std::size_t done);

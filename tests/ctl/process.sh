@@ -1,0 +1,58 @@
+#!/bin/sh
+# px418ctl as a process. On SIGTERM, watch ends with status 0 after its
+# lines and a sweep stops after the write in progress with status 143 and
+# says so. Output that cannot be written is a failure, not a success.
+# Usage: process.sh PX418CTL (with PX418USB_DRIVER=virtual)
+set -u
+ctl=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Waits (up to 10 s) until a file has a first line.
+first_line() {
+    i=0
+    while [ ! -s "$1" ] && [ $i -lt 100 ]; do
+        sleep 0.1
+        i=$((i + 1))
+    done
+}
+
+fail() {
+    echo "$1"
+    for f in "$work"/*; do
+        echo "--- $f"
+        cat "$f"
+    done
+    exit 1
+}
+
+"$ctl" watch >"$work/watch.out" 2>"$work/watch.err" &
+pid=$!
+first_line "$work/watch.out"
+kill -TERM $pid
+wait $pid
+status=$?
+[ $status -eq 0 ] || fail "watch: exit status $status, expected 0"
+[ "$(cat "$work/watch.out")" = "A freq 50.000 Hz" ] || fail "watch: unexpected output"
+[ ! -s "$work/watch.err" ] || fail "watch: unexpected error output"
+
+"$ctl" sweep A freq 1 3000 --step 1 --dwell 100 >"$work/sweep.out" 2>"$work/sweep.err" &
+pid=$!
+first_line "$work/sweep.out"
+kill -TERM $pid
+wait $pid
+status=$?
+[ $status -eq 143 ] || fail "sweep: exit status $status, expected 143"
+steps=$(wc -l <"$work/sweep.out")
+[ "$steps" -ge 1 ] && [ "$steps" -lt 3000 ] || fail "sweep: $steps steps"
+grep -q "^px418ctl: sweep stopped after $steps of 3000 steps$" "$work/sweep.err" \
+    || fail "sweep: no stop message for $steps steps"
+if [ -w /dev/full ]; then
+    "$ctl" get >/dev/full 2>"$work/full.err"
+    status=$?
+    [ $status -eq 74 ] || fail "get >/dev/full: exit status $status, expected 74"
+    "$ctl" watch >/dev/full 2>"$work/full.err"
+    status=$?
+    [ $status -eq 74 ] || fail "watch >/dev/full: exit status $status, expected 74"
+fi
+echo "watch and sweep stopped cleanly ($steps sweep steps)"
