@@ -16,12 +16,12 @@ namespace {
 constexpr long kMaxDwellMs = 86400000;
 
 // Options and the commands (help topics) that take them.
-struct OptionSpec {
+struct KnownOption {
     const char *name;
     bool takesValue;
     std::vector<std::string> topics;
 };
-const OptionSpec kOptions[] = {
+const KnownOption kOptions[] = {
     {"json", false, {"get", "watch", "sweep"}},
     {"rms", false, {"get", "set", "watch", "sweep"}},
     {"mute", false, {"preset"}},
@@ -583,20 +583,21 @@ CtlParse ParseCtlArgs(const std::vector<std::string> &args)
             }
             const std::size_t eq = a.find('=');
             const std::string name = a.substr(2, eq == std::string::npos ? eq : eq - 2);
-            const OptionSpec *spec = nullptr;
-            for (const OptionSpec &o : kOptions) {
+            const KnownOption *known = nullptr;
+            for (const KnownOption &o : kOptions) {
                 if (name == o.name) {
-                    spec = &o;
+                    known = &o;
                 }
             }
-            if (!spec) {
+            if (!known) {
                 Refuse("unknown option '--" + name + "'");
             }
-            if (std::find(spec->topics.begin(), spec->topics.end(), first) == spec->topics.end()) {
+            if (std::find(known->topics.begin(), known->topics.end(), first)
+                == known->topics.end()) {
                 Refuse("option '--" + name + "' does not apply to '" + first + "'");
             }
             std::optional<std::string> value;
-            if (spec->takesValue) {
+            if (known->takesValue) {
                 if (eq != std::string::npos) {
                     value = a.substr(eq + 1);
                 } else if (i + 1 < args.size()) {
