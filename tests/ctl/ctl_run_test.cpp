@@ -251,19 +251,6 @@ TEST_F(CtlRunTest, ParameterFilesAreTheWindowsFilesBothWays)
     EXPECT_EQ(State().beeps, 0);
 }
 
-TEST_F(CtlRunTest, SavingKeepsTheFilesOtherSections)
-{
-    const std::string path = PathOf("px418.ini");
-    QFile f(QString::fromStdString(path));
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("[General]\r\nLeft=12\r\n[OUT A]\r\nF=1\r\n");
-    f.close();
-    ASSERT_EQ(runner_.Run("save " + path).status, kExitOk);
-    const SectionedText text = SectionedText::Load(QString::fromStdString(path));
-    EXPECT_EQ(text.ReadInteger(QStringLiteral("General"), QStringLiteral("Left"), 0), 12);
-    EXPECT_EQ(ReadParamTable(text)[ParamIndex(0, 1)], 50000);
-}
-
 TEST_F(CtlRunTest, RefusedFilesSendNothing)
 {
     const auto write = [this](const char *name, const QByteArray &content) {
