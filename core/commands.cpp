@@ -59,9 +59,6 @@ void CheckedGetSelPar(std::int32_t *group, std::int32_t *number, std::int32_t *v
 
 QString CheckedGetInfo()
 {
-    // The library's answer area: 200 bytes, cleared before every exchange,
-    // so an identity shorter than that ends at a zero byte.
-    constexpr std::size_t kAnswerArea = 200;
     const unsigned char *answer = nullptr;
     if (!PX418_GetInfo(&answer)) {
         RaiseHardwareError();
@@ -70,7 +67,9 @@ QString CheckedGetInfo()
         return {};
     }
     const char *text = reinterpret_cast<const char *>(answer);
-    const void *end = std::memchr(text, 0, kAnswerArea);
-    const qsizetype length = end ? static_cast<const char *>(end) - text : qsizetype(kAnswerArea);
+    // The identity ends at the first zero byte, within the answer area.
+    const void *end = std::memchr(text, 0, PX418_ANSWER_SIZE);
+    const qsizetype length =
+        end ? static_cast<const char *>(end) - text : qsizetype(PX418_ANSWER_SIZE);
     return QString::fromLatin1(text, length);
 }
