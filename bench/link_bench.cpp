@@ -88,8 +88,8 @@ FT_STATUS Purge(FT_HANDLE, ULONG)
 }
 
 constexpr D2xxApi kInstantApi = {
-    ListDevices,     Open,  Close, Read, Write, SetBaudRate, SetDataCharacteristics, SetTimeouts,
-    SetLatencyTimer, Purge,
+    ListDevices,     Open,  Close,   Read, Write, SetBaudRate, SetDataCharacteristics, SetTimeouts,
+    SetLatencyTimer, Purge, nullptr,
 };
 
 void UseInstantDevice(std::uint8_t command, const std::vector<std::uint8_t> &data)

@@ -15,6 +15,8 @@
 #include <ctime>
 #include <thread>
 
+#include "d2xx.h"
+#include "fake_system_tree.h"
 #include "px418usb.h"
 #include "usbemu.h"
 #include "virtual/virtual_generator.h"
@@ -40,9 +42,22 @@ usbemu::Counters Total()
     return sum;
 }
 
+// The kernel's view: the busy converter's tty, held open by a program.
+FakeSystemTree &System()
+{
+    static FakeSystemTree tree;
+    return tree;
+}
+
 void SetUpBus(bool withSilent)
 {
     usbemu::Reset();
+    System().RemoveTtys();
+    System().AddTty(1, {2}, "ttyUSB1");
+    System().EndProcess(4242);
+    System().HoldOpen(4242, "/dev/ttyUSB1");
+    D2xxLibftdiSetSystemRoots(System().Sys().c_str(), System().Proc().c_str());
+
     usbemu::ConverterSetup setup;
     setup.serial = "FOREIGN1";
     setup.ports = {1};
@@ -85,9 +100,9 @@ void BM_OffLineTick(benchmark::State &state)
             break;
         }
         processCpuMs += 1000.0 * static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
-        wallMs += std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now()
-                                                            - start)
-                      .count();
+        wallMs +=
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
         state.PauseTiming();
         std::this_thread::sleep_for(kTickInterval);
         state.ResumeTiming();

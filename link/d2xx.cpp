@@ -73,6 +73,7 @@ constexpr D2xxApi kFailingApi = {
     FailSetTimeouts,
     FailSetLatencyTimer,
     FailPurge,
+    nullptr,
 };
 
 std::atomic<const D2xxApi *> current{nullptr};

@@ -65,6 +65,12 @@ using FT_SetTimeouts_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG ReadTimeout, UL
 using FT_SetLatencyTimer_t = FT_STATUS (*)(FT_HANDLE ftHandle, UCHAR ucLatency);
 using FT_Purge_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG Mask);
 
+// What the device search found at a converter: the generator, a device
+// that answered with another identity, silence (no valid answer), or a port
+// that could not be opened or set up.
+enum class ProbeOutcome { Generator, Foreign, Silent, Failed };
+using Probed_t = void (*)(FT_HANDLE ftHandle, ProbeOutcome outcome);
+
 struct D2xxApi {
     FT_ListDevices_t ListDevices;
     FT_Open_t Open;
@@ -76,6 +82,10 @@ struct D2xxApi {
     FT_SetTimeouts_t SetTimeouts;
     FT_SetLatencyTimer_t SetLatencyTimer;
     FT_Purge_t Purge;
+    // Not a D2XX call, and optional (nullptr in D2XX libraries): told what
+    // the search found behind an open port, before the port is closed, so
+    // that a driver that tells converters apart can spare them later probes.
+    Probed_t Probed;
 };
 
 // The provider's table. Chosen once per process, at the first call, from
@@ -93,5 +103,9 @@ void D2xxInstall(const D2xxApi *api);
 // The built-in providers. Each returns nullptr and fills `why` when it
 // cannot be used.
 const D2xxApi *D2xxLibftdiProvider(const char **why);
+// Where the libftdi1 driver looks for the kernel's view of the converters
+// (sysfs) and for the programs' open files (procfs): "/sys" and "/proc"
+// unless a test names a fake tree. Set before the driver is first used.
+void D2xxLibftdiSetSystemRoots(const char *sysRoot, const char *procRoot);
 const D2xxApi *D2xxVirtualProvider();
 const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why);

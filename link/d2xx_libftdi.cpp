@@ -4,19 +4,44 @@
 // count would start and stop libusb's hot-plug machinery and rescan the bus
 // every time. Each opened converter gets a context of its own, which holds
 // the device handle and libftdi's read buffer; an FT_HANDLE points to it.
+//
+// The other converters on the bus belong to other programs, and opening one
+// with libftdi1 detaches the kernel's serial driver from it (taking the tty
+// from a program that holds it open), resets the chip and changes its baud
+// rate. So the driver keeps what it learnt about each converter while it
+// stays plugged in (known by its bus location and its USB address, which
+// changes at every plug-in):
+// - it never opens one whose tty another program holds open;
+// - it does not open one again that answered with another identity;
+// - it opens one that stayed silent, or could not be opened, at most once a
+//   second;
+// and it enumerates the bus again only when libusb reports a device arriving
+// or leaving (or, without hot-plug support, when the device list differs
+// from the last one), so that an off-line search on an unchanged bus makes
+// no USB traffic but the slow retries. PX418USB_SERIAL restricts the driver
+// to the converter with that serial number.
 #include "d2xx.h"
+
+#include <sys/time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include <ftdi.h>
+#include <libusb.h>
+
+#include "port_in_use.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // A USB read transfer that times out mid-way loses what it had received, so
 // libusb's own timeout stays well above the latency timer and the reads of
@@ -24,19 +49,71 @@ namespace {
 constexpr int kMinUsbReadTimeoutMs = 100;
 constexpr DWORD kDefaultTimeoutMs = 200;
 constexpr int kLibusbOpenFailed = -4;  // ftdi_usb_open_dev: libusb_open() failed
+constexpr auto kRetryInterval = std::chrono::seconds(1);
+constexpr std::uint16_t kFtdiVendorId = 0x0403;
+constexpr int kMaxPorts = 7;  // USB allows no deeper hub chain
+
+// Where a converter is plugged in, as long as it stays plugged in.
+struct Location {
+    std::uint8_t bus = 0;
+    std::uint8_t address = 0;
+    std::vector<std::uint8_t> ports;
+    bool operator==(const Location &) const = default;
+};
+
+enum class Verdict {
+    Unknown,    // never opened
+    Generator,  // the search found the generator behind it
+    Foreign,    // answered with another identity: never opened again
+    Retry,      // silent, not openable, or its tty in use: opened again after a while
+};
+
+struct Converter {
+    libusb_device *device = nullptr;  // one reference held while listed
+    Location location;
+    bool serialTried = false;
+    Clock::time_point serialTriedAt;
+    std::string serial;  // read only when PX418USB_SERIAL is set
+    Verdict verdict = Verdict::Unknown;
+    Clock::time_point since;
+};
 
 struct Port {
     ftdi_context *context = nullptr;
     DWORD readTimeoutMs = kDefaultTimeoutMs;
+    Location location;
 };
 
-std::mutex enumerationLock;  // guards enumerationContext
+// The bus as the driver knows it; guarded by enumerationLock.
+std::mutex enumerationLock;
 ftdi_context *enumerationContext = nullptr;
+bool hotplug = false;               // libusb tells of devices arriving and leaving
+bool listKnown = false;             // `converters` holds the bus as last enumerated
+std::vector<Converter> converters;  // in libftdi's order
+std::vector<std::size_t> counted;   // what the count shows: indices into `converters`
+bool serialWanted = false;
+std::string wantedSerial;
+std::string sysRoot = "/sys";
+std::string procRoot = "/proc";
+
+std::atomic<bool> busChanged{true};
 
 std::mutex portsLock;  // guards openPorts
 std::vector<Port *> openPorts;
 
 std::atomic<bool> permissionHintGiven{false};
+
+void PermissionHint(const char *what)
+{
+    if (!permissionHintGiven.exchange(true))
+        std::fprintf(stderr,
+                     "libpx418usb: an FTDI converter is attached but cannot be opened (%s);"
+                     " missing access rights? The udev rule 70-px418-ftdi.rules gives them:"
+                     " the px418 package installs it, from the source tree copy"
+                     " packaging/70-px418-ftdi.rules into /etc/udev/rules.d; then plug the"
+                     " converter in again.\n",
+                     what);
+}
 
 // The port behind a handle, or nullptr when the handle is not one of ours
 // (never opened, or already closed).
@@ -47,14 +124,112 @@ Port *Lookup(FT_HANDLE handle)
     return std::find(openPorts.begin(), openPorts.end(), port) != openPorts.end() ? port : nullptr;
 }
 
-// Enumerates the FTDI converters (0403:6001, 6010, 6011, 6014, 6015). The
-// caller holds enumerationLock and frees the list.
-int FindAll(ftdi_device_list **list)
+int OnHotplug(libusb_context *, libusb_device *, libusb_hotplug_event, void *)
 {
-    *list = nullptr;
+    busChanged = true;
+    return 0;  // stay registered
+}
+
+Location LocationOf(libusb_device *device)
+{
+    Location location;
+    location.bus = libusb_get_bus_number(device);
+    location.address = libusb_get_device_address(device);
+    std::uint8_t ports[kMaxPorts];
+    const int depth = libusb_get_port_numbers(device, ports, kMaxPorts);
+    if (depth > 0)
+        location.ports.assign(ports, ports + depth);
+    return location;
+}
+
+// Reads the serial number string the first time it is wanted, and again
+// after a failure once the retry interval is over. Only opens the device
+// and reads string descriptors: no detach, no vendor request.
+void ReadSerial(Converter &converter, Clock::time_point now)
+{
+    if (converter.serialTried
+        && (!converter.serial.empty() || now - converter.serialTriedAt < kRetryInterval))
+        return;
+    converter.serialTried = true;
+    converter.serialTriedAt = now;
+    libusb_device_descriptor descriptor{};
+    libusb_device_handle *handle = nullptr;
+    if (libusb_get_device_descriptor(converter.device, &descriptor) != LIBUSB_SUCCESS
+        || descriptor.iSerialNumber == 0)
+        return;
+    const int opened = libusb_open(converter.device, &handle);
+    if (opened != LIBUSB_SUCCESS) {
+        if (opened == LIBUSB_ERROR_ACCESS)
+            PermissionHint(libusb_strerror(opened));
+        return;
+    }
+    unsigned char text[128];
+    const int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text,
+                                                          static_cast<int>(sizeof text));
+    libusb_close(handle);
+    if (length > 0)
+        converter.serial.assign(reinterpret_cast<const char *>(text),
+                                static_cast<std::size_t>(length));
+}
+
+// Brings `converters` up to date: enumerates again when the bus may have
+// changed, keeping what is known of the converters still plugged in. The
+// caller holds enumerationLock. False when the bus cannot be enumerated.
+bool Refresh()
+{
     if (enumerationContext == nullptr)
-        return -1;
-    return ftdi_usb_find_all(enumerationContext, list, 0, 0);
+        return false;
+    if (hotplug) {
+        // Hot-plug callbacks run in here, at once: nothing is waited for.
+        timeval zero{0, 0};
+        libusb_handle_events_timeout_completed(enumerationContext->usb_ctx, &zero, nullptr);
+        if (listKnown && !busChanged.exchange(false))
+            return true;
+    }
+
+    ftdi_device_list *list = nullptr;
+    const int found = ftdi_usb_find_all(enumerationContext, &list, 0, 0);
+    if (found < 0) {
+        ftdi_list_free(&list);
+        busChanged = true;
+        return false;
+    }
+    std::vector<Converter> now;
+    for (ftdi_device_list *entry = list; entry != nullptr; entry = entry->next) {
+        const Location location = LocationOf(entry->dev);
+        const auto known =
+            std::find_if(converters.begin(), converters.end(), [&](const Converter &c) {
+                return c.device != nullptr && c.location == location;
+            });
+        if (known != converters.end()) {
+            now.push_back(std::move(*known));
+            known->device = nullptr;
+        } else {
+            Converter converter;
+            converter.device = libusb_ref_device(entry->dev);
+            converter.location = location;
+            now.push_back(std::move(converter));
+        }
+    }
+    ftdi_list_free(&list);
+    for (Converter &gone : converters) {
+        if (gone.device != nullptr)
+            libusb_unref_device(gone.device);
+    }
+    converters = std::move(now);
+    listKnown = true;
+
+    counted.clear();
+    const Clock::time_point time = Clock::now();
+    for (std::size_t i = 0; i < converters.size(); ++i) {
+        if (serialWanted) {
+            ReadSerial(converters[i], time);
+            if (converters[i].serial != wantedSerial)
+                continue;
+        }
+        counted.push_back(i);
+    }
+    return true;
 }
 
 FT_STATUS ListDevices(void *pArg1, void *, DWORD flags)
@@ -62,15 +237,37 @@ FT_STATUS ListDevices(void *pArg1, void *, DWORD flags)
     if (pArg1 == nullptr || (flags & FT_LIST_NUMBER_ONLY) == 0)
         return FT_INVALID_PARAMETER;
     std::lock_guard<std::mutex> guard(enumerationLock);
-    ftdi_device_list *list = nullptr;
-    const int found = FindAll(&list);
-    ftdi_list_free(&list);
-    if (found < 0)
+    if (!Refresh())
         return FT_IO_ERROR;
-    *static_cast<DWORD *>(pArg1) = static_cast<DWORD>(found);
+    *static_cast<DWORD *>(pArg1) = static_cast<DWORD>(counted.size());
     return FT_OK;
 }
 
+// Whether the converter may be opened now; when not, it is left untouched.
+bool MayOpen(Converter &converter, Clock::time_point now)
+{
+    switch (converter.verdict) {
+    case Verdict::Foreign:
+        return false;
+    case Verdict::Retry:
+        if (now - converter.since < kRetryInterval)
+            return false;
+        break;
+    case Verdict::Unknown:
+    case Verdict::Generator:
+        break;
+    }
+    const Location &l = converter.location;
+    if (SerialPortInUse(sysRoot, procRoot, l.bus, l.ports)) {
+        converter.verdict = Verdict::Retry;
+        converter.since = now;
+        return false;
+    }
+    return true;
+}
+
+// Opens the converter at `deviceNumber` of the last count (the list the
+// count was made from, so that the numbers mean what the count meant).
 FT_STATUS Open(int deviceNumber, FT_HANDLE *pHandle)
 {
     if (pHandle == nullptr)
@@ -80,51 +277,66 @@ FT_STATUS Open(int deviceNumber, FT_HANDLE *pHandle)
         return FT_DEVICE_NOT_FOUND;
 
     std::lock_guard<std::mutex> guard(enumerationLock);
-    ftdi_device_list *list = nullptr;
-    const int found = FindAll(&list);
-    if (found < 0) {
-        ftdi_list_free(&list);
+    if (!listKnown && !Refresh())
         return FT_IO_ERROR;
-    }
-    ftdi_device_list *entry = list;
-    for (int i = 0; entry != nullptr && i < deviceNumber; ++i)
-        entry = entry->next;
-    if (entry == nullptr) {
-        ftdi_list_free(&list);
+    if (static_cast<std::size_t>(deviceNumber) >= counted.size())
         return FT_DEVICE_NOT_FOUND;
-    }
+    Converter &converter = converters[counted[static_cast<std::size_t>(deviceNumber)]];
+    const Clock::time_point now = Clock::now();
+    if (!MayOpen(converter, now))
+        return FT_DEVICE_NOT_OPENED;
 
     ftdi_context *context = ftdi_new();
-    if (context == nullptr) {
-        ftdi_list_free(&list);
+    if (context == nullptr)
         return FT_INSUFFICIENT_RESOURCES;
-    }
     // The kernel's serial driver gets the converter back when it is closed.
     context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
-    const int opened = ftdi_usb_open_dev(context, entry->dev);
-    ftdi_list_free(&list);  // the open device keeps its own reference
+    const int opened = ftdi_usb_open_dev(context, converter.device);
     if (opened < 0) {
-        if (opened == kLibusbOpenFailed && !permissionHintGiven.exchange(true))
-            std::fprintf(stderr,
-                         "libpx418usb: FTDI converter %d is attached but cannot be opened (%s);"
-                         " missing access rights? The udev rule 70-px418-ftdi.rules gives them:"
-                         " the px418 package installs it, from the source tree copy"
-                         " packaging/70-px418-ftdi.rules into /etc/udev/rules.d; then plug the"
-                         " converter in again.\n",
-                         deviceNumber, ftdi_get_error_string(context));
+        if (opened == kLibusbOpenFailed)
+            PermissionHint(ftdi_get_error_string(context));
         ftdi_free(context);
+        converter.verdict = Verdict::Retry;
+        converter.since = now;
         return FT_DEVICE_NOT_OPENED;
     }
     context->usb_read_timeout = std::max(context->usb_read_timeout, kMinUsbReadTimeoutMs);
 
     auto *port = new Port;
     port->context = context;
+    port->location = converter.location;
     {
         std::lock_guard<std::mutex> portsGuard(portsLock);
         openPorts.push_back(port);
     }
     *pHandle = port;
     return FT_OK;
+}
+
+// What the search found behind an open port, kept for the converter.
+void Probed(FT_HANDLE handle, ProbeOutcome outcome)
+{
+    const Port *port = Lookup(handle);
+    if (port == nullptr)
+        return;
+    std::lock_guard<std::mutex> guard(enumerationLock);
+    for (Converter &converter : converters) {
+        if (converter.device == nullptr || !(converter.location == port->location))
+            continue;
+        switch (outcome) {
+        case ProbeOutcome::Generator:
+            converter.verdict = Verdict::Generator;
+            break;
+        case ProbeOutcome::Foreign:
+            converter.verdict = Verdict::Foreign;
+            break;
+        case ProbeOutcome::Silent:
+        case ProbeOutcome::Failed:
+            converter.verdict = Verdict::Retry;
+            break;
+        }
+        converter.since = Clock::now();
+    }
 }
 
 FT_STATUS Close(FT_HANDLE handle)
@@ -297,8 +509,8 @@ FT_STATUS Purge(FT_HANDLE handle, ULONG mask)
 }
 
 constexpr D2xxApi kLibftdiApi = {
-    ListDevices,     Open,  Close, Read, Write, SetBaudRate, SetDataCharacteristics, SetTimeouts,
-    SetLatencyTimer, Purge,
+    ListDevices,     Open,  Close,  Read, Write, SetBaudRate, SetDataCharacteristics, SetTimeouts,
+    SetLatencyTimer, Purge, Probed,
 };
 
 }  // namespace
@@ -313,6 +525,25 @@ const D2xxApi *D2xxLibftdiProvider(const char **why)
                 *why = "libusb could not be initialised (no USB support?)";
             return nullptr;
         }
+        // FTDI's vendor id only: other devices coming and going change
+        // nothing here.
+        hotplug = libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG) != 0
+                  && libusb_hotplug_register_callback(
+                         enumerationContext->usb_ctx,
+                         LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED | LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT, 0,
+                         kFtdiVendorId, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                         OnHotplug, nullptr, nullptr)
+                         == LIBUSB_SUCCESS;
+        const char *serial = std::getenv("PX418USB_SERIAL");
+        serialWanted = serial != nullptr && serial[0] != '\0';
+        wantedSerial = serialWanted ? serial : "";
     }
     return &kLibftdiApi;
+}
+
+void D2xxLibftdiSetSystemRoots(const char *sys, const char *proc)
+{
+    std::lock_guard<std::mutex> guard(enumerationLock);
+    sysRoot = sys;
+    procRoot = proc;
 }

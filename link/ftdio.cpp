@@ -96,6 +96,13 @@ bool FtdioDiscardInput(std::int32_t quietMs, std::int32_t maxBytes)
     return false;
 }
 
+void FtdioReportProbe(ProbeOutcome outcome)
+{
+    const Probed_t probed = D2xx().Probed;
+    if (port != nullptr && probed != nullptr)
+        probed(port, outcome);
+}
+
 bool FtdioClose(FT_HANDLE &handle)
 {
     handle = nullptr;

@@ -35,6 +35,10 @@ bool FtdioReadByte(std::uint8_t &byte);
 // when a call fails or when the line is not quiet within `maxBytes` reads.
 bool FtdioDiscardInput(std::int32_t quietMs, std::int32_t maxBytes);
 
+// Tells the driver what the device search found behind the open port, when
+// the driver wants to know (D2xxApi::Probed); no D2XX call, no status.
+void FtdioReportProbe(ProbeOutcome outcome);
+
 // FT_Close(port). `handle` is set to nullptr whatever the status. With no
 // port open nothing is handed to FT_Close and the result is true.
 bool FtdioClose(FT_HANDLE &handle);

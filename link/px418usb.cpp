@@ -18,6 +18,7 @@
 #include <mutex>
 
 #include "ftdio.h"
+#include "probe_memory.h"
 #include "wake.h"
 
 namespace {
@@ -81,6 +82,7 @@ std::uint8_t requestArea[kRequestSize];
 // so an info text that fills the whole area is still zero-terminated.
 std::uint8_t answerArea[PX418_ANSWER_SIZE + 1];
 char errorText[kErrorTextSize];
+ProbeMemory probeMemory;  // what earlier searches found, by converter index
 
 // Composes the error text from the answer's command code and the device's
 // error code; true exactly when there was no error.
@@ -167,17 +169,20 @@ bool ExchangeInfo()
     return DeviceTransaction(PX418_CMD_INFO, 0);
 }
 
-// The search's test of an opened converter: set up, asked for its identity,
-// it answers as a generator. The caller holds the lock.
-bool IsGenerator()
+// The search's test of an opened converter: set up, asked for its identity;
+// what answered. The caller holds the lock.
+ProbeOutcome Probe()
 {
     if (!FtdioSetup(kBaudRate))
-        return false;
+        return ProbeOutcome::Failed;
     receiveDirty = false;  // the setup purged both directions
-    return ExchangeInfo()
-           && std::strncmp(reinterpret_cast<const char *>(answerArea), PX418_IDENTITY,
-                           PX418_IDENTITY_LENGTH)
-                  == 0;
+    if (!ExchangeInfo())
+        return ProbeOutcome::Silent;
+    return std::strncmp(reinterpret_cast<const char *>(answerArea), PX418_IDENTITY,
+                        PX418_IDENTITY_LENGTH)
+                   == 0
+               ? ProbeOutcome::Generator
+               : ProbeOutcome::Foreign;
 }
 
 }  // namespace
@@ -201,10 +206,20 @@ bool PX418_OpenDevice(void)
         return false;
 
     count = std::min(count, kMaxConverters);
+    // Converters that answered with another identity, or stayed silent less
+    // than a second ago, are left alone.
+    probeMemory.StartSearch(count);
     for (std::uint32_t index = 0; index < count; ++index) {
-        if (!FtdioOpen(static_cast<std::int32_t>(index), deviceHandle))
+        if (!probeMemory.ShouldProbe(index, ProbeMemory::Clock::now()))
             continue;
-        if (IsGenerator())
+        if (!FtdioOpen(static_cast<std::int32_t>(index), deviceHandle)) {
+            probeMemory.Record(index, ProbeOutcome::Failed, ProbeMemory::Clock::now());
+            continue;
+        }
+        const ProbeOutcome outcome = Probe();
+        probeMemory.Record(index, outcome, ProbeMemory::Clock::now());
+        FtdioReportProbe(outcome);
+        if (outcome == ProbeOutcome::Generator)
             return true;
         FtdioClose(deviceHandle);
     }

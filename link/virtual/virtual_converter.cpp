@@ -297,6 +297,7 @@ constexpr D2xxApi kVirtualApi = {
     VSetTimeouts,
     VSetLatencyTimer,
     VPurge,
+    nullptr,
 };
 
 }  // namespace

@@ -460,6 +460,7 @@ constexpr D2xxApi kApi = {
     CallSetTimeouts,
     CallSetLatencyTimer,
     CallPurge,
+    nullptr,
 };
 
 }  // namespace
