@@ -11,7 +11,8 @@ namespace {
 
 bool AllDigits(const std::string &s)
 {
-    return !s.empty() && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !s.empty()
+           && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // "<bus>-<p1>.<p2>...", the kernel's name of the USB device.
@@ -76,8 +77,8 @@ bool HeldOpen(const std::string &procRoot, const std::string &device)
             continue;
         // Another user's process: its open files cannot be listed.
         std::error_code fdError;
-        for (fs::directory_iterator fd(it->path() / "fd", fdError), fdEnd;
-             !fdError && fd != fdEnd; fd.increment(fdError)) {
+        for (fs::directory_iterator fd(it->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
+             fd.increment(fdError)) {
             std::error_code linkError;
             const fs::path target = fs::read_symlink(fd->path(), linkError);
             if (!linkError && target == device)

@@ -280,13 +280,17 @@ TEST_F(MainWindowTest, WithNoConverterEachTickOnlyCountsTheConverters)
     EXPECT_EQ(form->StatusText(), QStringLiteral("OFF-Line"));
 
     // A converter that is not a generator is opened, asked and closed again
-    // at every tick.
+    // once; the later ticks leave it alone while the bus stays the same.
     driver.AddConverter(d2xxdouble::Identity("FT232R other device"));
     driver.ClearCalls();
     Tick();
     EXPECT_EQ(driver.Count("FT_Open"), 1);
     EXPECT_EQ(driver.Count("FT_Close"), 1);
     EXPECT_EQ(form->StatusText(), QStringLiteral("OFF-Line"));
+    Tick();
+    Tick();
+    EXPECT_EQ(driver.Count("FT_Open"), 1);
+    EXPECT_EQ(driver.Count("FT_ListDevices"), 3);
 }
 
 TEST_F(MainWindowTest, UnpluggingGoesOffLineAndTheSameTickTriesAgain)

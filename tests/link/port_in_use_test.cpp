@@ -28,10 +28,11 @@ TEST(PortInUseTest, FindsTheTtyOfInterfaceZeroAtTheLocation)
         Ports ports;
         std::vector<std::string> ttys;
     } cases[] = {
-        {1, {4}, {"ttyUSB0"}},  {1, {1, 4}, {"ttyUSB1"}}, {2, {4}, {"ttyUSB2"}},
-        {3, {1}, {"ttyUSB4"}},  {1, {2}, {}},             {1, {3}, {"ttyACM0"}},
-        {1, {1}, {}},           {4, {4}, {}},             {1, {}, {}},
-        {1, {4, 1}, {}},
+        {1, {4}, {"ttyUSB0"}}, {1, {1, 4}, {"ttyUSB1"}},
+        {2, {4}, {"ttyUSB2"}}, {3, {1}, {"ttyUSB4"}},
+        {1, {2}, {}},          {1, {3}, {"ttyACM0"}},
+        {1, {1}, {}},          {4, {4}, {}},
+        {1, {}, {}},           {1, {4, 1}, {}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << int(c.bus) << " " << c.ports.size());

@@ -44,8 +44,8 @@ public:
         for (std::size_t i = 0; i < ports.size(); ++i)
             name += (i != 0 ? "." : "") + std::to_string(ports[i]);
         name += ":" + std::to_string(configuration) + "." + std::to_string(interface);
-        std::filesystem::create_directories(Sys() + "/bus/usb/devices/" + name + "/" + tty
-                                            + "/tty/" + tty);
+        std::filesystem::create_directories(Sys() + "/bus/usb/devices/" + name + "/" + tty + "/tty/"
+                                            + tty);
     }
     void RemoveTtys() { std::filesystem::remove_all(Sys() + "/bus/usb/devices"); }
 
