@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string_view>
 #include <type_traits>
 
 #include <dlfcn.h>
@@ -79,6 +80,7 @@ constexpr D2xxApi kFailingApi = {
 std::atomic<const D2xxApi *> current{nullptr};
 std::mutex chooseLock;
 std::atomic<bool> failureReported{false};
+std::atomic<bool> serialNoticeGiven{false};
 
 const D2xxApi *Choose()
 {
@@ -96,6 +98,15 @@ const D2xxApi *Choose()
         name = driver;
         api = D2xxLoadLibrary(driver, &why);
     }
+    // Only the libftdi1 driver reads serial numbers; a choice of converter
+    // that is not applied should not pass unnoticed.
+    const char *serial = std::getenv("PX418USB_SERIAL");
+    if (api != nullptr && name != std::string_view("libftdi") && serial != nullptr
+        && serial[0] != '\0' && !serialNoticeGiven.exchange(true))
+        std::fprintf(stderr,
+                     "libpx418usb: PX418USB_SERIAL is not applied by converter driver \"%s\";"
+                     " all its converters are searched\n",
+                     name);
     if (api != nullptr)
         return api;
 

@@ -11,7 +11,8 @@
 // rate. So the driver keeps what it learnt about each converter while it
 // stays plugged in (known by its bus location and its USB address, which
 // changes at every plug-in):
-// - it never opens one whose tty another program holds open;
+// - it never opens one whose tty another program holds open (and looks
+//   again every few seconds);
 // - it does not open one again that answered with another identity;
 // - it opens one that stayed silent, or could not be opened, at most once a
 //   second;
@@ -50,6 +51,10 @@ constexpr int kMinUsbReadTimeoutMs = 100;
 constexpr DWORD kDefaultTimeoutMs = 200;
 constexpr int kLibusbOpenFailed = -4;  // ftdi_usb_open_dev: libusb_open() failed
 constexpr auto kRetryInterval = std::chrono::seconds(1);
+// A converter whose tty another program holds is not ours to take, and
+// finding that out means going through every program's open files: it is
+// looked at again less often.
+constexpr auto kInUseRetryInterval = std::chrono::seconds(5);
 constexpr std::uint16_t kFtdiVendorId = 0x0403;
 constexpr int kMaxPorts = 7;  // USB allows no deeper hub chain
 
@@ -65,7 +70,8 @@ enum class Verdict {
     Unknown,    // never opened
     Generator,  // the search found the generator behind it
     Foreign,    // answered with another identity: never opened again
-    Retry,      // silent, not openable, or its tty in use: opened again after a while
+    Retry,      // silent or not openable: opened again after a while
+    InUse,      // another program holds its tty: looked at again after a while
 };
 
 struct Converter {
@@ -253,13 +259,17 @@ bool MayOpen(Converter &converter, Clock::time_point now)
         if (now - converter.since < kRetryInterval)
             return false;
         break;
+    case Verdict::InUse:
+        if (now - converter.since < kInUseRetryInterval)
+            return false;
+        break;
     case Verdict::Unknown:
     case Verdict::Generator:
         break;
     }
     const Location &l = converter.location;
     if (SerialPortInUse(sysRoot, procRoot, l.bus, l.ports)) {
-        converter.verdict = Verdict::Retry;
+        converter.verdict = Verdict::InUse;
         converter.since = now;
         return false;
     }

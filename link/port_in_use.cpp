@@ -1,15 +1,22 @@
 // Whether a converter's serial port is held open, from sysfs and procfs.
 #include "port_in_use.h"
 
+#if defined(__linux__)
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
 namespace {
 
-bool AllDigits(const std::string &s)
+bool AllDigits(std::string_view s)
 {
     return !s.empty()
            && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
@@ -71,21 +78,48 @@ std::vector<std::string> KernelTtys(const std::string &sysRoot, std::uint8_t bus
 
 bool HeldOpen(const std::string &procRoot, const std::string &device)
 {
-    std::error_code ec;
-    for (fs::directory_iterator it(procRoot, ec), end; !ec && it != end; it.increment(ec)) {
-        if (!AllDigits(it->path().filename().string()))
+#if defined(__linux__)
+    // Plain directory and link calls: a desktop has thousands of open
+    // files, and this runs before each probe of a converter with a tty.
+    DIR *processes = opendir(procRoot.c_str());
+    if (processes == nullptr)
+        return false;
+    bool held = false;
+    while (!held) {
+        const dirent *process = readdir(processes);
+        if (process == nullptr)
+            break;
+        if (!AllDigits(process->d_name))
             continue;
         // Another user's process: its open files cannot be listed.
-        std::error_code fdError;
-        for (fs::directory_iterator fd(it->path() / "fd", fdError), fdEnd; !fdError && fd != fdEnd;
-             fd.increment(fdError)) {
-            std::error_code linkError;
-            const fs::path target = fs::read_symlink(fd->path(), linkError);
-            if (!linkError && target == device)
-                return true;
+        const std::string fdPath = std::string(process->d_name) + "/fd";
+        const int fdDir =
+            openat(dirfd(processes), fdPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        if (fdDir < 0)
+            continue;
+        DIR *files = fdopendir(fdDir);
+        if (files == nullptr) {
+            close(fdDir);
+            continue;
         }
+        while (const dirent *file = readdir(files)) {
+            char target[256];
+            const ssize_t length = readlinkat(fdDir, file->d_name, target, sizeof target);
+            if (length == static_cast<ssize_t>(device.size())
+                && device.compare(0, device.size(), target, device.size()) == 0) {
+                held = true;
+                break;
+            }
+        }
+        closedir(files);
     }
+    closedir(processes);
+    return held;
+#else
+    (void)procRoot;
+    (void)device;
     return false;
+#endif
 }
 
 bool SerialPortInUse(const std::string &sysRoot, const std::string &procRoot, std::uint8_t bus,

@@ -112,6 +112,24 @@ TEST_F(ProviderTest, UnloadableDriverFailsEveryCallAndSaysSoOnce)
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
+TEST_F(ProviderTest, AChoiceOfConverterThatADriverCannotApplyIsSaidOnce)
+{
+    setenv("PX418USB_SERIAL", "A50285BI", 1);
+    ::testing::internal::CaptureStderr();
+    setenv("PX418USB_DRIVER", "virtual", 1);
+    D2xxInstall(nullptr);
+    EXPECT_EQ(&D2xx(), D2xxVirtualProvider());
+    setenv("PX418USB_DRIVER", PX418_TEST_DOUBLE_LIBRARY, 1);
+    D2xxInstall(nullptr);
+    D2xx();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    unsetenv("PX418USB_SERIAL");
+    EXPECT_NE(err.find("PX418USB_SERIAL is not applied by converter driver \"virtual\""),
+              std::string::npos)
+        << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
 // No converter (or no USB at all) must give a count or a failure, never a
 // crash; handles that were never opened are refused.
 TEST_F(ProviderTest, LibftdiCopesWithoutConverters)

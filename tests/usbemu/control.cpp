@@ -26,6 +26,7 @@ void Reset()
     emu.converters.clear();
     emu.lastAddress.clear();
     emu.log.clear();
+    emu.hotplugSupported = true;
     emu.changed.notify_all();
 }
 
@@ -83,6 +84,11 @@ void Plug(int converter)
     Converter &c = emu.At(converter);
     if (!c.plugged)
         emu.PlugIn(c, Clock::now());
+}
+
+void SetHotplugSupported(bool supported)
+{
+    Emu().hotplugSupported = supported;
 }
 
 void RefuseOpen(int converter, int error)

@@ -6,6 +6,7 @@
 
 #include <libusb-1.0/libusb.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -151,6 +152,7 @@ struct Emulation {
     std::deque<Event> log;
     std::map<libusb_transfer *, std::unique_ptr<Flight>> asyncFlights;
     std::map<int, int> lastAddress;  // bus -> last address given out
+    std::atomic<bool> hotplugSupported{true};
 
     void Record(Event event);
     // Moves every converter and transfer on to `now`; returns when something

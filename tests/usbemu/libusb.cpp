@@ -297,8 +297,9 @@ const struct libusb_version *libusb_get_version(void)
 int libusb_has_capability(uint32_t capability)
 {
     switch (capability) {
-    case LIBUSB_CAP_HAS_CAPABILITY:
     case LIBUSB_CAP_HAS_HOTPLUG:
+        return Emu().hotplugSupported ? 1 : 0;
+    case LIBUSB_CAP_HAS_CAPABILITY:
     case LIBUSB_CAP_HAS_HID_ACCESS:
     case LIBUSB_CAP_SUPPORTS_DETACH_KERNEL_DRIVER:
         return 1;
@@ -972,6 +973,8 @@ int libusb_hotplug_register_callback(libusb_context *context, int events, int fl
         || function == nullptr)
         return LIBUSB_ERROR_INVALID_PARAM;
     Emulation &emu = Emu();
+    if (!emu.hotplugSupported)
+        return LIBUSB_ERROR_NOT_SUPPORTED;
     Lock lock(emu.mutex);
     libusb_context *c = ContextOf(context);
     if (c == nullptr)

@@ -185,6 +185,12 @@ void PeerSend(int converter, const Bytes &bytes);
 void Unplug(int converter);
 void Plug(int converter);
 
+// Whether libusb reports hot-plug support (libusb_has_capability), as it
+// does on Linux; without it, libusb_hotplug_register_callback fails with
+// LIBUSB_ERROR_NOT_SUPPORTED, as on platforms that have none. Reset()
+// turns it back on.
+void SetHotplugSupported(bool supported);
+
 // libusb_open of the converter returns `error` (e.g. LIBUSB_ERROR_ACCESS,
 // as without access rights); 0 opens normally again.
 void RefuseOpen(int converter, int error);

@@ -246,6 +246,16 @@ TEST_F(UsbemuLibusbTest, HotplugCallbacksComeFromEventHandling)
     tv = {0, 20000};
     ASSERT_EQ(libusb_handle_events_timeout(context, &tv), 0);
     EXPECT_EQ(seen.events.size(), 3u);
+
+    // A platform without hot-plug support.
+    usbemu::SetHotplugSupported(false);
+    EXPECT_EQ(libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG), 0);
+    EXPECT_EQ(libusb_hotplug_register_callback(context, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, 0,
+                                               LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+                                               LIBUSB_HOTPLUG_MATCH_ANY, Note, &seen, nullptr),
+              LIBUSB_ERROR_NOT_SUPPORTED);
+    usbemu::Reset();
+    EXPECT_EQ(libusb_has_capability(LIBUSB_CAP_HAS_HOTPLUG), 1);
 }
 
 void LIBUSB_CALL Finished(libusb_transfer *transfer)
