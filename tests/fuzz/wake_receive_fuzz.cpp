@@ -83,8 +83,8 @@ FT_STATUS SetLatency(FT_HANDLE, UCHAR)
 }
 
 constexpr D2xxApi kLineApi = {
-    ListNone, LineOpen,           Done,        LineRead,   WriteAll,
-    SetUlong, SetCharacteristics, SetTimeouts, SetLatency, SetUlong,
+    ListNone,           LineOpen,    Done,       LineRead, WriteAll, SetUlong,
+    SetCharacteristics, SetTimeouts, SetLatency, SetUlong, nullptr,
 };
 
 // What one receive should do, by the frame rules.

@@ -36,6 +36,16 @@ std::string LastError()
     return text != nullptr ? text : "<null>";
 }
 
+// Takes every converter off the double's bus and lets a search see the
+// empty bus, so that the next search remembers nothing of the converters
+// that were there (it probes each converter again).
+void ForgetTheBus()
+{
+    Double().Reset();
+    PX418_OpenDevice();
+    Double().Reset();
+}
+
 Bytes Frame(std::uint8_t command, const Bytes &data)
 {
     return oracle::Encode(command, data);

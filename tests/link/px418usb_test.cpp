@@ -389,7 +389,7 @@ TEST_F(ExportsTest, SearchAcceptsOnlyTheIdentityPrefix)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.answer);
         PX418_CloseDevice();
-        Double().Reset();
+        ForgetTheBus();
         const int converter = Double().AddConverter(d2xxdouble::Identity(c.answer));
         EXPECT_EQ(PX418_OpenDevice(), c.accepted);
         EXPECT_EQ(Double().IsOpen(converter), c.accepted);
@@ -413,7 +413,7 @@ TEST_F(ExportsTest, FailedSearchLeavesTheLastInfoExchangesText)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        Double().Reset();
+        ForgetTheBus();
         for (const auto &responder : c.converters)
             Double().AddConverter(responder);
         EXPECT_FALSE(PX418_OpenDevice());
@@ -439,21 +439,21 @@ TEST_F(ExportsTest, SearchWithoutInfoExchangeKeepsTheText)
         const char *name;
         std::function<void()> arrange;
     } cases[] = {
-        {"no converter", [] { Double().Reset(); }},
+        {"no converter", [] { ForgetTheBus(); }},
         {"count fails",
          [] {
-             Double().Reset();
+             ForgetTheBus();
              Double().AddConverter(d2xxdouble::Identity("PX-418"));
              Double().FailCall("FT_ListDevices", FT_IO_ERROR);
          }},
         {"converter cannot be opened",
          [] {
-             Double().Reset();
+             ForgetTheBus();
              Double().SetOpenable(Double().AddConverter(d2xxdouble::Identity("PX-418")), false);
          }},
         {"setup fails",
          [] {
-             Double().Reset();
+             ForgetTheBus();
              Double().AddConverter(d2xxdouble::Identity("PX-418"));
              Double().FailCall("FT_SetBaudRate", FT_INVALID_BAUD_RATE);
          }},
