@@ -178,26 +178,15 @@ void ReadSerial(Converter &converter, Clock::time_point now)
                                 static_cast<std::size_t>(length));
 }
 
-// Brings `converters` up to date: enumerates again when the bus may have
-// changed, keeping what is known of the converters still plugged in. The
-// caller holds enumerationLock. False when the bus cannot be enumerated.
-bool Refresh()
+// Enumerates the bus again, keeping what is known of the converters still
+// plugged in. The caller holds enumerationLock. False when the bus cannot be
+// enumerated.
+bool Enumerate()
 {
-    if (enumerationContext == nullptr)
-        return false;
-    if (hotplug) {
-        // Hot-plug callbacks run in here, at once: nothing is waited for.
-        timeval zero{0, 0};
-        libusb_handle_events_timeout_completed(enumerationContext->usb_ctx, &zero, nullptr);
-        if (listKnown && !busChanged.exchange(false))
-            return true;
-    }
-
     ftdi_device_list *list = nullptr;
     const int found = ftdi_usb_find_all(enumerationContext, &list, 0, 0);
     if (found < 0) {
         ftdi_list_free(&list);
-        busChanged = true;
         return false;
     }
     std::vector<Converter> now;
@@ -224,12 +213,37 @@ bool Refresh()
     }
     converters = std::move(now);
     listKnown = true;
+    return true;
+}
+
+// Brings `converters` and `counted` up to date: enumerates again when the
+// bus may have changed, and, with PX418USB_SERIAL, reads the serial numbers
+// not known yet (one whose reading failed, for instance before udev gave
+// access to a converter just plugged in, is read again after a while). The
+// caller holds enumerationLock. False when the bus cannot be enumerated.
+bool Refresh()
+{
+    if (enumerationContext == nullptr)
+        return false;
+    bool changed = true;
+    if (hotplug) {
+        // Hot-plug callbacks run in here, at once: nothing is waited for.
+        timeval zero{0, 0};
+        libusb_handle_events_timeout_completed(enumerationContext->usb_ctx, &zero, nullptr);
+        changed = !listKnown || busChanged.exchange(false);
+    }
+    if (changed && !Enumerate()) {
+        busChanged = true;
+        return false;
+    }
+    if (!changed && !serialWanted)
+        return true;
 
     counted.clear();
-    const Clock::time_point time = Clock::now();
+    const Clock::time_point now = Clock::now();
     for (std::size_t i = 0; i < converters.size(); ++i) {
         if (serialWanted) {
-            ReadSerial(converters[i], time);
+            ReadSerial(converters[i], now);
             if (converters[i].serial != wantedSerial)
                 continue;
         }

@@ -214,6 +214,27 @@ TEST_F(EmulatedPathTest, SerialNumberChoosesTheConverter)
     unsetenv("PX418USB_SERIAL");
 }
 
+TEST_F(EmulatedPathTest, AChosenConverterThatCouldNotBeOpenedAtFirstIsFoundOnceItCan)
+{
+    // Plugged in before udev has given access to it: its serial number
+    // cannot be read yet.
+    setenv("PX418USB_SERIAL", "BENCH002", 1);
+    const int converter = emulated::AddGenerator(generator, emulated::At(1, "BENCH002"));
+    usbemu::RefuseOpen(converter, LIBUSB_ERROR_ACCESS);
+    ::testing::internal::CaptureStderr();
+    EXPECT_FALSE(PX418_OpenDevice());
+    ::testing::internal::GetCapturedStderr();
+
+    usbemu::RefuseOpen(converter, 0);
+    bool found = false;
+    for (const auto end = Clock::now() + std::chrono::seconds(3); !found && Clock::now() < end;) {
+        std::this_thread::sleep_for(milliseconds(100));
+        found = PX418_OpenDevice();
+    }
+    EXPECT_TRUE(found);
+    unsetenv("PX418USB_SERIAL");
+}
+
 TEST_F(EmulatedPathTest, ASerialNumberThatNoConverterHasFindsNothing)
 {
     setenv("PX418USB_SERIAL", "NOSUCH01", 1);
