@@ -74,14 +74,15 @@ PhasorSet PhasorsOf(const ParamTable &table, bool rms)
 
 double PhaseDifference(std::int32_t fromEntry, std::int32_t toEntry)
 {
-    // In tenths of a degree: (from - to) into (-1800, 1800].
-    std::int64_t d = (std::int64_t{fromEntry} - toEntry) % 3600;
-    if (d <= -1800) {
-        d += 3600;
-    } else if (d > 1800) {
-        d -= 3600;
+    // In tenths of a degree: (from - to) into (-half turn, half turn].
+    constexpr std::int64_t kTurn = 3600;
+    std::int64_t d = (std::int64_t{fromEntry} - toEntry) % kTurn;
+    if (d <= -kTurn / 2) {
+        d += kTurn;
+    } else if (d > kTurn / 2) {
+        d -= kTurn;
     }
-    return static_cast<double>(d) / 10.0;
+    return static_cast<double>(d) / DeviceUnitsPerShown(PX418_OUT_PHASE);
 }
 
 PhaseDifferences PhaseDifferencesOf(const ParamTable &table)
