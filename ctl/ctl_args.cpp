@@ -64,7 +64,8 @@ file that cannot be read; 73 a file that cannot be written; 74 the output
 could not be written; 130 or 143 a sweep stopped by SIGINT or SIGTERM.
 
 PX418USB_DRIVER chooses the converter driver; "virtual" selects the built-in
-virtual generator.
+virtual generator. PX418USB_VIRTUAL_STATE=FILE keeps that generator's state in
+FILE, so that one call sees what an earlier one set.
 )";
 
 struct TopicHelp {

@@ -7,12 +7,16 @@
 // Like a real converter it is counted only while plugged in, and unplugging
 // kills the open handle for good: every later call on that handle fails, and
 // only a new FT_Open after plugging back in gives a working one.
+//
+// With PX418USB_VIRTUAL_STATE set, every write meets the generator as the
+// state file holds it, so that all processes share one generator.
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "d2xx.h"
+#include "virtual/shared_state.h"
 #include "virtual/virtual_generator.h"
 
 namespace px418virtual {
@@ -158,8 +162,11 @@ FT_STATUS Converter::Write(FT_HANDLE handle, void *buffer, DWORD count, DWORD *w
         return status;
     if (written == nullptr || (buffer == nullptr && count != 0))
         return FT_INVALID_PARAMETER;
-    const std::vector<std::uint8_t> answer =
-        TheVirtualGenerator().Receive(static_cast<const std::uint8_t *>(buffer), count);
+    std::vector<std::uint8_t> answer;
+    {
+        const SharedStateExchange shared(TheVirtualGenerator());
+        answer = TheVirtualGenerator().Receive(static_cast<const std::uint8_t *>(buffer), count);
+    }
     if (TheVirtualGenerator().Connection() != connection_) {
         // Unplugged while writing: nothing got through.
         dead_ = true;

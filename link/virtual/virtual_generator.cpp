@@ -118,6 +118,23 @@ std::vector<std::uint8_t> EncodeFrame(std::uint8_t command, const std::vector<st
     return Encode(command, data, address, false);
 }
 
+bool IsValueParameter(std::uint8_t group, std::uint8_t number)
+{
+    return IsOutput(group, number) || IsCalibration(group, number)
+           || (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONTRAST);
+}
+
+bool AcceptsValue(std::uint8_t group, std::uint8_t number, std::int32_t value)
+{
+    if (IsOutput(group, number))
+        return InRange(value, kOutputRange[number]);
+    if (IsCalibration(group, number))
+        return InRange(value, kCalibrationRange);
+    if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONTRAST)
+        return InRange(value, kContrastRange);
+    return false;
+}
+
 VirtualGenerator::VirtualGenerator() : state_(DeviceState::PowerOn()) {}
 
 void VirtualGenerator::Reset()

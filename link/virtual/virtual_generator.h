@@ -142,6 +142,12 @@ private:
     ReceivedFrame frame_;
 };
 
+// Whether (group, number) is a parameter that holds a value (an output's
+// quantity, a calibration row, the contrast), and whether the device holds
+// `value` for it: what a write of it would accept.
+bool IsValueParameter(std::uint8_t group, std::uint8_t number);
+bool AcceptsValue(std::uint8_t group, std::uint8_t number, std::int32_t value);
+
 // The generator behind the virtual converter of D2xxVirtualProvider().
 VirtualGenerator &TheVirtualGenerator();
 

@@ -1,7 +1,8 @@
 #!/bin/sh
 # px418ctl as a process. On SIGTERM, watch ends with status 0 after its
 # lines and a sweep stops after the write in progress with status 143 and
-# says so. Output that cannot be written is a failure, not a success.
+# says so. Output that cannot be written is a failure, not a success. A
+# virtual generator kept in a state file is shared between calls.
 # Usage: process.sh PX418CTL (with PX418USB_DRIVER=virtual)
 set -u
 ctl=$1
@@ -55,4 +56,25 @@ if [ -w /dev/full ]; then
     status=$?
     [ $status -eq 74 ] || fail "watch >/dev/full: exit status $status, expected 74"
 fi
-echo "watch and sweep stopped cleanly ($steps sweep steps)"
+# With a state file, every call meets the same virtual generator: a value set
+# by one call is read by the next, and a watch sees a setting made by another.
+export PX418USB_VIRTUAL_STATE="$work/generator.state"
+"$ctl" set A freq 60.5 B phase -90 || fail "shared: set failed"
+[ "$("$ctl" get A freq)" = "60.500" ] || fail "shared: A freq not kept between calls"
+[ "$("$ctl" get B phase)" = "-90.0" ] || fail "shared: B phase not kept between calls"
+"$ctl" watch >"$work/shared_watch.out" 2>"$work/shared_watch.err" &
+pid=$!
+first_line "$work/shared_watch.out"
+"$ctl" set C ampl 3 || fail "shared: second set failed"
+i=0
+while [ "$(wc -l <"$work/shared_watch.out")" -lt 2 ] && [ $i -lt 100 ]; do
+    sleep 0.1
+    i=$((i + 1))
+done
+kill -TERM $pid
+wait $pid
+[ "$(sed -n 2p "$work/shared_watch.out")" = "C ampl 3.00 V peak" ] \
+    || fail "shared: watch did not see the other call's setting"
+unset PX418USB_VIRTUAL_STATE
+
+echo "watch and sweep stopped cleanly ($steps sweep steps); the shared generator is kept"

@@ -1,0 +1,183 @@
+// The virtual generator's state file: its text form, what the parse refuses,
+// and the virtual converter meeting the generator the file holds.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "d2xx.h"
+#include "px418_protocol.h"
+#include "virtual/shared_state.h"
+#include "virtual/virtual_generator.h"
+#include "wake_oracle.h"
+
+using px418virtual::DeviceState;
+using px418virtual::ParseStateText;
+using px418virtual::StateText;
+using px418virtual::TheVirtualGenerator;
+
+namespace {
+
+DeviceState Changed()
+{
+    DeviceState s = DeviceState::PowerOn();
+    s.outputs[1][1] = 3000000;
+    s.active[2][2] = -3600;
+    s.calibration = {-999, 999, 5, 0};
+    s.storedCalibration = {1, 2, 3, 4};
+    s.contrast = 127;
+    s.mode = 1;
+    s.presets[9][0] = {1, 1, 1, 1};
+    s.presetStored = 9;
+    s.presetLoaded = 3;
+    s.selectedGroup = 4;
+    s.selectedNumber = 2;
+    return s;
+}
+
+bool SameLasting(const DeviceState &a, const DeviceState &b)
+{
+    return a.outputs == b.outputs && a.active == b.active && a.calibration == b.calibration
+           && a.storedCalibration == b.storedCalibration && a.contrast == b.contrast
+           && a.mode == b.mode && a.presets == b.presets && a.presetStored == b.presetStored
+           && a.presetLoaded == b.presetLoaded && a.selectedGroup == b.selectedGroup
+           && a.selectedNumber == b.selectedNumber;
+}
+
+// The text with the line that starts with `key` replaced.
+std::string WithLine(const std::string &key, const std::string &line)
+{
+    std::istringstream in(StateText(DeviceState::PowerOn()));
+    std::string out, each;
+    while (std::getline(in, each))
+        out += (each.rfind(key + " ", 0) == 0 ? line : each) + "\n";
+    return out;
+}
+
+TEST(SharedStateTextTest, RoundTripKeepsTheLastingStateAndNotTheCounters)
+{
+    DeviceState into = DeviceState::PowerOn();
+    into.beeps = 7;
+    into.settingsConfirmed = 2;
+    ASSERT_TRUE(ParseStateText(StateText(Changed()), into));
+    EXPECT_TRUE(SameLasting(into, Changed()));
+    EXPECT_EQ(into.beeps, 7);
+    EXPECT_EQ(into.settingsConfirmed, 2);
+}
+
+TEST(SharedStateTextTest, RefusesAnythingElseAndLeavesTheStateAlone)
+{
+    const std::string good = StateText(DeviceState::PowerOn());
+    const struct {
+        const char *what;
+        std::string text;
+    } cases[] = {
+        {"empty", ""},
+        {"another header", "PX-418 virtual generator state 2\n" + good.substr(good.find('\n') + 1)},
+        {"cut short", good.substr(0, good.size() / 2)},
+        {"trailing text", good + "more\n"},
+        {"frequency above range", WithLine("outputs", "outputs 0 3000001 0 1000 0 50000 -1200 1000 "
+                                                      "0 50000 1200 1000")},
+        {"mode 2",
+         WithLine("active", "active 2 50000 0 1000 0 50000 -1200 1000 0 50000 1200 1000")},
+        {"a value missing", WithLine("outputs", "outputs 0 50000 0 1000")},
+        {"a word for a number", WithLine("contrast", "contrast many")},
+        {"number glued to text", WithLine("contrast", "contrast 44x")},
+        {"contrast 128", WithLine("contrast", "contrast 128")},
+        {"calibration 1000", WithLine("calibration", "calibration 1000 0 0 0")},
+        {"beyond 32 bits", WithLine("contrast", "contrast 4294967340")},
+        {"preset slot 10", WithLine("preset-stored", "preset-stored 10")},
+        {"a preset amplitude 1001",
+         WithLine("preset4", "preset4 0 50000 0 1001 0 50000 -1200 1000 0 50000 1200 1000")},
+        {"selection without a value", WithLine("selected", "selected 4 0")},
+        {"mode byte 256", WithLine("mode", "mode 256")},
+    };
+    for (const auto &c : cases) {
+        DeviceState state = Changed();
+        EXPECT_FALSE(ParseStateText(c.text, state)) << c.what;
+        EXPECT_TRUE(SameLasting(state, Changed())) << c.what;
+    }
+}
+
+class SharedStateExchangeTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        path_ = std::filesystem::temp_directory_path()
+                / ("px418_shared_state_" + std::to_string(::getpid()));
+        std::filesystem::remove(path_);
+        ::setenv(px418virtual::kSharedStateVariable, path_.c_str(), 1);
+        Restart();
+    }
+    void TearDown() override
+    {
+        ::unsetenv(px418virtual::kSharedStateVariable);
+        std::filesystem::remove(path_);
+        Restart();
+    }
+    // What another process meets: a generator in its power-on state.
+    void Restart()
+    {
+        TheVirtualGenerator().Reset();
+        px418virtual::ResetVirtualConverter();
+    }
+    // One request through the virtual converter; the answer's bytes.
+    oracle::Bytes Exchange(const oracle::Bytes &request)
+    {
+        FT_HANDLE h = nullptr;
+        EXPECT_EQ(api_.Open(0, &h), FT_OK);
+        oracle::Bytes bytes = request;
+        DWORD n = 0;
+        EXPECT_EQ(api_.Write(h, bytes.data(), DWORD(bytes.size()), &n), FT_OK);
+        std::uint8_t buffer[256];
+        EXPECT_EQ(api_.Read(h, buffer, sizeof buffer, &n), FT_OK);
+        api_.Close(h);
+        return oracle::Bytes(buffer, buffer + n);
+    }
+    std::string FileText()
+    {
+        std::ifstream in(path_);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    std::filesystem::path path_;
+    const D2xxApi &api_ = *D2xxVirtualProvider();
+};
+
+TEST_F(SharedStateExchangeTest, AWriteIsSeenByTheNextProcess)
+{
+    Exchange(
+        oracle::SetPar(PX418_GROUP_OUT_B, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 60500));
+    Restart();
+    EXPECT_EQ(TheVirtualGenerator().State().outputs[1][1], 50000);
+    const oracle::Bytes answer = Exchange(oracle::GetPar(PX418_GROUP_OUT_B, PX418_OUT_FREQUENCY));
+    EXPECT_EQ(TheVirtualGenerator().State().active[1][1], 60500);
+    const auto decoded = oracle::DecodeOnly(answer);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(oracle::FromLe32(decoded->data, 1), 60500);
+}
+
+TEST_F(SharedStateExchangeTest, AFileThatIsNotAStateFileIsLeftAlone)
+{
+    {
+        std::ofstream out(path_);
+        out << "[OUT A]\nF=50000\n";
+    }
+    Exchange(oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 1000));
+    EXPECT_EQ(FileText(), "[OUT A]\nF=50000\n");
+    EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 1000);  // still works in-process
+}
+
+TEST_F(SharedStateExchangeTest, WithoutTheVariableNothingIsKept)
+{
+    ::unsetenv(px418virtual::kSharedStateVariable);
+    Exchange(oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 1000));
+    EXPECT_FALSE(std::filesystem::exists(path_));
+    Restart();
+    Exchange(oracle::GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY));
+    EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 50000);
+}
+
+}  // namespace
