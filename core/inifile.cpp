@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr char kUtf8ByteOrderMark[] = "\xEF\xBB\xBF";
+
 QString FullPath(const QString &path)
 {
     return path.isEmpty() ? path : QFileInfo(path).absoluteFilePath();
@@ -202,7 +204,9 @@ SectionedText SectionedText::Parse(const QByteArray &bytes)
 
     const char *data = result.source_.constData();
     const qsizetype size = result.source_.size();
-    qsizetype pos = 0;
+    // Editors on Windows often start a UTF-8 file with a byte order mark; left
+    // in place it would hide the first section's header.
+    qsizetype pos = result.source_.startsWith(kUtf8ByteOrderMark) ? 3 : 0;
     while (pos < size) {
         qsizetype end = pos;
         while (end < size && data[end] != '\r' && data[end] != '\n') {

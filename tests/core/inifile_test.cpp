@@ -101,6 +101,15 @@ TEST(SectionedTextFormatTest, LineEndingsNulStrippingAndComments)
                                           "E \t=\t five  six\r\nH=;8\r\nI=9\r\n\r\n"));
 }
 
+TEST(SectionedTextFormatTest, AByteOrderMarkBeforeTheFirstHeaderIsSkipped)
+{
+    const SectionedText ini = Parse("\xEF\xBB\xBF[OUT A]\r\nF=4242\r\n");
+    EXPECT_EQ(ini.ReadInteger("OUT A", "F", 0), 4242);
+    EXPECT_EQ(ini.Serialize(), QByteArray("[OUT A]\r\nF=4242\r\n\r\n"));
+    // Only at the very start: elsewhere the bytes are part of the line.
+    EXPECT_EQ(Parse("[S]\n\xEF\xBB\xBFK=1\n").ReadString("S", "K"), std::nullopt);
+}
+
 TEST(SectionedTextFormatTest, NamesMatchWithoutRegardToAsciiCase)
 {
     SectionedText ini = Parse("[ out b ]\nf = 7\n[\xe9t\xe9]\nx=1\n");
