@@ -65,7 +65,10 @@ public:
     QPushButton *btRead = nullptr, *btSave = nullptr;
     QStatusBar *StatusBar = nullptr;
     QTimer *Timer1 = nullptr;
-    // Made on first use.
+    // Made anew for each use and destroyed after it (nullptr otherwise): a
+    // dialog kept after its name completer took the Enter that accepted it
+    // leaves this window deaf to the mouse (Qt 6.4), and one kept between
+    // uses watches its folder all along.
     QFileDialog *OpenDialog = nullptr, *SaveDialog = nullptr;
 
     QMenu *mnFille = nullptr, *mnControl = nullptr, *mnHelp = nullptr;
@@ -157,8 +160,6 @@ private:
     void WriteViewKeys(SectionedText &ini) const;
     // Moves the window onto a screen when its title bar lies on none.
     void KeepOnScreen();
-    // The file dialog in `dialog`, made on first use.
-    QFileDialog *FileDialog(QFileDialog *&dialog, const QString &name);
 
     // Client area of the window, menu bar not included.
     static constexpr int kClientWidth = 569;
@@ -166,6 +167,7 @@ private:
     static constexpr int kStatusHeight = 20;
 
     QString FSettingsPath;
+    QString FOpenName;  // the name last chosen in Open..., proposed the next time
     QLabel *FStatusLabel = nullptr;
     bool FClosed = false;
     bool FViewPlaced = false;    // the view's place and size are set

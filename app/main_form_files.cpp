@@ -111,32 +111,48 @@ void TMainForm::WriteParamsFile(const QString &path)
     SaveWithErrorBox(file, path);
 }
 
-QFileDialog *TMainForm::FileDialog(QFileDialog *&dialog, const QString &name)
-{
-    if (!dialog) {
-        dialog = new QFileDialog(this);
-        dialog->setObjectName(name);
+namespace {
+
+// Points a window's dialog member at a dialog while it is in use.
+class DialogInUse {
+public:
+    DialogInUse(QFileDialog *&member, QFileDialog &dialog, const QString &name) : member_(member)
+    {
+        dialog.setObjectName(name);
+        member_ = &dialog;
     }
-    return dialog;
-}
+    ~DialogInUse() { member_ = nullptr; }
+    DialogInUse(const DialogInUse &) = delete;
+    DialogInUse &operator=(const DialogInUse &) = delete;
+
+private:
+    QFileDialog *&member_;
+};
+
+}  // namespace
 
 void TMainForm::mnOpenClick()
 {
-    FileDialog(OpenDialog, QStringLiteral("OpenDialog"));
-    OpenDialog->setWindowTitle(QStringLiteral("Open file"));
-    OpenDialog->setDirectory(FilesFolder());
-    OpenDialog->setNameFilter(QStringLiteral("Params files (*.par)"));
-    OpenDialog->setDefaultSuffix(QStringLiteral("par"));
-    OpenDialog->setAcceptMode(QFileDialog::AcceptOpen);
-    OpenDialog->setFileMode(QFileDialog::AnyFile);
-    if (!ExecFileDialog(*OpenDialog)) {
+    QFileDialog dialog(this);
+    const DialogInUse inUse(OpenDialog, dialog, QStringLiteral("OpenDialog"));
+    dialog.setWindowTitle(QStringLiteral("Open file"));
+    dialog.setDirectory(FilesFolder());
+    dialog.setNameFilter(QStringLiteral("Params files (*.par)"));
+    dialog.setDefaultSuffix(QStringLiteral("par"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    if (!FOpenName.isEmpty()) {
+        dialog.selectFile(FOpenName);
+    }
+    if (!ExecFileDialog(dialog)) {
         return;
     }
-    const QStringList chosen = OpenDialog->selectedFiles();
+    const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) {
         return;
     }
     const QString path = QFileInfo(chosen.first()).absoluteFilePath();
+    FOpenName = QFileInfo(path).fileName();
     // A name that does not exist (a typing error, most likely) is refused:
     // reading it as an empty file would send the defaults to the generator.
     if (!QFileInfo::exists(path)) {
@@ -150,19 +166,20 @@ void TMainForm::mnOpenClick()
 
 void TMainForm::mnSaveAsClick()
 {
-    FileDialog(SaveDialog, QStringLiteral("SaveDialog"));
-    SaveDialog->setWindowTitle(QStringLiteral("Save file as..."));
-    SaveDialog->setDirectory(FilesFolder());
-    SaveDialog->setNameFilter(QStringLiteral("Params files (*.par)"));
-    SaveDialog->setDefaultSuffix(QStringLiteral("par"));
-    SaveDialog->setAcceptMode(QFileDialog::AcceptSave);
-    SaveDialog->setFileMode(QFileDialog::AnyFile);
-    SaveDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
-    SaveDialog->selectFile(QStringLiteral("Params1"));
-    if (!ExecFileDialog(*SaveDialog)) {
+    QFileDialog dialog(this);
+    const DialogInUse inUse(SaveDialog, dialog, QStringLiteral("SaveDialog"));
+    dialog.setWindowTitle(QStringLiteral("Save file as..."));
+    dialog.setDirectory(FilesFolder());
+    dialog.setNameFilter(QStringLiteral("Params files (*.par)"));
+    dialog.setDefaultSuffix(QStringLiteral("par"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog.selectFile(QStringLiteral("Params1"));
+    if (!ExecFileDialog(dialog)) {
         return;
     }
-    const QStringList chosen = SaveDialog->selectedFiles();
+    const QStringList chosen = dialog.selectedFiles();
     if (chosen.isEmpty()) {
         return;
     }

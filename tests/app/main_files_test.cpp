@@ -621,18 +621,34 @@ TEST_F(MainFilesTest, AWindowPositionOffEveryScreenMovesOntoTheScreen)
     EXPECT_EQ(form->pos(), QPoint(30, 40));
 }
 
-TEST_F(MainFilesTest, TheFileDialogsAreMadeOnFirstUse)
+TEST_F(MainFilesTest, EachUseHasAFreshDialogAndOpenProposesTheLastName)
 {
     Create();
     EXPECT_TRUE(form->findChildren<QFileDialog *>().isEmpty());
+    const QString path = FilePath(QStringLiteral("bench.par"));
+    WriteFile(path, kParamsFile);
+    QFileDialog *shown = nullptr;
+    form->ExecFileDialog = [&](QFileDialog &dialog) {
+        shown = &dialog;
+        EXPECT_EQ(form->OpenDialog, &dialog);
+        proposed = dialog.selectedFiles();
+        dialog.selectFile(path);
+        return true;
+    };
+    form->mnOpen->trigger();
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(form->OpenDialog, nullptr);
+    EXPECT_TRUE(form->findChildren<QFileDialog *>().isEmpty());  // gone after use
+    EXPECT_TRUE(boxes.empty());
+
+    // The next Open... proposes the name chosen, in the files' folder.
     ChooseFile(QString(), false);
     form->mnOpen->trigger();
-    QFileDialog *const open = form->OpenDialog;
-    ASSERT_NE(open, nullptr);
-    EXPECT_EQ(form->SaveDialog, nullptr);
-    form->mnOpen->trigger();
-    EXPECT_EQ(form->OpenDialog, open);  // made once
+    ASSERT_EQ(proposed.size(), 1);
+    EXPECT_EQ(QFileInfo(proposed[0]).fileName(), QStringLiteral("bench.par"));
+    EXPECT_EQ(folder, QDir(form->FilesFolder()).absolutePath());
+
     form->mnSaveAs->trigger();
-    ASSERT_NE(form->SaveDialog, nullptr);
-    EXPECT_EQ(form->findChildren<QFileDialog *>().size(), 2);
+    EXPECT_EQ(form->SaveDialog, nullptr);
+    EXPECT_TRUE(form->findChildren<QFileDialog *>().isEmpty());
 }
