@@ -64,11 +64,17 @@ void TMainForm::ReadViewKeys(const SectionedText &ini)
     const ViewSettings view = ::ReadViewSettings(ini, defaults);
     QRect frame(view.left, view.top, view.width, view.height);
     // A place the operator cannot reach any more (a screen that is gone) is
-    // given up for the one beside the main window.
+    // given up for the one beside the main window, and a size larger than
+    // the screen is cut to it, so that the title bar's buttons stay in reach.
     const int titleBar = StyleTitleBarHeight(PhasorForm);
-    if (!TitleBarOnScreens(QRect(frame.topLeft(), QSize(frame.width(), frame.height() + titleBar)),
-                           titleBar, AvailableScreenAreas())) {
-        frame = PlaceBeside(main, frame.size(), screen);
+    const QList<QRect> screens = AvailableScreenAreas();
+    const QRect withTitleBar(frame.topLeft(), QSize(frame.width(), frame.height() + titleBar));
+    const QSize minimum = PhasorForm->minimumSizeHint().expandedTo(PhasorForm->minimumSize());
+    if (!TitleBarOnScreens(withTitleBar, titleBar, screens)) {
+        frame = PlaceBeside(main, SizeWithinScreen(frame.size(), minimum, screen), screen);
+    } else {
+        const QRect its = ScreenOfTitleBar(withTitleBar, titleBar, screens, screen);
+        frame.setSize(SizeWithinScreen(frame.size(), minimum, its));
     }
     PhasorForm->resize(frame.size());
     PhasorForm->move(frame.topLeft());

@@ -23,7 +23,7 @@
 
 namespace {
 
-constexpr int kMinimumWidth = 420;
+constexpr int kMinimumWidth = 480;
 constexpr int kMinimumHeight = 440;
 
 const QString kPngFilter = QStringLiteral("PNG image (*.png)");
@@ -167,7 +167,7 @@ void TPhasorForm::SavePicture(const QString &path)
     QSaveFile file(path);
     if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
         || !file.commit()) {
-        ShowErrorBox(QStringLiteral("Error"), EFCreateError(path).Message());
+        ShowErrorBox(QStringLiteral("Error"), EFCreateError(path).Message(), this);
     }
 }
 

@@ -23,9 +23,12 @@ constexpr double kLabelGap = 8;
 constexpr double kLabelRoomX = 76;
 constexpr double kLabelRoomY = 22;
 constexpr double kNoteHeight = 18;
+const QString kSnapshotNote = QStringLiteral("frequencies differ: snapshot at t = 0");
 // Axis label room of the waveform plot.
 constexpr double kPlotLeft = 46;
+
 constexpr double kPlotBottom = 32;
+constexpr double kPlotRight = 12;
 constexpr double kArrowWidth = 2.5;
 constexpr double kHeadLength = 12;
 constexpr double kHeadHalfWidth = 4.5;
@@ -66,6 +69,23 @@ QFont PictureFont(bool bold = false)
     font.setPixelSize(static_cast<int>(kFontPixels));
     font.setBold(bold);
     return font;
+}
+
+QFont NoteFont()
+{
+    QFont italic = PictureFont();
+    italic.setItalic(true);
+    return italic;
+}
+
+// Whether the scale note (at its widest) and the snapshot note fit side by
+// side on one line of `width` pixels.
+bool NotesFitOnOneLine(double width)
+{
+    const double scale =
+        QFontMetricsF(PictureFont()).horizontalAdvance(QStringLiteral("scale circle 1000 V peak"));
+    const double snapshot = QFontMetricsF(NoteFont()).horizontalAdvance(kSnapshotNote);
+    return scale + 16 + snapshot <= width;
 }
 
 void DrawArrow(QPainter &p, QPointF from, QPointF to, const QColor &colour)
@@ -113,17 +133,16 @@ void PaintDiagram(QPainter &p, const PhasorLayout &l, const PhasorViewState &s)
     p.setPen(ink);
     const QString circle = QStringLiteral("scale circle ") + Fixed(scale, scale < 1 ? 2 : 0)
                            + (s.rms ? QStringLiteral(" V RMS") : QStringLiteral(" V peak"));
-    p.drawText(
-        QRectF(l.diagram.left(), l.diagram.bottom() - kNoteHeight, l.diagram.width(), kNoteHeight),
-        Qt::AlignLeft | Qt::AlignBottom, circle);
+    // The scale on the last line; the snapshot note right of it, or on the
+    // line below when the diagram is too narrow for both.
+    const double notesTop = l.diagram.bottom() - l.noteLines * kNoteHeight;
+    p.drawText(QRectF(l.diagram.left(), notesTop, l.diagram.width(), kNoteHeight),
+               Qt::AlignLeft | Qt::AlignBottom, circle);
     if (FrequenciesDiffer(s.table)) {
-        QFont italic = PictureFont();
-        italic.setItalic(true);
-        p.setFont(italic);
+        p.setFont(NoteFont());
         p.drawText(QRectF(l.diagram.left(), l.diagram.bottom() - kNoteHeight, l.diagram.width(),
                           kNoteHeight),
-                   Qt::AlignRight | Qt::AlignBottom,
-                   QStringLiteral("frequencies differ: snapshot at t = 0"));
+                   Qt::AlignRight | Qt::AlignBottom, kSnapshotNote);
     }
 
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
@@ -255,18 +274,28 @@ void PaintWaveforms(QPainter &p, const PhasorLayout &l, const PhasorViewState &s
     p.setFont(PictureFont());
     const QFontMetricsF metrics(PictureFont());
 
-    // Grid and tick labels: time from 0, voltage both ways from 0.
-    const std::vector<double> times = AxisTicks(w.spanMs, std::max(2, int(plot.width() / 70)));
+    // Grid and tick labels: time from 0, in seconds once it spans 10 s (at
+    // the lowest frequencies), voltage both ways from 0.
+    const bool seconds = w.spanMs >= 10000;
+    const double msPerUnit = seconds ? 1000 : 1;
+    const std::vector<double> times =
+        AxisTicks(w.spanMs / msPerUnit, std::max(2, int(plot.width() / 70)));
     const std::vector<double> volts = AxisTicks(w.voltLimit, std::max(1, int(plot.height() / 60)));
-    const double timeStep = times.size() > 1 ? times[1] : w.spanMs;
+    const double timeStep = times.size() > 1 ? times[1] : w.spanMs / msPerUnit;
     const double voltStep = volts.size() > 1 ? volts[1] : w.voltLimit;
+    // Labels stay within the picture: the last one may not reach past
+    // the plot's right edge by more than the margin beyond it.
+    const double labelsRight = plot.right() + kPlotRight;
     for (double t : times) {
-        const double x = PlotPoint(plot, w.spanMs, w.voltLimit, QPointF(t, 0)).x();
+        const double x = PlotPoint(plot, w.spanMs, w.voltLimit, QPointF(t * msPerUnit, 0)).x();
         p.setPen(QPen(kGrid, 1, Qt::DotLine));
         p.drawLine(QPointF(x, plot.top()), QPointF(x, plot.bottom()));
         p.setPen(ink);
-        p.drawText(QRectF(x - 40, plot.bottom() + 2, 80, metrics.height()), Qt::AlignHCenter,
-                   TickText(t, timeStep));
+        const QString label = TickText(t, timeStep);
+        const double half = metrics.horizontalAdvance(label) / 2;
+        const double left = std::min(x - half, labelsRight - 2 * half);
+        p.drawText(QRectF(left, plot.bottom() + 2, 2 * half + 1, metrics.height()),
+                   Qt::AlignHCenter, label);
     }
     for (double v : volts) {
         for (double signedV : {v, -v}) {
@@ -285,7 +314,7 @@ void PaintWaveforms(QPainter &p, const PhasorLayout &l, const PhasorViewState &s
     p.setPen(ink);
     p.drawText(
         QRectF(plot.left(), plot.bottom() + 2 + metrics.height(), plot.width(), metrics.height()),
-        Qt::AlignRight, QStringLiteral("t / ms"));
+        Qt::AlignRight, seconds ? QStringLiteral("t / s") : QStringLiteral("t / ms"));
     p.drawText(QRectF(l.plot.left() - kPlotLeft, plot.top() - metrics.height() - 2, kPlotLeft,
                       metrics.height()),
                Qt::AlignLeft, QStringLiteral("V"));
@@ -330,17 +359,24 @@ PhasorLayout LayoutPhasorPicture(QSize size)
     PhasorLayout l;
     // The diagram takes what the figures leave of the width and up to about
     // 60 % of the height; the waveforms the rest of the height.
-    const double figuresWidth = std::clamp(width * 0.36, 150.0, 240.0);
+    // The figures' column is never narrower than its longest heading.
+    const double figuresMin =
+        QFontMetricsF(PictureFont(true))
+            .horizontalAdvance(QStringLiteral("Symmetrical components (peak)"))
+        + 2 * kMargin;
+    const double figuresWidth = std::clamp(width * 0.36, figuresMin, std::max(figuresMin, 240.0));
     const double diagramWidth = std::max(100.0, width - 2 * kMargin - figuresWidth);
+    l.noteLines = NotesFitOnOneLine(diagramWidth) ? 1 : 2;
+    const double notes = l.noteLines * kNoteHeight;
     const double maxTop = std::max(100.0, height * 0.6 - kMargin);
     l.radius = std::max(
-        10.0, std::min((maxTop - kNoteHeight) / 2 - kLabelRoomY, diagramWidth / 2 - kLabelRoomX));
-    const double topHeight = std::max(2 * (l.radius + kLabelRoomY) + kNoteHeight, 280.0);
+        10.0, std::min((maxTop - notes) / 2 - kLabelRoomY, diagramWidth / 2 - kLabelRoomX));
+    const double topHeight = std::max(2 * (l.radius + kLabelRoomY) + notes, 280.0);
     l.diagram = QRectF(kMargin, kMargin, diagramWidth, topHeight);
     l.figures = QRectF(l.diagram.right() + kMargin, kMargin, figuresWidth - kMargin, topHeight);
-    l.centre = QPointF(l.diagram.center().x(), l.diagram.top() + (topHeight - kNoteHeight) / 2);
+    l.centre = QPointF(l.diagram.center().x(), l.diagram.top() + (topHeight - notes) / 2);
     const double waveTop = l.diagram.bottom() + kMargin;
-    l.plot = QRectF(kMargin + kPlotLeft, waveTop + 20, width - 2 * kMargin - kPlotLeft - 12,
+    l.plot = QRectF(kMargin + kPlotLeft, waveTop + 20, width - 2 * kMargin - kPlotLeft - kPlotRight,
                     std::max(40.0, height - kMargin - waveTop - 20 - kPlotBottom));
     return l;
 }

@@ -27,6 +27,7 @@ struct PhasorLayout {
     QPointF centre;     // of the scale circle
     double radius = 0;  // of the scale circle, in pixels
     QRectF figures;     // the figures, right of the diagram
+    int noteLines = 1;  // under the diagram: the scale, and the snapshot note beside or below it
     QRectF plot;        // the waveforms' axes box
 };
 PhasorLayout LayoutPhasorPicture(QSize size);

@@ -90,3 +90,28 @@ QRect PlaceBeside(const QRect &anchor, const QSize &size, const QRect &screen)
     x = std::max(screen.left(), x);
     return {QPoint(x, top), size};
 }
+
+QRect ScreenOfTitleBar(const QRect &frame, int titleBarHeight, const QList<QRect> &screens,
+                       const QRect &fallback)
+{
+    const QRect titleBar = TitleBar(frame, titleBarHeight);
+    QRect best = fallback;
+    qint64 bestArea = 0;
+    for (const QRect &screen : screens) {
+        const QRect shown = screen.intersected(titleBar);
+        const qint64 area = qint64(shown.width()) * shown.height();
+        if (area > bestArea) {
+            bestArea = area;
+            best = screen;
+        }
+    }
+    return best;
+}
+
+QSize SizeWithinScreen(const QSize &size, const QSize &minimum, const QRect &screen)
+{
+    const int maxWidth = std::max(minimum.width(), screen.width() - kFrameWidth);
+    const int maxHeight = std::max(minimum.height(), screen.height() - kFrameHeight);
+    return {std::clamp(size.width(), minimum.width(), maxWidth),
+            std::clamp(size.height(), minimum.height(), maxHeight)};
+}

@@ -31,3 +31,13 @@ QPoint PositionOnScreens(const QRect &frame, int titleBarHeight, const QList<QRe
 // shows). It keeps to the screen's left and top edges when it is larger
 // than the screen. The result is the frame's top left and `size`.
 QRect PlaceBeside(const QRect &anchor, const QSize &size, const QRect &screen);
+
+// The screen that shows the largest piece of `frame`'s title bar, or
+// `fallback` when none shows any.
+QRect ScreenOfTitleBar(const QRect &frame, int titleBarHeight, const QList<QRect> &screens,
+                       const QRect &fallback);
+
+// A stored client size made to fit `screen` with the frame's allowance, so
+// that the title bar's buttons and the borders stay within reach; never
+// below `minimum`.
+QSize SizeWithinScreen(const QSize &size, const QSize &minimum, const QRect &screen);

@@ -23,7 +23,7 @@ void DefaultPresenter(const ErrorBox &box)
         return;
     }
     QMessageBox msg(QMessageBox::Critical, box.caption, box.text, QMessageBox::Ok,
-                    QApplication::activeWindow());
+                    box.owner ? box.owner->window() : QApplication::activeWindow());
     msg.exec();
 }
 
@@ -54,9 +54,9 @@ QString WithFullStop(const QString &text)
     return text;
 }
 
-void ShowErrorBox(const QString &caption, const QString &text)
+void ShowErrorBox(const QString &caption, const QString &text, QWidget *owner)
 {
-    const ErrorBox box{caption, text};
+    const ErrorBox box{caption, text, owner};
     if (Presenter()) {
         Presenter()(box);
     } else {

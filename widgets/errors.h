@@ -15,10 +15,14 @@
 #include <exception>
 #include <functional>
 
-// One message box with the error icon and one OK button.
+class QWidget;
+
+// One message box with the error icon and one OK button, over `owner`'s
+// window, or over the active window when there is no owner.
 struct ErrorBox {
     QString caption;
     QString text;
+    QWidget *owner = nullptr;
 };
 
 // Shows the boxes. The default presenter runs a modal QMessageBox; tests
@@ -35,7 +39,7 @@ QString ApplicationTitle();
 QString WithFullStop(const QString &text);
 
 // Shows one box with the given caption and text, as they stand.
-void ShowErrorBox(const QString &caption, const QString &text);
+void ShowErrorBox(const QString &caption, const QString &text, QWidget *owner = nullptr);
 
 // Shows an exception in the error box under the application title:
 // Exception and every other std::exception with their message, anything

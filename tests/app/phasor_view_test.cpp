@@ -104,6 +104,23 @@ TEST(PhasorPictureTest, ArrowTipsLieWherePhasesAndAmplitudesPutThem)
     ExpectTip(image, 2, 120, 0.2);
 }
 
+TEST(PhasorPictureTest, AtTheSmallestSizeTheNotesStackAndTheFiguresKeepTheirWidth)
+{
+    const PhasorLayout smallest = LayoutPhasorPicture(QSize(480, 400));
+    EXPECT_EQ(smallest.noteLines, 2);
+    EXPECT_GE(smallest.figures.width(), 200);
+    EXPECT_LE(smallest.figures.right(), 480);
+    // The circle's lower label ends above the two note lines.
+    EXPECT_LE(smallest.centre.y() + smallest.radius + 22, smallest.diagram.bottom() - 2 * 18);
+    EXPECT_EQ(LayoutPhasorPicture(QSize(680, 600)).noteLines, 1);
+
+    ParamTable table = Balanced();
+    table[ParamIndex(1, PX418_OUT_FREQUENCY)] = 60000;  // the snapshot note shows
+    const QImage image = Render({table, false, true}, QSize(480, 400));
+    ExpectTip(image, 0, 0, 1);
+    ExpectTip(image, 2, 120, 1);
+}
+
 TEST(PhasorPictureTest, OffLineTheOutputsAreGreyed)
 {
     const QImage image = Render({Balanced(), false, false});
@@ -265,6 +282,20 @@ TEST_F(PhasorViewTest, ShownStatePlaceAndSizeAreKeptInTheViewSection)
     EXPECT_FALSE(form->PhasorForm->isVisible());
     const QRect screen = form->screen()->availableGeometry();
     EXPECT_TRUE(screen.contains(form->PhasorForm->pos())) << form->PhasorForm->pos().x();
+
+    // A size no screen holds is cut to the screen, on the screen or off it.
+    for (const char *place :
+         {"PhasorsLeft=10\r\nPhasorsTop=10", "PhasorsLeft=99999\r\nPhasorsTop=99999"}) {
+        SCOPED_TRACE(place);
+        form.reset();
+        WriteFile(IniPath(), QByteArray("[View]\r\nPhasors=1\r\n") + place
+                                 + "\r\nPhasorsWidth=100000\r\nPhasorsHeight=70000\r\n");
+        Create();
+        ASSERT_TRUE(form->PhasorForm->isVisible());
+        EXPECT_LE(form->PhasorForm->width(), screen.width());
+        EXPECT_LE(form->PhasorForm->height(), screen.height());
+        EXPECT_TRUE(screen.contains(form->PhasorForm->pos())) << form->PhasorForm->pos().x();
+    }
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -311,4 +342,5 @@ TEST_F(PhasorViewTest, CopyAndSaveImageGiveThePicture)
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
     EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + bad);
+    EXPECT_EQ(boxes[0].owner, view);  // over the view, not the main window
 }

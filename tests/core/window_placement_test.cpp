@@ -91,3 +91,34 @@ TEST(WindowPlacementTest, TheViewOpensBesideTheMainWindowWithinTheScreen)
     EXPECT_EQ(PlaceBeside(QRect(10, 10, 100, 100), QSize(3000, 2000), screen).topLeft(),
               QPoint(0, 0));
 }
+
+TEST(WindowPlacementTest, AStoredSizeIsKeptWithinItsScreen)
+{
+    const QRect left(0, 0, 1920, 1080);
+    const QRect right(1920, 0, 2560, 1440);
+    const QList<QRect> screens{left, right};
+    // The screen that shows the title bar; the main window's when none does.
+    EXPECT_EQ(ScreenOfTitleBar(QRect(2000, 50, 600, 400), 30, screens, left), right);
+    EXPECT_EQ(ScreenOfTitleBar(QRect(1800, 50, 600, 400), 30, screens, left), right);
+    EXPECT_EQ(ScreenOfTitleBar(QRect(99999, 99999, 600, 400), 30, screens, left), left);
+
+    const QSize minimum(420, 440);
+    struct Case {
+        const char *name;
+        QSize stored;
+        QRect screen;
+        QSize expected;
+    };
+    const Case cases[] = {
+        {"fits: kept", QSize(680, 640), left, QSize(680, 640)},
+        {"wider than the screen", QSize(100000, 640), left, QSize(1920 - 8, 640)},
+        {"taller than the screen", QSize(680, 5000), left, QSize(680, 1080 - 36)},
+        {"fits the larger screen", QSize(2400, 1300), right, QSize(2400, 1300)},
+        {"below the minimum", QSize(10, 10), left, minimum},
+        {"screen smaller than the minimum", QSize(680, 640), QRect(0, 0, 400, 300), minimum},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(SizeWithinScreen(c.stored, minimum, c.screen), c.expected);
+    }
+}
