@@ -92,37 +92,55 @@ void ReportOnce(std::atomic<bool> &reported, const std::string &message)
 std::atomic<bool> gOpenReported{false};
 std::atomic<bool> gContentReported{false};
 
-bool ReadAll(int fd, std::string &text)
+// The whole file, or false with errno set. A missing file reads as empty.
+bool ReadFileText(const std::string &path, std::string &text)
 {
     text.clear();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT;
     char buffer[4096];
-    for (;;) {
-        const ssize_t n = pread(fd, buffer, sizeof buffer, static_cast<off_t>(text.size()));
+    bool ok = true;
+    while (text.size() <= kMaxText) {  // anything longer is refused by the parse
+        const ssize_t n = read(fd, buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            return true;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
         text.append(buffer, static_cast<std::size_t>(n));
-        if (text.size() > kMaxText)
-            return true;  // too long to be a state file; the parse refuses it
     }
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return ok;
 }
 
-bool WriteAll(int fd, const std::string &text)
+// Writes a file beside `path` and renames it over `path`, so that a process
+// killed while writing leaves the earlier state whole.
+bool ReplaceFileText(const std::string &path, const std::string &text)
 {
-    if (ftruncate(fd, 0) != 0)
+    const std::string temporary = path + ".new";
+    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
         return false;
     std::size_t done = 0;
     while (done < text.size()) {
-        const ssize_t n =
-            pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return false;
+            break;
         done += static_cast<std::size_t>(n);
+    }
+    const bool written = done == text.size();
+    const int error = errno;
+    if (close(fd) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
+        const int failure = written ? errno : error;
+        unlink(temporary.c_str());
+        errno = failure;
+        return false;
     }
     return true;
 }
@@ -197,30 +215,32 @@ SharedStateExchange::SharedStateExchange(VirtualGenerator &generator) : generato
     const char *path = std::getenv(kSharedStateVariable);
     if (path == nullptr || *path == '\0')
         return;
-    fd_ = open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd_ < 0) {
-        ReportOnce(gOpenReported, std::string("the virtual generator's state file \"") + path
-                                      + "\" cannot be opened (" + std::strerror(errno)
+    path_ = path;
+    // The lock has a file of its own: the state file is replaced, not
+    // rewritten, at every change.
+    lockFd_ = open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lockFd_ < 0) {
+        ReportOnce(gOpenReported, "the virtual generator's state file \"" + path_
+                                      + "\" cannot be locked (" + std::strerror(errno)
                                       + "); the generator keeps its state in this process only");
         return;
     }
-    while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
     }
-    std::string text;
-    if (!ReadAll(fd_, text)) {
-        ReportOnce(gOpenReported, std::string("the virtual generator's state file \"") + path
+    if (!ReadFileText(path_, loaded_)) {
+        ReportOnce(gOpenReported, "the virtual generator's state file \"" + path_
                                       + "\" cannot be read (" + std::strerror(errno)
                                       + "); the generator keeps its state in this process only");
         return;
     }
-    if (text.empty()) {
+    if (loaded_.empty()) {
         writeBack_ = true;  // a new file: it gets this generator's state
         return;
     }
     DeviceState state = generator_.State();
-    if (!ParseStateText(text, state)) {
+    if (!ParseStateText(loaded_, state)) {
         ReportOnce(gContentReported,
-                   std::string("\"") + path
+                   "\"" + path_
                        + "\" is not a virtual generator's state file; it is left alone and the "
                          "generator keeps its state in this process only");
         return;
@@ -231,13 +251,15 @@ SharedStateExchange::SharedStateExchange(VirtualGenerator &generator) : generato
 
 SharedStateExchange::~SharedStateExchange()
 {
-    if (fd_ < 0)
+    if (lockFd_ < 0)
         return;
-    if (writeBack_ && !WriteAll(fd_, StateText(generator_.State())))
-        ReportOnce(gOpenReported, std::string("the virtual generator's state file cannot be "
-                                              "written (")
-                                      + std::strerror(errno) + ")");
-    close(fd_);  // also releases the lock
+    if (writeBack_) {
+        const std::string text = StateText(generator_.State());
+        if (text != loaded_ && !ReplaceFileText(path_, text))
+            ReportOnce(gOpenReported, "the virtual generator's state file \"" + path_
+                                          + "\" cannot be written (" + std::strerror(errno) + ")");
+    }
+    close(lockFd_);  // also releases the lock
 }
 
 }  // namespace px418virtual

@@ -23,9 +23,11 @@ inline constexpr const char *kSharedStateVariable = "PX418USB_VIRTUAL_STATE";
 std::string StateText(const DeviceState &state);
 bool ParseStateText(const std::string &text, DeviceState &state);
 
-// One exchange with the shared generator: the constructor takes the file's
-// lock and loads the generator from it, the destructor writes the generator
-// back and releases the lock. Without PX418USB_VIRTUAL_STATE it does nothing.
+// One exchange with the shared generator: the constructor takes the lock
+// (FILE.lock) and loads the generator from FILE, the destructor writes the
+// generator back when it changed (FILE.new renamed over FILE, so that a
+// process killed meanwhile leaves the earlier state whole) and releases the
+// lock. Without PX418USB_VIRTUAL_STATE it does nothing.
 // A file that cannot be opened, or holds something else, is reported once on
 // standard error; the generator then goes on with what it holds itself (an
 // unreadable file is never overwritten).
@@ -38,7 +40,9 @@ public:
 
 private:
     VirtualGenerator &generator_;
-    int fd_ = -1;
+    std::string path_;
+    std::string loaded_;  // the file's text as read
+    int lockFd_ = -1;
     bool writeBack_ = false;
 };
 

@@ -2,6 +2,8 @@
 // and the virtual converter meeting the generator the file holds.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -115,6 +117,7 @@ protected:
     {
         ::unsetenv(px418virtual::kSharedStateVariable);
         std::filesystem::remove(path_);
+        std::filesystem::remove(path_.string() + ".lock");
         Restart();
     }
     // What another process meets: a generator in its power-on state.
@@ -157,6 +160,29 @@ TEST_F(SharedStateExchangeTest, AWriteIsSeenByTheNextProcess)
     const auto decoded = oracle::DecodeOnly(answer);
     ASSERT_TRUE(decoded.has_value());
     EXPECT_EQ(oracle::FromLe32(decoded->data, 1), 60500);
+}
+
+TEST_F(SharedStateExchangeTest, AChangeReplacesTheFileWholeAndAReadLeavesItAlone)
+{
+    auto inode = [this] {
+        struct stat st {};
+        EXPECT_EQ(::stat(path_.c_str(), &st), 0);
+        return st.st_ino;
+    };
+    Exchange(oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 1000));
+    // A process killed while writing must leave the earlier state whole: the
+    // new state goes to a file of its own that replaces the old one.
+    const auto first = inode();
+    Exchange(oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 2000));
+    EXPECT_NE(inode(), first);
+    EXPECT_FALSE(std::filesystem::exists(path_.string() + ".new"));
+    DeviceState read = DeviceState::PowerOn();
+    ASSERT_TRUE(ParseStateText(FileText(), read));
+    EXPECT_EQ(read.active[0][1], 2000);
+
+    const auto second = inode();
+    Exchange(oracle::GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY));
+    EXPECT_EQ(inode(), second);
 }
 
 TEST_F(SharedStateExchangeTest, AFileThatIsNotAStateFileIsLeftAlone)
