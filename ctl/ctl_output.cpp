@@ -178,3 +178,14 @@ std::vector<std::string> PartialRunReport(const std::vector<DeviceWrite> &writes
     }
     return lines;
 }
+
+std::string PrintableText(const QString &text)
+{
+    QString shown = text;
+    for (QChar &c : shown) {
+        if (c.category() == QChar::Other_Control) {
+            c = QLatin1Char('?');
+        }
+    }
+    return shown.toStdString();
+}

@@ -5,6 +5,8 @@
 
 #include "param_runs.h"
 
+#include <QString>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -32,6 +34,11 @@ std::string TableText(const ParamTable &table, bool locked, bool rms);
 // {"mode":"A.B.C","locked":false,"outputs":{"A":{"freq_hz":50.000,
 // "phase_deg":0.0,"ampl_v_peak":10.00,"ampl_v_rms":7.07},"B":...,"C":...}}
 std::string TableJson(const ParamTable &table, bool locked);
+
+// Text from the device (its identity) made safe for a terminal and a shell
+// variable: control characters, which could move the cursor or change the
+// terminal's colours, become "?"; other characters stay, in UTF-8.
+std::string PrintableText(const QString &text);
 
 // A write of a run as a failure report names it: an output setting as
 // ValueLine shows it, a closing write marked as such.

@@ -231,7 +231,7 @@ int RunOnDevice(const CtlCommand &cmd, CtlIo &io)
     }
     switch (cmd.verb) {
     case CtlVerb::Info:
-        io.out << CheckedGetInfo().toStdString() << "\n";
+        io.out << PrintableText(CheckedGetInfo()) << "\n";
         break;
     case CtlVerb::Get:
         Get(cmd, io);

@@ -84,3 +84,13 @@ TEST(CtlOutputTest, APartialRunSaysWhatWasWrittenAndWhatWasNot)
     }
     EXPECT_EQ(DescribeWrite({4, 0x40, 3}), "group 4 number 0 value 3");
 }
+
+TEST(CtlOutputTest, DeviceTextReachesTheTerminalWithoutControlCharacters)
+{
+    EXPECT_EQ(PrintableText(QStringLiteral("PX-418 virtual generator")),
+              "PX-418 virtual generator");
+    EXPECT_EQ(PrintableText(QString::fromLatin1("PX-418\x1b[31mRED\x07\nline2\r\x7f\x9b")),
+              "PX-418?[31mRED??line2???");
+    EXPECT_EQ(PrintableText(QString::fromLatin1("V1.0 \xb5")),
+              "V1.0 \xc2\xb5");  // Latin-1 in UTF-8
+}
