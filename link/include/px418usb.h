@@ -5,9 +5,11 @@
  * converters on the bus, opens it and exchanges Wake packets with it.
  * Every command function sends one request frame and reads one answer frame.
  *
- * Results: true on success. On false, PX418_GetLastError yields a text that
- * names the operation and the reason, for example
- * "Set parameter error: invalid parameters.".
+ * Results: true on success. When a command function (PX418_GetInfo and the
+ * five below it) returns false, PX418_GetLastError yields a text that names
+ * the operation and the reason, for example
+ * "Set parameter error: invalid parameters.". PX418_OpenDevice and
+ * PX418_CloseDevice say below what they leave there.
  *
  * While no device is open every command function succeeds without any I/O
  * and reads back zeros.
@@ -74,7 +76,8 @@ extern "C" {
 PX418USB_API bool PX418_OpenDevice(void);
 
 /* Closes the open device. True when the driver reported no error; with no
-   device open nothing is handed to the driver and the result is true. */
+   device open nothing is handed to the driver and the result is true. The
+   device counts as closed either way, and the error text is left as it was. */
 PX418USB_API bool PX418_CloseDevice(void);
 
 /* Stores the address of the zero-terminated last-error text in *text and
