@@ -318,6 +318,11 @@ void TMainForm::Timer1Timer()
                 } else {
                     ReloadParams();
                 }
+                // The settings dialog, open meanwhile, shows zeros that no
+                // device gave until it reads the device.
+                if (SettingsForm && SettingsForm->isVisible()) {
+                    SettingsForm->ReadWhatWasNotRead();
+                }
                 SetStatus(QStringLiteral("ON-Line"));
             } catch (const EHardwareException &) {
                 GoOffLine();

@@ -364,37 +364,63 @@ void TSettingsForm::FormCreate()
 {
     {
         FlagScope guard(FUpdate);
-        std::int32_t contrast = 0;
-        CheckedGetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, &contrast);
-        SetPosition(sbContr, contrast);
-        feContr->SetValue(contrast);
-        FSavedContrast = static_cast<std::uint8_t>(contrast);
-        FContrastRead = OnLine();
-        FContrastKnown = FContrastRead;
+        ReadContrast();
         ReadCalib();
     }
     FCalibChanged = false;
 }
 
+void TSettingsForm::ReadContrast()
+{
+    std::int32_t contrast = 0;
+    CheckedGetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, &contrast);
+    SetPosition(sbContr, contrast);
+    feContr->SetValue(contrast);
+    FSavedContrast = static_cast<std::uint8_t>(contrast);
+    FContrastRead = OnLine();
+    FContrastKnown = FContrastRead;
+}
+
 void TSettingsForm::ReadCalib()
 {
     for (int n = 0; n < PX418_CAL_ROWS; ++n) {
-        std::int32_t reading = 0;
-        CheckedGetPar(PX418_GROUP_CALIBRATION, n, &reading);
-        const bool real = OnLine();
-        // The device holds the reading; a move handler that writes the new
-        // position back replaces it.
-        FLastCalib[n] = reading;
-        FCalibKnown[n] = real;
-        SetPosition(RowBar(n), reading);
-        // The field shows the reading within its bounds, like the scroll bar.
-        // Handing it an out-of-range number would make the field clamp it and
-        // fire its change event, whose handler would then write the bound to
-        // the device although nothing was moved.
-        RowField(n)->SetValue(std::clamp(reading, PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX)
-                              * Scale(n));
-        FSavedCalib[n] = reading;
-        FCalibSaved[n] = real;
+        ReadRow(n);
+    }
+}
+
+void TSettingsForm::ReadRow(int n)
+{
+    std::int32_t reading = 0;
+    CheckedGetPar(PX418_GROUP_CALIBRATION, n, &reading);
+    const bool real = OnLine();
+    // The device holds the reading; a move handler that writes the new
+    // position back replaces it.
+    FLastCalib[n] = reading;
+    FCalibKnown[n] = real;
+    SetPosition(RowBar(n), reading);
+    // The field shows the reading within its bounds, like the scroll bar.
+    // Handing it an out-of-range number would make the field clamp it and
+    // fire its change event, whose handler would then write the bound to
+    // the device although nothing was moved.
+    RowField(n)->SetValue(std::clamp(reading, PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX)
+                          * Scale(n));
+    FSavedCalib[n] = reading;
+    FCalibSaved[n] = real;
+}
+
+void TSettingsForm::ReadWhatWasNotRead()
+{
+    if (!OnLine()) {
+        return;
+    }
+    FlagScope guard(FUpdate);
+    if (!FContrastRead) {
+        ReadContrast();
+    }
+    for (int n = 0; n < PX418_CAL_ROWS; ++n) {
+        if (!FCalibSaved[n]) {
+            ReadRow(n);
+        }
     }
 }
 

@@ -69,6 +69,12 @@ public:
     // EHardwareException; the Qt entry points that call them report it.
     void FormCreate();
     void ReadCalib();
+    // The device came on line while the dialog is open (opened off line, or
+    // the device was away): reads the contrast and each calibration row that
+    // no device has given yet, so that the controls show what the device
+    // holds and Cancel has something real to put back. What was read before
+    // keeps its value, so unsaved changes still go back to it.
+    void ReadWhatWasNotRead();
     void sbContrChange();
     void feContrChanged(QObject *Sender);
     void feCfEnter(QObject *Sender);
@@ -98,6 +104,10 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    // One reading into the controls, the restore target and the flags that
+    // say whether a device gave it. Run with the update guard set.
+    void ReadContrast();
+    void ReadRow(int n);
     void BuildControls();
     void SetUpField(TFloatEdit *field, std::uint8_t digits, double minValue, double maxValue);
     void BindHandlers();

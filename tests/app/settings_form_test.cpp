@@ -1000,3 +1000,48 @@ TEST_F(MainWindowTest, SettingsMenuShowsTheDialogModallyUntilItCloses)
               dialogWrites);
     EXPECT_TRUE(boxes.empty());
 }
+
+// Opened off line, the generator plugged in meanwhile: the dialog reads what
+// it could not read at opening, and Escape puts back the real contrast.
+TEST_F(MainWindowTest, TheDialogReadsTheDeviceThatComesOnLineWhileItIsOpen)
+{
+    auto state = TheVirtualGenerator().State();
+    state.contrast = 60;
+    state.calibration = {25, 50, 0, -3};
+    TheVirtualGenerator().SetState(state);
+    TheVirtualGenerator().SetPlugged(false);
+    Create();
+    Tick();
+    ASSERT_EQ(form->StatusText(), QStringLiteral("OFF-Line"));
+    std::array<int, 5> shownOffLine{}, shownOnLine{};
+    QTimer::singleShot(0, [&] {
+        TSettingsForm *dialog = SettingsForm;
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return QApplication::activeWindow() == dialog; }));
+        auto shown = [dialog] {
+            return std::array<int, 5>{dialog->sbContr->value(), dialog->sbCf->value(),
+                                      dialog->sbCa->value(), dialog->sbCb->value(),
+                                      dialog->sbCc->value()};
+        };
+        shownOffLine = shown();
+        TheVirtualGenerator().SetPlugged(true);
+        Tick();
+        shownOnLine = shown();
+        TheVirtualGenerator().ClearLog();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    QTimer::singleShot(10000, [&] {
+        if (SettingsForm) {
+            SettingsForm->reject();
+        }
+    });
+    form->Settings->trigger();
+    EXPECT_EQ(shownOffLine, (std::array<int, 5>{0, 0, 0, 0, 0}));
+    EXPECT_EQ(shownOnLine, (std::array<int, 5>{60, 25, 50, 0, -3}));
+    const std::vector<Write> writes = Writes();
+    ASSERT_FALSE(writes.empty());
+    EXPECT_EQ(writes.front(), (Write{4, 2, 60}));  // Escape: the contrast it read
+    EXPECT_EQ(TheVirtualGenerator().State().contrast, 60);
+    EXPECT_EQ(TheVirtualGenerator().State().calibration, (std::array<int, 4>{25, 50, 0, -3}));
+    EXPECT_TRUE(boxes.empty());
+}
