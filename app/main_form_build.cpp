@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
@@ -261,4 +262,18 @@ void TMainForm::BuildMenus()
     mnHelp->setObjectName(QStringLiteral("mnHelp"));
     mnAbout = addItem(mnHelp, "mnAbout", QStringLiteral("About"), QKeySequence(Qt::Key_F1),
                       &TMainForm::mnAboutClick);
+
+    // The menus from the keyboard, their captions unchanged: Alt with a
+    // caption's first letter opens that menu where no item has taken the
+    // chord (View's V belongs to Review Mode), F10 opens the first one; the
+    // arrow keys then move along the menu bar.
+    auto opensMenu = [this](QMenu *menu, const QKeySequence &keys) {
+        auto *shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this,
+                [this, menu] { menuBar()->setActiveAction(menu->menuAction()); });
+    };
+    opensMenu(mnFille, QKeySequence(Qt::ALT | Qt::Key_F));
+    opensMenu(mnFille, QKeySequence(Qt::Key_F10));
+    opensMenu(mnControl, QKeySequence(Qt::ALT | Qt::Key_C));
+    opensMenu(mnHelp, QKeySequence(Qt::ALT | Qt::Key_H));
 }

@@ -561,6 +561,36 @@ TEST_F(MainWindowTest, AMenuOpenedAndClosedIsNeitherExitNorEntry)
     EXPECT_TRUE(Writes().empty());
 }
 
+TEST_F(MainWindowTest, AltWithACaptionsLetterOrF10OpensItsMenu)
+{
+    CreateOnLine();
+    ClickInto(form->feFa);
+    form->feFa->selectAll();
+    QTest::keyClicks(form->feFa, QStringLiteral("12"));
+    TheVirtualGenerator().ClearLog();
+    const struct {
+        QKeyCombination keys;
+        QMenu *menu;
+    } cases[] = {
+        {Qt::ALT | Qt::Key_F, form->mnFille},
+        {Qt::ALT | Qt::Key_C, form->mnControl},
+        {Qt::ALT | Qt::Key_H, form->mnHelp},
+        {QKeyCombination(Qt::Key_F10), form->mnFille},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.menu->title().toStdString());
+        QTest::keyClick(QApplication::focusWidget(), c.keys.key(), c.keys.keyboardModifiers());
+        ASSERT_TRUE(QTest::qWaitFor([&] { return c.menu->isVisible(); }));
+        QTest::keyClick(c.menu, Qt::Key_Escape);
+        if (form->menuBar()->hasFocus()) {
+            QTest::keyClick(form->menuBar(), Qt::Key_Escape);
+        }
+        EXPECT_TRUE(QTest::qWaitFor([&] { return form->feFa->hasFocus(); }));
+        EXPECT_EQ(form->feFa->text(), QStringLiteral("12"));
+    }
+    EXPECT_TRUE(Writes().empty());
+}
+
 TEST_F(MainWindowTest, ReviewModeDropsTextTypedIntoTheFocusedField)
 {
     CreateOnLine();
@@ -586,7 +616,7 @@ TEST_F(MainWindowTest, AltChordsTypeNothingIntoAField)
     ClickInto(form->feFa);
     form->feFa->selectAll();
     QTest::keyClicks(form->feFa, QStringLiteral("7"));
-    QTest::keyClick(form->feFa, Qt::Key_F, Qt::AltModifier);
+    QTest::keyClick(form->feFa, Qt::Key_J, Qt::AltModifier);  // bound to nothing
     EXPECT_EQ(form->feFa->text(), QStringLiteral("7"));
     TheVirtualGenerator().ClearLog();
     QTest::keyClick(form->feFa, Qt::Key_Return);
