@@ -72,7 +72,13 @@ extern "C" {
    found open. A device that is already open is closed first (once), then
    the search starts afresh. At most 128 converters are tried, whatever the
    driver counts. After a failed search the error text is that of the last
-   info exchange made (unchanged when none was made). */
+   info exchange made (unchanged when none was made).
+   The search remembers the converters it met, to leave other devices alone:
+   one that answered with another identity is not asked again while the
+   number of converters stays the same (with the default driver: until it is
+   unplugged), and one that stayed silent or could not be opened is asked
+   again at most once a second, so a generator switched on behind its
+   converter is found by the first search a second or more later. */
 PX418USB_API bool PX418_OpenDevice(void);
 
 /* Closes the open device. True when the driver reported no error; with no
