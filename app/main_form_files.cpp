@@ -113,45 +113,58 @@ void TMainForm::WriteParamsFile(const QString &path)
 
 namespace {
 
-// Points a window's dialog member at a dialog while it is in use.
-class DialogInUse {
+// A parameter-file dialog for one use, with what both file menu items set
+// each time: title, folder, filter, default extension. The window's dialog
+// member points at it while it exists.
+class ParamsDialog {
 public:
-    DialogInUse(QFileDialog *&member, QFileDialog &dialog, const QString &name) : member_(member)
+    ParamsDialog(QWidget *parent, QFileDialog *&member, const QString &name, const QString &title,
+                 const QString &folder)
+        : member_(member), dialog_(parent)
     {
-        dialog.setObjectName(name);
-        member_ = &dialog;
+        dialog_.setObjectName(name);
+        dialog_.setWindowTitle(title);
+        dialog_.setDirectory(folder);
+        dialog_.setNameFilter(QStringLiteral("Params files (*.par)"));
+        dialog_.setDefaultSuffix(QStringLiteral("par"));
+        dialog_.setFileMode(QFileDialog::AnyFile);
+        member_ = &dialog_;
     }
-    ~DialogInUse() { member_ = nullptr; }
-    DialogInUse(const DialogInUse &) = delete;
-    DialogInUse &operator=(const DialogInUse &) = delete;
+    ~ParamsDialog() { member_ = nullptr; }
+    ParamsDialog(const ParamsDialog &) = delete;
+    ParamsDialog &operator=(const ParamsDialog &) = delete;
+
+    QFileDialog *operator->() { return &dialog_; }
+
+    // Shows it; the absolute path chosen, or an empty text when cancelled.
+    QString Choose(const std::function<bool(QFileDialog &)> &exec)
+    {
+        if (!exec(dialog_)) {
+            return {};
+        }
+        const QStringList chosen = dialog_.selectedFiles();
+        return chosen.isEmpty() ? QString() : QFileInfo(chosen.first()).absoluteFilePath();
+    }
 
 private:
     QFileDialog *&member_;
+    QFileDialog dialog_;
 };
 
 }  // namespace
 
 void TMainForm::mnOpenClick()
 {
-    QFileDialog dialog(this);
-    const DialogInUse inUse(OpenDialog, dialog, QStringLiteral("OpenDialog"));
-    dialog.setWindowTitle(QStringLiteral("Open file"));
-    dialog.setDirectory(FilesFolder());
-    dialog.setNameFilter(QStringLiteral("Params files (*.par)"));
-    dialog.setDefaultSuffix(QStringLiteral("par"));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    dialog.setFileMode(QFileDialog::AnyFile);
+    ParamsDialog dialog(this, OpenDialog, QStringLiteral("OpenDialog"), QStringLiteral("Open file"),
+                        FilesFolder());
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
     if (!FOpenName.isEmpty()) {
-        dialog.selectFile(FOpenName);
+        dialog->selectFile(FOpenName);
     }
-    if (!ExecFileDialog(dialog)) {
+    const QString path = dialog.Choose(ExecFileDialog);
+    if (path.isEmpty()) {
         return;
     }
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty()) {
-        return;
-    }
-    const QString path = QFileInfo(chosen.first()).absoluteFilePath();
     FOpenName = QFileInfo(path).fileName();
     // A name that does not exist (a typing error, most likely) is refused:
     // reading it as an empty file would send the defaults to the generator.
@@ -166,22 +179,13 @@ void TMainForm::mnOpenClick()
 
 void TMainForm::mnSaveAsClick()
 {
-    QFileDialog dialog(this);
-    const DialogInUse inUse(SaveDialog, dialog, QStringLiteral("SaveDialog"));
-    dialog.setWindowTitle(QStringLiteral("Save file as..."));
-    dialog.setDirectory(FilesFolder());
-    dialog.setNameFilter(QStringLiteral("Params files (*.par)"));
-    dialog.setDefaultSuffix(QStringLiteral("par"));
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setFileMode(QFileDialog::AnyFile);
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
-    dialog.selectFile(QStringLiteral("Params1"));
-    if (!ExecFileDialog(dialog)) {
-        return;
+    ParamsDialog dialog(this, SaveDialog, QStringLiteral("SaveDialog"),
+                        QStringLiteral("Save file as..."), FilesFolder());
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+    dialog->selectFile(QStringLiteral("Params1"));
+    const QString path = dialog.Choose(ExecFileDialog);
+    if (!path.isEmpty()) {
+        WriteParamsFile(path);
     }
-    const QStringList chosen = dialog.selectedFiles();
-    if (chosen.isEmpty()) {
-        return;
-    }
-    WriteParamsFile(QFileInfo(chosen.first()).absoluteFilePath());
 }

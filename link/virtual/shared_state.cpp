@@ -92,6 +92,15 @@ void ReportOnce(std::atomic<bool> &reported, const std::string &message)
 std::atomic<bool> gOpenReported{false};
 std::atomic<bool> gContentReported{false};
 
+// "cannot be <failed>", with the system's reason, once per process.
+void ReportFileError(const std::string &path, const char *failed, bool inProcessOnly)
+{
+    ReportOnce(gOpenReported,
+               "the virtual generator's state file \"" + path + "\" cannot be " + failed + " ("
+                   + std::strerror(errno) + ")"
+                   + (inProcessOnly ? "; the generator keeps its state in this process only" : ""));
+}
+
 // The whole file, or false with errno set. A missing file reads as empty.
 bool ReadFileText(const std::string &path, std::string &text)
 {
@@ -220,17 +229,13 @@ SharedStateExchange::SharedStateExchange(VirtualGenerator &generator) : generato
     // rewritten, at every change.
     lockFd_ = open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (lockFd_ < 0) {
-        ReportOnce(gOpenReported, "the virtual generator's state file \"" + path_
-                                      + "\" cannot be locked (" + std::strerror(errno)
-                                      + "); the generator keeps its state in this process only");
+        ReportFileError(path_, "locked", true);
         return;
     }
     while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
     }
     if (!ReadFileText(path_, loaded_)) {
-        ReportOnce(gOpenReported, "the virtual generator's state file \"" + path_
-                                      + "\" cannot be read (" + std::strerror(errno)
-                                      + "); the generator keeps its state in this process only");
+        ReportFileError(path_, "read", true);
         return;
     }
     if (loaded_.empty()) {
@@ -256,8 +261,7 @@ SharedStateExchange::~SharedStateExchange()
     if (writeBack_) {
         const std::string text = StateText(generator_.State());
         if (text != loaded_ && !ReplaceFileText(path_, text))
-            ReportOnce(gOpenReported, "the virtual generator's state file \"" + path_
-                                          + "\" cannot be written (" + std::strerror(errno) + ")");
+            ReportFileError(path_, "written", false);
     }
     close(lockFd_);  // also releases the lock
 }
