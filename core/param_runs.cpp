@@ -52,6 +52,21 @@ void SendWrites(const std::vector<DeviceWrite> &writes, std::size_t &done)
     }
 }
 
+std::int32_t ReadShownEntry(int channel, int quantity)
+{
+    int group = channel;
+    if (quantity == PX418_OUT_FREQUENCY && channel != PX418_GROUP_OUT_A) {
+        std::int32_t mode = 0;
+        CheckedGetPar(PX418_GROUP_OUT_A, PX418_OUT_MODE, &mode);
+        if (mode == kModeCoupled) {
+            group = PX418_GROUP_OUT_A;
+        }
+    }
+    std::int32_t entry = 0;
+    CheckedGetPar(group, quantity, &entry);
+    return entry;
+}
+
 void RecallParamTable(ParamTable &table)
 {
     for (int c = 0; c < PX418_OUTPUTS; ++c) {

@@ -52,6 +52,11 @@ void SendWrite(const DeviceWrite &write);
 // the run got.
 void SendWrites(const std::vector<DeviceWrite> &writes, std::size_t &done);
 
+// The entry an output shows for a quantity, read from the device: its own,
+// or for the frequency in mode "A+B+C" channel A's, which every output then
+// runs at.
+std::int32_t ReadShownEntry(int channel, int quantity);
+
 // Recall's reads: the twelve entries group-major, each straight into the
 // table through CheckedGetPar, so that a failure keeps the entries read so
 // far and leaves the rest as they were.

@@ -82,23 +82,6 @@ void SendRun(const std::vector<DeviceWrite> &writes, CtlIo &io)
     }
 }
 
-// The table entry behind what `get CH QTY` shows: in mode "A+B+C" every
-// output runs at channel A's frequency.
-std::int32_t ReadShownEntry(int channel, int quantity)
-{
-    int group = channel;
-    if (quantity == PX418_OUT_FREQUENCY && channel != PX418_GROUP_OUT_A) {
-        std::int32_t mode = 0;
-        CheckedGetPar(PX418_GROUP_OUT_A, PX418_OUT_MODE, &mode);
-        if (mode == kModeCoupled) {
-            group = PX418_GROUP_OUT_A;
-        }
-    }
-    std::int32_t entry = 0;
-    CheckedGetPar(group, quantity, &entry);
-    return entry;
-}
-
 void Get(const CtlCommand &cmd, CtlIo &io)
 {
     switch (cmd.target) {
