@@ -12,7 +12,8 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git clang-format
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
-  libftdi1-dev
+  libftdi1-dev libavahi-client-dev
+  python3 python3-pyvisa-py
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   xvfb xauth
