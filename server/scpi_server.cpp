@@ -112,7 +112,18 @@ void ScpiServer::Accept(QTcpServer *server)
         client->peer = peer;
         client->session = std::make_shared<scpi::Session>();
         socket->setReadBufferSize(kReadAhead);
+        // Answers are small and awaited: none waits for an earlier one's
+        // acknowledgement.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         connect(socket, &QTcpSocket::readyRead, this, [this, id] { Pump(id); });
+        // At the peer's close the socket is still open: what it holds
+        // unread is taken then, since it is gone once disconnected() comes.
+        connect(socket, &QAbstractSocket::errorOccurred, this,
+                [this, id](QAbstractSocket::SocketError error) {
+                    if (error == QAbstractSocket::RemoteHostClosedError) {
+                        TakeRest(id);
+                    }
+                });
         connect(socket, &QTcpSocket::disconnected, this, [this, id] { Disconnected(id); });
         clients_.emplace(id, std::move(client));
         log_("client " + peer + " connected (" + std::to_string(ClientCount()) + " of "
@@ -135,12 +146,7 @@ void ScpiServer::Pump(std::uint64_t id)
         if (chunk.isEmpty()) {
             break;
         }
-        const std::size_t before = c.backlog.size();
-        c.framer.Feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())),
-                      c.backlog);
-        for (std::size_t i = before; i < c.backlog.size(); ++i) {
-            c.backlogBytes += c.backlog[i].message.size() + 1;
-        }
+        Feed(c, chunk);
     }
     Dispatch(c);
 }
@@ -202,11 +208,8 @@ void ScpiServer::Disconnected(std::uint64_t id)
     if (it == clients_.end() || it->second->gone) {
         return;
     }
+    TakeRest(id);
     Client &c = *it->second;
-    // What arrived before the end still counts: its complete messages run.
-    const QByteArray rest = c.socket->readAll();
-    c.framer.Feed(std::string_view(rest.constData(), static_cast<std::size_t>(rest.size())),
-                  c.backlog);
     const std::string &partial = c.framer.Partial();
     if (!partial.empty()) {
         log_("client " + c.peer + " left " + std::to_string(partial.size())
@@ -223,6 +226,28 @@ void ScpiServer::Disconnected(std::uint64_t id)
     // holds the client.
     QMetaObject::invokeMethod(
         this, [this, id] { ForgetIfIdle(id); }, Qt::QueuedConnection);
+}
+
+void ScpiServer::TakeRest(std::uint64_t id)
+{
+    const auto it = clients_.find(id);
+    if (it == clients_.end() || it->second->gone || !it->second->socket->isOpen()) {
+        return;
+    }
+    // What arrived before the end still counts: its complete messages run.
+    // The socket's buffer is bounded, so the backlog stays so too.
+    Client &c = *it->second;
+    Feed(c, c.socket->readAll());
+}
+
+void ScpiServer::Feed(Client &c, const QByteArray &bytes)
+{
+    const std::size_t before = c.backlog.size();
+    c.framer.Feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                  c.backlog);
+    for (std::size_t i = before; i < c.backlog.size(); ++i) {
+        c.backlogBytes += c.backlog[i].message.size() + 1;
+    }
 }
 
 void ScpiServer::Drop(std::uint64_t id, const std::string &why)

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include <QByteArray>
 #include <QObject>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -60,6 +61,8 @@ private:
 
     void Accept(QTcpServer *server);
     void Pump(std::uint64_t id);
+    void Feed(Client &client, const QByteArray &bytes);
+    void TakeRest(std::uint64_t id);
     void Dispatch(Client &client);
     void Done(std::uint64_t id, const std::string &answer);
     void Disconnected(std::uint64_t id);

@@ -290,6 +290,16 @@ class BadInput(ServerTestCase):
         g.close()
         self.assertEqual(outputs["A"]["freq_hz"], 50.0)
 
+    def test_a_client_that_sends_much_and_leaves_at_once_has_it_all_run(self):
+        s = self.server.connect()
+        s.sendall(b"SOUR1:FREQ 1\n" * 20000 + b"SOUR2:FREQ 77.7\n")
+        s.close()
+        g = self.server.visa()
+        deadline = time.monotonic() + PATIENCE
+        while g.query("SOUR2:FREQ?") != "77.700":
+            self.assertLess(time.monotonic(), deadline, "the last message never ran")
+        g.close()
+
     def test_100_connections_opened_and_dropped(self):
         held = [self.server.connect() for _ in range(4)]
         for i in range(100):
