@@ -16,7 +16,7 @@ cmake --build "$build"
 
 rm -rf "$build/findings"
 mkdir -p "$build/findings"
-for target in wake_receive; do
+for target in wake_receive scpi_parse; do
   # New inputs go to the build folder's corpus; the seeds in the tree stay as
   # they are.
   mkdir -p "$build/corpus/$target"
