@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -85,73 +86,185 @@ bool ReadSlot(std::istream &in, const std::string &key, std::int32_t &slot)
 
 void ReportOnce(std::atomic<bool> &reported, const std::string &message)
 {
-    if (!reported.exchange(true))
+    if (!reported.exchange(true)) {
         std::fprintf(stderr, "libpx418usb: %s\n", message.c_str());
+    }
 }
 
-std::atomic<bool> gOpenReported{false};
-std::atomic<bool> gContentReported{false};
+std::atomic<bool> gFileReported{false};
+std::atomic<bool> gLeftAloneReported{false};
 
-// "cannot be <failed>", with the system's reason, once per process.
-void ReportFileError(const std::string &path, const char *failed, bool inProcessOnly)
+// "cannot be <failed> (<why>)<consequence>", once per process.
+void ReportFileError(const std::string &path, const char *failed, const std::string &why,
+                     const char *consequence)
 {
-    ReportOnce(gOpenReported,
-               "the virtual generator's state file \"" + path + "\" cannot be " + failed + " ("
-                   + std::strerror(errno) + ")"
-                   + (inProcessOnly ? "; the generator keeps its state in this process only" : ""));
+    ReportOnce(gFileReported, "the virtual generator's state file \"" + path + "\" cannot be "
+                                  + failed + " (" + why + ")" + consequence);
 }
 
-// The whole file, or false with errno set. A missing file reads as empty.
-bool ReadFileText(const std::string &path, std::string &text)
+void ReportLeftAlone(const std::string &path, const char *what)
+{
+    ReportOnce(gLeftAloneReported,
+               "\"" + path + "\" " + what
+                   + "; it is left alone and the generator keeps its state in this process only");
+}
+
+std::string SystemReason()
+{
+    return std::strerror(errno);
+}
+
+// The name that `path` stands for: symbolic links at its last component
+// followed, up to a name that is no link or does not exist (a state file
+// made there later is then the link's target). False, with the reason, when
+// a link cannot be read or the links go round.
+bool FollowLinks(std::string &path, std::string &why)
+{
+    constexpr int kMaxLinks = 40;
+    for (int hops = 0; hops < kMaxLinks; ++hops) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) {
+            const bool missing = errno == ENOENT;
+            why = SystemReason();
+            return missing;
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            return true;
+        }
+        char buffer[4096];
+        const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
+        if (n <= 0 || static_cast<std::size_t>(n) == sizeof buffer) {
+            why = n < 0 ? SystemReason() : std::string("the link cannot be read");
+            return false;
+        }
+        std::string target(buffer, static_cast<std::size_t>(n));
+        const std::size_t slash = path.rfind('/');
+        if (target.front() != '/' && slash != std::string::npos) {
+            target = path.substr(0, slash + 1) + target;
+        }
+        path = target;
+    }
+    errno = ELOOP;
+    why = SystemReason();
+    return false;
+}
+
+enum class FileKind { Missing, Regular, Other, Failed };
+
+FileKind KindOf(const std::string &path, std::string &why)
+{
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) {
+        const bool missing = errno == ENOENT;
+        why = SystemReason();
+        return missing ? FileKind::Missing : FileKind::Failed;
+    }
+    return S_ISREG(st.st_mode) ? FileKind::Regular : FileKind::Other;
+}
+
+// Opens (or makes) the lock file beside the state file. Never blocks, and
+// never takes a terminal for the process, whatever the name stands for.
+int OpenLock(const std::string &path, std::string &why)
+{
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
+    if (fd < 0) {
+        why = SystemReason();
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        why = path + " is not a regular file";
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// The whole file; a missing file reads as empty. Opened so that a name that
+// has meanwhile become a pipe or a device can neither block nor be read.
+FileKind ReadFileText(const std::string &path, std::string &text, std::string &why)
 {
     text.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return errno == ENOENT;
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
+    if (fd < 0) {
+        const bool missing = errno == ENOENT;
+        why = SystemReason();
+        return missing ? FileKind::Missing : FileKind::Failed;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        return FileKind::Other;
+    }
     char buffer[4096];
-    bool ok = true;
+    FileKind kind = FileKind::Regular;
     while (text.size() <= kMaxText) {  // anything longer is refused by the parse
         const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
             continue;
+        }
+        if (n < 0) {
+            why = SystemReason();
+            kind = FileKind::Failed;
+        }
         if (n <= 0) {
-            ok = n == 0;
             break;
         }
         text.append(buffer, static_cast<std::size_t>(n));
     }
-    const int error = errno;
     close(fd);
-    errno = error;
-    return ok;
+    return kind;
 }
 
 // Writes a file beside `path` and renames it over `path`, so that a process
-// killed while writing leaves the earlier state whole.
-bool ReplaceFileText(const std::string &path, const std::string &text)
+// killed while writing leaves the earlier state whole. Only a regular file is
+// replaced, and it keeps its permissions.
+bool ReplaceFileText(const std::string &path, const std::string &text, std::string &why)
 {
+    struct stat old {};
+    const bool exists = lstat(path.c_str(), &old) == 0;
+    if (!exists && errno != ENOENT) {
+        why = SystemReason();
+        return false;
+    }
+    if (exists && !S_ISREG(old.st_mode)) {
+        why = "it is no longer a regular file";
+        return false;
+    }
+    // A leftover of a process killed while writing, or whatever else holds
+    // the name, goes first: the new file is always one of this process's
+    // own, never written through a link.
     const std::string temporary = path + ".new";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0)
+    unlink(temporary.c_str());
+    const int fd =
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        why = SystemReason();
         return false;
+    }
+    // Each step runs only while the ones before it succeeded; the first
+    // failure's reason is the one given.
+    bool ok = !exists || fchmod(fd, old.st_mode & 07777) == 0;
     std::size_t done = 0;
-    while (done < text.size()) {
+    while (ok && done < text.size()) {
         const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
+        if (n < 0 && errno == EINTR) {
             continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
+        }
+        if (n <= 0) {
+            errno = n == 0 ? EIO : errno;
+            ok = false;
+        } else {
+            done += static_cast<std::size_t>(n);
+        }
     }
-    const bool written = done == text.size();
-    const int error = errno;
-    if (close(fd) != 0 || !written || rename(temporary.c_str(), path.c_str()) != 0) {
-        const int failure = written ? errno : error;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        why = SystemReason();
         unlink(temporary.c_str());
-        errno = failure;
-        return false;
     }
-    return true;
+    return ok;
 }
 
 }  // namespace
@@ -221,49 +334,100 @@ bool ParseStateText(const std::string &text, DeviceState &state)
 
 SharedStateExchange::SharedStateExchange(VirtualGenerator &generator) : generator_(generator)
 {
-    const char *path = std::getenv(kSharedStateVariable);
-    if (path == nullptr || *path == '\0')
+    Load();
+    if (sharing_ != Sharing::Off) {
+        before_ = generator_.State();
+    }
+}
+
+void SharedStateExchange::Load()
+{
+    const char *named = std::getenv(kSharedStateVariable);
+    if (named == nullptr || *named == '\0') {
         return;
-    path_ = path;
+    }
+    path_ = named;
+    target_ = path_;
+    const auto unreachable = [this](const char *failed, const std::string &why) {
+        ReportFileError(path_, failed, why, "; the generator takes no changes while it cannot be");
+        sharing_ = Sharing::Unreachable;
+    };
+    std::string why;
+    if (!FollowLinks(target_, why)) {
+        unreachable("read", why);
+        return;
+    }
+    // Whether what a look at the name found lets the exchange go on.
+    const auto usable = [&](FileKind kind) {
+        if (kind == FileKind::Other) {
+            ReportLeftAlone(path_, "is not a regular file");
+            sharing_ = Sharing::ThisProcess;
+        } else if (kind == FileKind::Failed) {
+            unreachable("read", why);
+        }
+        return kind == FileKind::Missing || kind == FileKind::Regular;
+    };
+    // Looked at before anything is made beside it: a device or a pipe gets
+    // no lock file either.
+    if (!usable(KindOf(target_, why))) {
+        return;
+    }
     // The lock has a file of its own: the state file is replaced, not
-    // rewritten, at every change.
-    lockFd_ = open((path_ + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // rewritten, at every change. So it is always read whole, and without
+    // the lock it is still read, only never written.
+    lockFd_ = OpenLock(target_ + ".lock", why);
+    while (lockFd_ >= 0 && flock(lockFd_, LOCK_EX) != 0) {
+        if (errno != EINTR) {
+            why = SystemReason();
+            close(lockFd_);
+            lockFd_ = -1;
+        }
+    }
     if (lockFd_ < 0) {
-        ReportFileError(path_, "locked", true);
+        unreachable("locked", why);
+    }
+    if (!usable(ReadFileText(target_, loaded_, why))) {
         return;
     }
-    while (flock(lockFd_, LOCK_EX) != 0 && errno == EINTR) {
-    }
-    if (!ReadFileText(path_, loaded_)) {
-        ReportFileError(path_, "read", true);
-        return;
-    }
-    if (loaded_.empty()) {
-        writeBack_ = true;  // a new file: it gets this generator's state
-        return;
-    }
+    // An empty file is a new one: it gets this generator's state.
     DeviceState state = generator_.State();
-    if (!ParseStateText(loaded_, state)) {
-        ReportOnce(gContentReported,
-                   "\"" + path_
-                       + "\" is not a virtual generator's state file; it is left alone and the "
-                         "generator keeps its state in this process only");
+    if (!loaded_.empty() && !ParseStateText(loaded_, state)) {
+        ReportLeftAlone(path_, "is not a virtual generator's state file");
+        sharing_ = Sharing::ThisProcess;
         return;
     }
     generator_.SetState(state);
-    writeBack_ = true;
+    if (lockFd_ >= 0) {
+        sharing_ = Sharing::Shared;
+    }
+}
+
+bool SharedStateExchange::Store()
+{
+    if (sharing_ == Sharing::Off || sharing_ == Sharing::ThisProcess) {
+        return true;
+    }
+    const std::string now = StateText(generator_.State());
+    const bool changed = now != StateText(before_);
+    if (sharing_ == Sharing::Shared) {
+        std::string why;
+        if (now == loaded_ || ReplaceFileText(target_, now, why)) {
+            return true;
+        }
+        ReportFileError(path_, "written", why, changed ? "; the change is not kept" : "");
+    }
+    if (!changed) {
+        return true;  // a read is answered from what the process holds
+    }
+    generator_.SetState(before_);
+    return false;
 }
 
 SharedStateExchange::~SharedStateExchange()
 {
-    if (lockFd_ < 0)
-        return;
-    if (writeBack_) {
-        const std::string text = StateText(generator_.State());
-        if (text != loaded_ && !ReplaceFileText(path_, text))
-            ReportFileError(path_, "written", false);
+    if (lockFd_ >= 0) {
+        close(lockFd_);  // also releases the lock
     }
-    close(lockFd_);  // also releases the lock
 }
 
 }  // namespace px418virtual

@@ -24,13 +24,23 @@ std::string StateText(const DeviceState &state);
 bool ParseStateText(const std::string &text, DeviceState &state);
 
 // One exchange with the shared generator: the constructor takes the lock
-// (FILE.lock) and loads the generator from FILE, the destructor writes the
-// generator back when it changed (FILE.new renamed over FILE, so that a
-// process killed meanwhile leaves the earlier state whole) and releases the
-// lock. Without PX418USB_VIRTUAL_STATE it does nothing.
-// A file that cannot be opened, or holds something else, is reported once on
-// standard error; the generator then goes on with what it holds itself (an
-// unreadable file is never overwritten).
+// (FILE.lock) and loads the generator from FILE; Store, after the exchange,
+// writes the generator back when it changed (FILE.new renamed over FILE, so
+// that a process killed meanwhile leaves the earlier state whole); the
+// destructor releases the lock. Without PX418USB_VIRTUAL_STATE it does
+// nothing.
+//
+// A symbolic link is followed to the file it names, which is locked and
+// replaced in its place, so that every name of it meets one generator. A
+// name that stands for anything but a regular file (a folder, a device, a
+// pipe), and a file that holds something else than a state, are left alone:
+// they are never opened in a way that could block, never written, and the
+// generator keeps its state in this process only.
+// A file that cannot be locked, read or written keeps the shared generator
+// out of reach: an exchange that would change it fails (Store gives false
+// and puts the generator back as it was), while one that only reads is
+// answered from the file when it can be read (it is always whole), else from
+// what the process holds. Each trouble is reported once on standard error.
 class SharedStateExchange {
 public:
     explicit SharedStateExchange(VirtualGenerator &generator);
@@ -38,12 +48,27 @@ public:
     SharedStateExchange(const SharedStateExchange &) = delete;
     SharedStateExchange &operator=(const SharedStateExchange &) = delete;
 
+    // Keeps what the exchange changed; false when the change could not reach
+    // the shared generator.
+    bool Store();
+
 private:
+    enum class Sharing {
+        Off,          // no state file named
+        Shared,       // locked and loaded: changes are written back
+        ThisProcess,  // the name is left alone: the generator is this process's own
+        Unreachable,  // the file could not be locked or read: changes are refused
+    };
+
+    void Load();
+
     VirtualGenerator &generator_;
-    std::string path_;
+    Sharing sharing_ = Sharing::Off;
+    std::string path_;    // as named
+    std::string target_;  // the regular file it stands for, links followed
     std::string loaded_;  // the file's text as read
+    DeviceState before_;  // the generator before the exchange
     int lockFd_ = -1;
-    bool writeBack_ = false;
 };
 
 }  // namespace px418virtual

@@ -9,7 +9,8 @@
 // only a new FT_Open after plugging back in gives a working one.
 //
 // With PX418USB_VIRTUAL_STATE set, every write meets the generator as the
-// state file holds it, so that all processes share one generator.
+// state file holds it, so that all processes share one generator; a write
+// whose change cannot be kept there fails.
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -163,9 +164,16 @@ FT_STATUS Converter::Write(FT_HANDLE handle, void *buffer, DWORD count, DWORD *w
     if (written == nullptr || (buffer == nullptr && count != 0))
         return FT_INVALID_PARAMETER;
     std::vector<std::uint8_t> answer;
+    bool stored = false;
     {
-        const SharedStateExchange shared(TheVirtualGenerator());
+        SharedStateExchange shared(TheVirtualGenerator());
         answer = TheVirtualGenerator().Receive(static_cast<const std::uint8_t *>(buffer), count);
+        stored = shared.Store();
+    }
+    if (!stored) {
+        // The shared generator could not take the change: like a line that
+        // fails, nothing got through and nothing answers.
+        return FT_IO_ERROR;
     }
     if (TheVirtualGenerator().Connection() != connection_) {
         // Unplugged while writing: nothing got through.

@@ -1,8 +1,10 @@
 #!/bin/sh
 # px418ctl as a process. On SIGTERM, watch ends with status 0 after its
 # lines and a sweep stops after the write in progress with status 143 and
-# says so. Output that cannot be written is a failure, not a success. A
-# virtual generator kept in a state file is shared between calls.
+# says so. Output that cannot be written is a failure, not a success, said
+# once. A virtual generator kept in a state file is shared between calls; a
+# state file that cannot be used leaves what the name stands for alone, and
+# fails a set that it cannot keep.
 # Usage: process.sh PX418CTL (with PX418USB_DRIVER=virtual)
 set -u
 ctl=$1
@@ -21,6 +23,7 @@ first_line() {
 fail() {
     echo "$1"
     for f in "$work"/*; do
+        [ -f "$f" ] || continue
         echo "--- $f"
         cat "$f"
     done
@@ -75,6 +78,20 @@ kill -TERM $pid
 wait $pid
 [ "$(sed -n 2p "$work/shared_watch.out")" = "C ampl 3.00 V peak" ] \
     || fail "shared: watch did not see the other call's setting"
+# A pipe named as the state file is left alone: commands neither hang nor
+# replace it. A state file that cannot be locked fails a set (status 1).
+mkfifo "$work/pipe.state"
+PX418USB_VIRTUAL_STATE="$work/pipe.state" timeout 10 "$ctl" set A freq 1 2>"$work/pipe.err"
+status=$?
+[ $status -eq 0 ] || fail "pipe as state file: exit status $status, expected 0"
+[ -p "$work/pipe.state" ] || fail "pipe as state file: replaced"
+grep -q 'pipe.state" is not a regular file; it is left alone' "$work/pipe.err" \
+    || fail "pipe as state file: not said"
+rm "$work/generator.state.lock" && mkdir "$work/generator.state.lock"
+"$ctl" set A freq 1 2>"$work/unlocked.err"
+status=$?
+[ $status -eq 1 ] || fail "state file without its lock: set exit status $status, expected 1"
+[ "$("$ctl" get A freq 2>/dev/null)" = "60.500" ] || fail "state file without its lock: get"
 unset PX418USB_VIRTUAL_STATE
 
 echo "watch and sweep stopped cleanly ($steps sweep steps); the shared generator is kept"

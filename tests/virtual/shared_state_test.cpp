@@ -2,10 +2,14 @@
 // and the virtual converter meeting the generator the file holds.
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <sstream>
 
@@ -118,7 +122,15 @@ protected:
         ::unsetenv(px418virtual::kSharedStateVariable);
         std::filesystem::remove(path_);
         std::filesystem::remove(path_.string() + ".lock");
+        std::filesystem::remove_all(dir_);
         Restart();
+    }
+    // A folder of the test's own, for names of every kind.
+    std::filesystem::path Folder()
+    {
+        dir_ = path_.string() + ".d";
+        std::filesystem::create_directories(dir_);
+        return dir_;
     }
     // What another process meets: a generator in its power-on state.
     void Restart()
@@ -126,26 +138,42 @@ protected:
         TheVirtualGenerator().Reset();
         px418virtual::ResetVirtualConverter();
     }
-    // One request through the virtual converter; the answer's bytes.
-    oracle::Bytes Exchange(const oracle::Bytes &request)
+    // One request through the virtual converter: the write's status, and
+    // the answer's bytes.
+    FT_STATUS Send(const oracle::Bytes &request, oracle::Bytes &answer)
     {
         FT_HANDLE h = nullptr;
         EXPECT_EQ(api_.Open(0, &h), FT_OK);
         oracle::Bytes bytes = request;
         DWORD n = 0;
-        EXPECT_EQ(api_.Write(h, bytes.data(), DWORD(bytes.size()), &n), FT_OK);
+        const FT_STATUS status = api_.Write(h, bytes.data(), DWORD(bytes.size()), &n);
         std::uint8_t buffer[256];
         EXPECT_EQ(api_.Read(h, buffer, sizeof buffer, &n), FT_OK);
         api_.Close(h);
-        return oracle::Bytes(buffer, buffer + n);
+        answer.assign(buffer, buffer + n);
+        return status;
     }
-    std::string FileText()
+    oracle::Bytes Exchange(const oracle::Bytes &request)
     {
-        std::ifstream in(path_);
+        oracle::Bytes answer;
+        EXPECT_EQ(Send(request, answer), FT_OK);
+        return answer;
+    }
+    // Points the variable at another name.
+    void Name(const std::filesystem::path &path)
+    {
+        path_ = path;
+        ::setenv(px418virtual::kSharedStateVariable, path_.c_str(), 1);
+    }
+    std::string FileText() { return FileText(path_); }
+    static std::string FileText(const std::filesystem::path &path)
+    {
+        std::ifstream in(path);
         return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     std::filesystem::path path_;
+    std::filesystem::path dir_;
     const D2xxApi &api_ = *D2xxVirtualProvider();
 };
 
@@ -204,6 +232,101 @@ TEST_F(SharedStateExchangeTest, WithoutTheVariableNothingIsKept)
     Restart();
     Exchange(oracle::GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY));
     EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 50000);
+}
+
+const oracle::Bytes kSetA1000 =
+    oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 1000);
+
+TEST_F(SharedStateExchangeTest, ANameOfAnotherKindIsLeftAloneUnopened)
+{
+    // A pipe would block an open for reading, and a device must never be
+    // replaced: neither is opened or written, and nothing is made beside
+    // them. The generator goes on in this process, with one line said.
+    const auto folder = Folder();
+    const auto pipe = folder / "pipe.state";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const auto sub = folder / "folder.state";
+    std::filesystem::create_directory(sub);
+    const auto link = folder / "link-to-pipe.state";
+    std::filesystem::create_symlink(pipe, link);
+    testing::internal::CaptureStderr();
+    for (const auto &name : {pipe, sub, link}) {
+        SCOPED_TRACE(name);
+        Restart();
+        Name(name);
+        Exchange(kSetA1000);
+        EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 1000);
+    }
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_NE(said.find("pipe.state\" is not a regular file; it is left alone"), std::string::npos)
+        << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_TRUE(std::filesystem::is_empty(sub));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
+                            std::filesystem::directory_iterator()),
+              3);
+}
+
+TEST_F(SharedStateExchangeTest, ALinkIsFollowedSoThatBothNamesMeetOneGenerator)
+{
+    // The link's target does not exist yet: the first change makes it.
+    const auto folder = Folder();
+    const auto target = folder / "real.state";
+    std::filesystem::create_symlink("real.state", folder / "link.state");
+    Name(folder / "link.state");
+    Exchange(kSetA1000);
+    Exchange(oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 2000));
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link.state"));
+    EXPECT_TRUE(std::filesystem::is_regular_file(target));
+    EXPECT_TRUE(std::filesystem::exists(folder / "real.state.lock"));
+
+    Restart();
+    Name(target);
+    Exchange(oracle::GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY));
+    EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 2000);
+}
+
+TEST_F(SharedStateExchangeTest, AChangeThatCannotReachTheFileFailsAndAReadIsAnswered)
+{
+    const auto folder = Folder();
+    const auto file = folder / "g.state";
+    const struct {
+        const char *what;
+        std::filesystem::path name;
+        std::function<void()> spoil;
+    } cases[] = {
+        // Kinds of trouble that hold for every user, root included.
+        {"the lock file is a folder", file,
+         [&] {
+             std::filesystem::remove(file.string() + ".lock");
+             std::filesystem::create_directory(file.string() + ".lock");
+         }},
+        {"the name lies under a regular file", file / "under.state", [] {}},
+        {"the new file cannot be made", file,
+         [&] { std::filesystem::create_directories(file.string() + ".new/x"); }},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        Name(file);
+        Restart();
+        Exchange(oracle::SetPar(PX418_GROUP_OUT_B, PX418_OUT_PHASE | PX418_FLAG_TAKE_EFFECT, 50));
+        const std::string kept = FileText(file);
+        c.spoil();
+        Name(c.name);
+
+        oracle::Bytes answer;
+        EXPECT_EQ(Send(kSetA1000, answer), FT_IO_ERROR);
+        EXPECT_TRUE(answer.empty());
+        // The generator did not take it, in this process either.
+        EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 50000);
+        EXPECT_EQ(FileText(file), kept);
+        EXPECT_EQ(Send(oracle::GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY), answer), FT_OK);
+        EXPECT_TRUE(oracle::DecodeOnly(answer).has_value());
+    }
 }
 
 }  // namespace
