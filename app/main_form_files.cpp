@@ -166,14 +166,11 @@ void TMainForm::mnOpenClick()
         return;
     }
     FOpenName = QFileInfo(path).fileName();
-    // A name that does not exist (a typing error, most likely) is refused:
-    // reading it as an empty file would send the defaults to the generator.
-    if (!QFileInfo::exists(path)) {
-        throw EFOpenError(path);
-    }
-    // A file that is not a parameter file, or holds a value that the device
-    // refuses, is refused as a whole before anything changes.
-    ApplyParams(ReadCheckedParamTable(SectionedText::Load(path), path));
+    // A name that does not exist (a typing error, most likely), a file that
+    // is not a parameter file, and one with a value that is malformed or
+    // that the device refuses are refused as a whole before anything
+    // changes.
+    ApplyParams(ReadCheckedParamTable(SectionedText::LoadExisting(path), path));
     ReloadParams();
 }
 

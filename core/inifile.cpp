@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -102,15 +103,17 @@ bool FolderTakesFiles(const QString &folder)
 
 // Writes an existing file over in place: opened without truncating, written,
 // cut to the new length and flushed. Not atomic; only for a file whose folder
-// refuses the temporary file of an atomic save.
-bool WriteInPlace(const QString &path, const QByteArray &bytes)
+// refuses the temporary file of an atomic save. False with the reason.
+bool WriteInPlace(const QString &path, const QByteArray &bytes, QString &why)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadWrite | QIODevice::ExistingOnly)) {
+        why = file.errorString();
         return false;
     }
     const bool written =
         file.write(bytes) == bytes.size() && file.resize(bytes.size()) && file.flush();
+    why = file.errorString();
     file.close();
     return written && file.error() == QFileDevice::NoError;
 }
@@ -177,13 +180,39 @@ std::optional<double> NumberFormValue(const QString &text)
     return std::trunc(value);
 }
 
-EFOpenError::EFOpenError(const QString &path)
-    : Exception(QStringLiteral("Cannot open file ") + FullPath(path))
-{}
+namespace {
+
+QString WithReason(const QString &text, const QString &reason)
+{
+    return reason.isEmpty() ? text : text + QStringLiteral(": ") + reason;
+}
+
+// Why a path that exists cannot be read or replaced as a file.
+QString NotAFile(const QFileInfo &info)
+{
+    return info.isDir() ? SystemErrorText(EISDIR) : QStringLiteral("it is not a regular file");
+}
+
+// Why no file can be made in a folder.
+QString FolderRefusal(const QString &folder)
+{
+    const QFileInfo info(folder);
+    if (!info.exists()) {
+        return SystemErrorText(ENOENT);
+    }
+    return SystemErrorText(info.isDir() ? EACCES : ENOTDIR);
+}
+
+}  // namespace
+
+QString SystemErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
 EFOpenError::EFOpenError(const QString &path, const QString &reason)
-    : Exception(QStringLiteral("Cannot open file ") + FullPath(path) + QStringLiteral(": ")
-                + reason)
+    : Exception(WithReason(QStringLiteral("Cannot open file ") + FullPath(path), reason)),
+      reason_(reason)
 {}
 
 EFTooLarge::EFTooLarge(const QString &path, qint64 limit)
@@ -192,8 +221,8 @@ EFTooLarge::EFTooLarge(const QString &path, qint64 limit)
                             .arg(limit >> 20))
 {}
 
-EFCreateError::EFCreateError(const QString &path)
-    : Exception(QStringLiteral("Cannot create file ") + FullPath(path))
+EFCreateError::EFCreateError(const QString &path, const QString &reason)
+    : Exception(WithReason(QStringLiteral("Cannot create file ") + FullPath(path), reason))
 {}
 
 SectionedText SectionedText::Parse(const QByteArray &bytes)
@@ -247,7 +276,7 @@ SectionedText SectionedText::Load(const QString &path)
     // Only regular files: a folder cannot be read as text, and a device or a
     // pipe might never end or block the window thread.
     if (!info.isFile()) {
-        throw EFOpenError(path);
+        throw EFOpenError(path, NotAFile(info));
     }
     // Refused before a byte is read: a huge file would stall the window.
     if (info.size() > kMaxFileSize) {
@@ -255,7 +284,7 @@ SectionedText SectionedText::Load(const QString &path)
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        throw EFOpenError(path);
+        throw EFOpenError(path, file.errorString());
     }
     // Read in blocks up to the first NUL, where the text ends; what follows
     // it is never needed.
@@ -264,7 +293,7 @@ SectionedText SectionedText::Load(const QString &path)
     for (;;) {
         const QByteArray block = file.read(kBlock);
         if (file.error() != QFileDevice::NoError) {
-            throw EFOpenError(path);
+            throw EFOpenError(path, file.errorString());
         }
         if (block.isEmpty()) {
             break;
@@ -280,6 +309,14 @@ SectionedText SectionedText::Load(const QString &path)
         }
     }
     return Parse(bytes);
+}
+
+SectionedText SectionedText::LoadExisting(const QString &path)
+{
+    if (!QFileInfo::exists(path)) {
+        throw EFOpenError(path, SystemErrorText(ENOENT));
+    }
+    return Load(path);
 }
 
 QByteArray SectionedText::Serialize() const
@@ -310,13 +347,13 @@ void SectionedText::Save(const QString &path) const
 {
     const QString full = FullPath(path);
     if (full.isEmpty()) {
-        throw EFCreateError(path);
+        throw EFCreateError(path, SystemErrorText(ENOENT));
     }
     const QFileInfo info(full);
     const bool exists = info.exists();
     if (exists) {
         if (!info.isFile()) {
-            throw EFCreateError(path);
+            throw EFCreateError(path, NotAFile(info));
         }
         // The permission bits, not only the access check: a process with
         // every right (root) would otherwise replace a read-only file.
@@ -324,7 +361,7 @@ void SectionedText::Save(const QString &path) const
         constexpr QFileDevice::Permissions kAnyWrite =
             QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
         if (!(permissions & kAnyWrite) || !info.isWritable()) {
-            throw EFCreateError(path);
+            throw EFCreateError(path, SystemErrorText(EACCES));
         }
     }
 
@@ -332,12 +369,16 @@ void SectionedText::Save(const QString &path) const
     // QSaveFile follows a symbolic link to the file it names and makes its
     // temporary file beside the target.
     const QString target = exists ? info.canonicalFilePath() : full;
-    if (!FolderTakesFiles(QFileInfo(target).absolutePath())) {
-        // No temporary file can be made: a writable file is written over
-        // in place rather than not at all.
-        if (!exists || !WriteInPlace(target, bytes)) {
-            throw EFCreateError(path);
+    const QString folder = QFileInfo(target).absolutePath();
+    // Where no temporary file can be made, a writable file is written over
+    // in place rather than not at all.
+    const auto inPlace = [&](QString why) {
+        if (!exists || !WriteInPlace(target, bytes, why)) {
+            throw EFCreateError(path, why);
         }
+    };
+    if (!FolderTakesFiles(folder)) {
+        inPlace(FolderRefusal(folder));
         return;
     }
 
@@ -349,17 +390,16 @@ void SectionedText::Save(const QString &path) const
     if (!file.open(QIODevice::WriteOnly)) {
         // The folder refused the temporary file after all (an access control
         // list, a file system that takes no new files).
-        if (!exists || !WriteInPlace(target, bytes)) {
-            throw EFCreateError(path);
-        }
+        inPlace(file.errorString());
         return;
     }
     if (file.write(bytes) != bytes.size()) {
+        const QString why = file.errorString();
         file.cancelWriting();
-        throw EFCreateError(path);
+        throw EFCreateError(path, why);
     }
     if (!file.commit()) {
-        throw EFCreateError(path);
+        throw EFCreateError(path, file.errorString());
     }
 }
 

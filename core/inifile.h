@@ -26,13 +26,17 @@
 #include <optional>
 #include <vector>
 
-// "Cannot open file %s": the file exists but cannot be read.
+// "Cannot open file %s: why": the file cannot be read. The reason is the
+// system's ("Permission denied", "Is a directory") or the program's own; it
+// is left out when none is known.
 class EFOpenError : public Exception {
 public:
-    explicit EFOpenError(const QString &path);
+    explicit EFOpenError(const QString &path, const QString &reason = QString());
 
-protected:
-    EFOpenError(const QString &path, const QString &reason);
+    const QString &Reason() const { return reason_; }
+
+private:
+    QString reason_;
 };
 
 // A file too large to be a settings or parameter file. It is an open error,
@@ -42,11 +46,14 @@ public:
     EFTooLarge(const QString &path, qint64 limit);
 };
 
-// "Cannot create file %s": the file cannot be created or written.
+// "Cannot create file %s: why": the file cannot be created or written.
 class EFCreateError : public Exception {
 public:
-    explicit EFCreateError(const QString &path);
+    explicit EFCreateError(const QString &path, const QString &reason = QString());
 };
+
+// The system's text for an error number: "No such file or directory".
+QString SystemErrorText(int error);
 
 // The value forms, without a range: nullopt when the text does not have the
 // form. So that a caller can tell a value out of range from one of the wrong
@@ -77,9 +84,14 @@ public:
 
     // Reads a file. A missing file reads as an empty one. A path that exists
     // but is no regular file (a folder, a device, a pipe) and a file that
-    // cannot be opened or read throw EFOpenError with the full path; a file
-    // larger than kMaxFileSize throws EFTooLarge before anything is read.
+    // cannot be opened or read throw EFOpenError with the full path and the
+    // reason; a file larger than kMaxFileSize throws EFTooLarge before
+    // anything is read.
     static SectionedText Load(const QString &path);
+    // The same for a file that the operator names to be read: a missing one
+    // is refused too (EFOpenError), since reading it as empty would hand on
+    // every key's default.
+    static SectionedText LoadExisting(const QString &path);
 
     // The whole text as it is saved.
     QByteArray Serialize() const;
@@ -93,7 +105,7 @@ public:
     // instead. A file whose permissions grant no write access is left as it
     // is, and no new file is made in such a folder: the permission bits count
     // even for a process that may write anything (root).
-    // Throws EFCreateError with the full path on failure.
+    // Throws EFCreateError with the full path and the reason on failure.
     void Save(const QString &path) const;
 
     bool SectionExists(const QString &section) const;

@@ -121,16 +121,25 @@ void Get(const CtlCommand &cmd, CtlIo &io)
 
 // The table of a parameter file, read as the window's Open reads it: a name
 // that does not exist, a file that is no parameter file and one that holds a
-// value the generator refuses are refused as a whole.
+// malformed value or one the generator refuses are refused as a whole.
 ParamTable ReadLoadFile(const std::string &path)
 {
     const QString file = QFileInfo(QString::fromStdString(path)).absoluteFilePath();
-    // A name that does not exist is most likely a typing error; reading it
-    // as an empty file would send the defaults.
-    if (!QFileInfo::exists(file)) {
-        throw EFOpenError(file);
+    return ReadCheckedParamTable(SectionedText::LoadExisting(file), file);
+}
+
+// The file that `save` writes into, read first so that its other sections
+// and keys are kept. A name that cannot be read is one that cannot be
+// written as asked (a folder, a pipe, an unreadable file): refused before
+// the generator is read.
+SectionedText ReadSaveFile(const std::string &path)
+{
+    const QString file = QString::fromStdString(path);
+    try {
+        return SectionedText::Load(file);
+    } catch (const EFOpenError &e) {
+        throw EFCreateError(file, e.Reason());
     }
-    return ReadCheckedParamTable(SectionedText::Load(file), file);
 }
 
 int Watch(const CtlCommand &cmd, CtlIo &io)
@@ -205,7 +214,7 @@ int RunOnDevice(const CtlCommand &cmd, CtlIo &io)
     if (cmd.verb == CtlVerb::Load) {
         loaded = ReadLoadFile(cmd.path);
     } else if (cmd.verb == CtlVerb::Save) {
-        saveTo = SectionedText::Load(QString::fromStdString(cmd.path));
+        saveTo = ReadSaveFile(cmd.path);
     }
 
     Session session;

@@ -160,8 +160,8 @@ TEST_F(MainFilesTest, AReadOnlySettingsFileGivesTwoBoxesAndStaysUnchanged)
     EXPECT_EQ(form->pos(), QPoint(10, 20));  // read as usual
     form->close();
     ASSERT_EQ(boxes.size(), 2u);
-    const QString expected =
-        QStringLiteral("Cannot create file ") + QFileInfo(IniPath()).absoluteFilePath();
+    const QString expected = QStringLiteral("Cannot create file ")
+                             + QFileInfo(IniPath()).absoluteFilePath() + ": Permission denied";
     for (const auto &box : boxes) {
         EXPECT_EQ(box.caption, QStringLiteral("Error"));
         EXPECT_EQ(box.text, expected);
@@ -178,8 +178,8 @@ TEST_F(MainFilesTest, AnUnreadableSettingsFileStillStartsTheProgram)
     form = std::make_unique<TMainForm>(nullptr, IniPath());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("PX-418"));
-    EXPECT_EQ(boxes[0].text,
-              QStringLiteral("Cannot open file ") + QFileInfo(IniPath()).absoluteFilePath() + ".");
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot open file ")
+                                 + QFileInfo(IniPath()).absoluteFilePath() + ": Is a directory.");
     EXPECT_FALSE(form->FUpdate);
     EXPECT_TRUE(form->Timer1->isActive());
     EXPECT_EQ(form->FParams, kDefaultTable);
@@ -262,7 +262,8 @@ TEST_F(MainFilesTest, OpenOfAMissingFileIsRefusedAndChangesNothing)
     form->mnOpen->trigger();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("PX-418"));
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot open file ") + path + ".");
+    EXPECT_EQ(boxes[0].text,
+              QStringLiteral("Cannot open file ") + path + ": No such file or directory.");
     EXPECT_EQ(form->FParams, before);
     EXPECT_EQ(form->feFa->text(), QStringLiteral("50.000"));
     EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
@@ -278,7 +279,7 @@ TEST_F(MainFilesTest, OpenOfAnUnreadableFileChangesNothing)
     ChooseFile(path);
     form->mnOpen->trigger();
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot open file ") + path + ".");
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot open file ") + path + ": Is a directory.");
     EXPECT_EQ(form->FParams, before);
     EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
 }
@@ -390,7 +391,7 @@ TEST_F(MainFilesTest, SaveAsOntoAReadOnlyFileShowsTheErrorBoxAndKeepsIt)
     form->mnSaveAs->trigger();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + path);
+    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + path + ": Permission denied");
     EXPECT_EQ(ReadFile(path), QByteArray("[OUT A]\r\nF=5\r\n"));
 }
 
@@ -472,10 +473,11 @@ TEST_F(MainFilesTest, SaveAsOntoAWritableFileInAReadOnlyFolderWritesIt)
     form->mnSaveAs->trigger();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + locked + "/new.par");
+    EXPECT_EQ(boxes[0].text,
+              QStringLiteral("Cannot create file ") + locked + "/new.par: Permission denied");
 }
 
-TEST_F(MainFilesTest, OpenOfAFileWithAValueTheDeviceRefusesChangesNothing)
+TEST_F(MainFilesTest, OpenOfAFileWithAMalformedOrRefusedValueChangesNothing)
 {
     CreateOnLine();
     const auto before = form->FParams;

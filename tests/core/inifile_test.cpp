@@ -342,7 +342,7 @@ TEST(SectionedTextHostileTest, DevicesAndPipesAreNotRead)
     const QString fifo = dir.filePath("pipe.ini");
     ASSERT_EQ(mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     EXPECT_EQ(MessageOf<EFOpenError>([&] { SectionedText::Load(fifo); }),
-              "Cannot open file " + fifo);
+              "Cannot open file " + fifo + ": it is not a regular file");
     EXPECT_THROW(SectionedText::Load("/dev/zero"), EFOpenError);
 }
 #endif
@@ -391,18 +391,25 @@ TEST(SectionedTextFileTest, SaveFailuresLeaveEverythingAsItWas)
     WriteAll(readOnly, before);
     ASSERT_TRUE(
         QFile::setPermissions(readOnly, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+    // Each message gives the system's reason.
     EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(readOnly); }),
-              "Cannot create file " + readOnly);
+              "Cannot create file " + readOnly + ": Permission denied");
     EXPECT_EQ(ReadAll(readOnly), before);
 
     const QString underFile = readOnly + "/x.ini";
     EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(underFile); }),
-              "Cannot create file " + underFile);
-    EXPECT_THROW(ini.Save(dir.filePath("missing/x.ini")), EFCreateError);
+              "Cannot create file " + underFile + ": Not a directory");
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(dir.filePath("missing/x.ini")); }),
+              "Cannot create file " + dir.filePath("missing/x.ini")
+                  + ": No such file or directory");
     ASSERT_TRUE(QDir(dir.path()).mkdir("folder.ini"));
-    EXPECT_THROW(ini.Save(dir.filePath("folder.ini")), EFCreateError);
+    EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(dir.filePath("folder.ini")); }),
+              "Cannot create file " + dir.filePath("folder.ini") + ": Is a directory");
     EXPECT_EQ(MessageOf<EFOpenError>([&] { SectionedText::Load(dir.filePath("folder.ini")); }),
-              "Cannot open file " + dir.filePath("folder.ini"));
+              "Cannot open file " + dir.filePath("folder.ini") + ": Is a directory");
+    // A name that must exist.
+    EXPECT_EQ(MessageOf<EFOpenError>([&] { SectionedText::LoadExisting(dir.filePath("no.par")); }),
+              "Cannot open file " + dir.filePath("no.par") + ": No such file or directory");
     EXPECT_THROW(ini.Save(""), EFCreateError);
     EXPECT_EQ(Entries(dir), (QStringList{"folder.ini", "ro.ini"}));
 }
@@ -483,10 +490,10 @@ TEST_F(ReadOnlyFolderTest, RealFailuresStillFail)
     WriteSettingsKeys(ini);
     // A read-only file, and a file that would be new in the folder.
     EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(readOnly); }),
-              "Cannot create file " + readOnly);
+              "Cannot create file " + readOnly + ": Permission denied");
     EXPECT_EQ(ReadAll(readOnly), QByteArray("[S]\r\nA=1\r\n"));
     EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save(folder + "/new.ini"); }),
-              "Cannot create file " + folder + "/new.ini");
+              "Cannot create file " + folder + "/new.ini: Permission denied");
     EXPECT_FALSE(QFileInfo::exists(folder + "/new.ini"));
 }
 #endif
@@ -513,6 +520,6 @@ TEST(SectionedTextFileTest, RelativePathsAndPermissions)
     EXPECT_TRUE(QFileInfo(here + "/link.ini").isSymLink());
     EXPECT_EQ(ReadAll(absolute), QByteArray("[S]\r\nA=3\r\n\r\n"));
     EXPECT_EQ(MessageOf<EFCreateError>([&] { ini.Save("no/such/folder.ini"); }),
-              "Cannot create file " + here + "/no/such/folder.ini");
+              "Cannot create file " + here + "/no/such/folder.ini: No such file or directory");
     ASSERT_TRUE(QDir::setCurrent(old));
 }

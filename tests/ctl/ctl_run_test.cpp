@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <csignal>
 #include <sstream>
 
@@ -262,7 +264,7 @@ TEST_F(CtlRunTest, RefusedFilesSendNothing)
     struct Case {
         std::string line;
         int status;
-        const char *message;
+        std::string message;
     };
     const Case cases[] = {
         {"load " + write("high.par", "[OUT B]\r\nF=5000000\r\n"), kExitUsage,
@@ -275,7 +277,8 @@ TEST_F(CtlRunTest, RefusedFilesSendNothing)
         {"load " + write("notes.txt", "just some text\n"), kExitUsage,
          "notes.txt is not a parameter file."},
         {"load " + write("empty.par", ""), kExitUsage, "is not a parameter file."},
-        {"load " + PathOf("missing.par"), kExitNoInput, "Cannot open file "},
+        {"load " + PathOf("missing.par"), kExitNoInput,
+         "Cannot open file " + PathOf("missing.par") + ": No such file or directory\n"},
         {"load " + write("huge.par", QByteArray("[OUT A]\r\n") + QByteArray(1 << 20, ';')),
          kExitNoInput, "huge.par"},
         {"save " + PathOf("no/such/folder/x.par"), kExitCantCreate, "Cannot create file "},
@@ -287,11 +290,20 @@ TEST_F(CtlRunTest, RefusedFilesSendNothing)
         EXPECT_NE(o.err.find(c.message), std::string::npos) << o.err;
         EXPECT_EQ(Writes(), std::vector<Write>{});
     }
-    // A folder given as the file to save is refused before the generator is
-    // read.
+    // A folder or a pipe given as the file to save cannot be written: refused
+    // before the generator is read.
+    const std::string pipe = PathOf("pipe.par");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> unwritable[] = {
+        {dir_.path().toStdString(), ": Is a directory\n"},
+        {pipe, ": it is not a regular file\n"},
+    };
     TheVirtualGenerator().ClearLog();
-    const Outcome o = runner_.Run("save " + dir_.path().toStdString());
-    EXPECT_EQ(o.status, kExitNoInput);
+    for (const auto &[path, why] : unwritable) {
+        const Outcome o = runner_.Run("save " + path);
+        EXPECT_EQ(o.status, kExitCantCreate);
+        EXPECT_EQ(o.err, "px418ctl: Cannot create file " + path + why);
+    }
     EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
 }
 
