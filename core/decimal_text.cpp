@@ -264,7 +264,13 @@ bool ShownUnits(double value, int precision, int digits, std::int64_t &units)
     return true;
 }
 
-bool TextToFloat(const QString &text, double &value, QChar decimalSeparator)
+namespace {
+
+enum class Parsed { Number, TooLarge, Malformed };
+
+// TextToFloat's reading, which tells a number too large for a double from
+// text that is no number.
+Parsed ParseNumber(const QString &text, double &value, QChar decimalSeparator)
 {
     qsizetype i = 0;
     qsizetype end = text.size();
@@ -306,7 +312,7 @@ bool TextToFloat(const QString &text, double &value, QChar decimalSeparator)
         }
     }
     if (mantissaDigits == 0) {
-        return false;
+        return Parsed::Malformed;
     }
 
     // The exponent, saturated far beyond any double's range so that a long
@@ -326,7 +332,7 @@ bool TextToFloat(const QString &text, double &value, QChar decimalSeparator)
             ++exponentDigits;
         }
         if (exponentDigits == 0) {
-            return false;
+            return Parsed::Malformed;
         }
         if (exponentNegative) {
             exponent = -exponent;
@@ -335,7 +341,7 @@ bool TextToFloat(const QString &text, double &value, QChar decimalSeparator)
         ascii += std::to_string(exponent);
     }
     if (i != end) {
-        return false;
+        return Parsed::Malformed;
     }
 
     double magnitude = 0;
@@ -345,14 +351,27 @@ bool TextToFloat(const QString &text, double &value, QChar decimalSeparator)
         // too large for a double, below zero it is too small and becomes 0.
         const std::int64_t leading = integerDigits - 1 - firstNonZero + exponent;
         if (firstNonZero >= 0 && leading >= 0) {
-            return false;
+            return Parsed::TooLarge;
         }
         magnitude = 0;
     } else if (result.ec != std::errc() || result.ptr != ascii.data() + ascii.size()) {
-        return false;
+        return Parsed::Malformed;
     }
     value = negative ? -magnitude : magnitude;
-    return true;
+    return Parsed::Number;
+}
+
+}  // namespace
+
+bool TextToFloat(const QString &text, double &value, QChar decimalSeparator)
+{
+    return ParseNumber(text, value, decimalSeparator) == Parsed::Number;
+}
+
+bool HasNumberForm(const QString &text, QChar decimalSeparator)
+{
+    double ignored = 0;
+    return ParseNumber(text, ignored, decimalSeparator) != Parsed::Malformed;
 }
 
 QChar SystemDecimalSeparator()

@@ -23,6 +23,10 @@ QString FloatToStrF(double value, TFloatFormat format, int precision, int digits
 // digits). Anything else, empty text included, fails. A number too large for
 // a double fails too.
 bool TextToFloat(const QString &text, double &value, QChar decimalSeparator);
+// Whether text has the form that TextToFloat reads, whatever its size: a
+// number too large for a double has it, so that a caller can call it out of
+// range rather than malformed.
+bool HasNumberForm(const QString &text, QChar decimalSeparator);
 
 // The number that the ffFixed rendering of value shows, counted in units of
 // its last decimal: 0.285 with 2 decimals shows "0.29" and gives 29, where

@@ -173,11 +173,17 @@ std::optional<std::int64_t> IntegerFormValue(const QString &text)
 
 std::optional<double> NumberFormValue(const QString &text)
 {
+    const QChar separator = SystemDecimalSeparator();
     double value = 0;
-    if (!TextToFloat(text, value, SystemDecimalSeparator())) {
-        return std::nullopt;
+    if (TextToFloat(text, value, separator)) {
+        return std::trunc(value);
     }
-    return std::trunc(value);
+    if (HasNumberForm(text, separator)) {
+        const bool negative = text.trimmed().startsWith(QLatin1Char('-'));
+        return negative ? -std::numeric_limits<double>::infinity()
+                        : std::numeric_limits<double>::infinity();
+    }
+    return std::nullopt;
 }
 
 namespace {

@@ -66,7 +66,7 @@ QString SystemErrorText(int error);
 std::optional<std::int64_t> IntegerFormValue(const QString &text);
 // Number: a decimal number with the system's decimal separator
 // (QLocale().decimalPoint()), a fractional part and an exponent allowed, cut
-// toward zero.
+// toward zero. One too large for a double comes back infinite.
 std::optional<double> NumberFormValue(const QString &text);
 
 class SectionedText {

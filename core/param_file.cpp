@@ -1,8 +1,10 @@
 #include "param_file.h"
 
+#include <cmath>
+
 #include <QFileInfo>
 
-#include <cmath>
+#include "decimal_text.h"
 
 namespace {
 
@@ -102,14 +104,18 @@ ParamTable ReadParamTable(const SectionedText &file)
     return table;
 }
 
-std::optional<OutOfRangeEntry> FindOutOfRange(const SectionedText &file)
+std::optional<RefusedEntry> FindRefusedEntry(const SectionedText &file)
 {
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
         for (int q = 0; q < PX418_QUANTITIES; ++q) {
             const std::optional<FileEntry> entry = ReadEntry(file, c, q);
+            if (!entry || entry->text.isEmpty()) {
+                continue;
+            }
             const DeviceRange range = OutputRange(q);
-            if (entry && entry->value && !InRange(*entry->value, range)) {
-                return OutOfRangeEntry{kChannelSections[c], KeyOf(q), entry->text, range};
+            if (!entry->value || !InRange(*entry->value, range)) {
+                return RefusedEntry{kChannelSections[c], KeyOf(q), entry->text,
+                                    !entry->value.has_value(), range};
             }
         }
     }
@@ -132,12 +138,24 @@ ParamTable ReadCheckedParamTable(const SectionedText &file, const QString &path)
     if (!HoldsParamSections(file)) {
         throw Exception(full + QStringLiteral(" is not a parameter file."));
     }
-    if (const std::optional<OutOfRangeEntry> bad = FindOutOfRange(file)) {
+    if (const std::optional<RefusedEntry> bad = FindRefusedEntry(file)) {
+        QString what = QStringLiteral("outside the allowed range %1 to %2")
+                           .arg(QString::number(bad->range.min), QString::number(bad->range.max));
+        if (bad->malformed && bad->key == kMode) {
+            what = QStringLiteral("not an integer");
+        } else if (bad->malformed) {
+            what = QStringLiteral("not a number");
+            // A number written with the other usual separator says which one
+            // this system reads.
+            const QChar separator = SystemDecimalSeparator();
+            const QChar other = separator == QLatin1Char('.') ? QLatin1Char(',') : QLatin1Char('.');
+            if (HasNumberForm(bad->value, other)) {
+                what += QStringLiteral(" (the decimal separator is '%1')").arg(separator);
+            }
+        }
         // One pass over the text, so that a "%" in the path stays as it is.
-        throw Exception(QStringLiteral("The file %1 cannot be loaded: %2=%3 in [%4] is outside "
-                                       "the allowed range %5 to %6.")
-                            .arg(full, bad->key, Shortened(bad->value), bad->section,
-                                 QString::number(bad->range.min), QString::number(bad->range.max)));
+        throw Exception(QStringLiteral("The file %1 cannot be loaded: %2=%3 in [%4] is %5.")
+                            .arg(full, bad->key, Shortened(bad->value), bad->section, what));
     }
     return ReadParamTable(file);
 }

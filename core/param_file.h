@@ -14,30 +14,34 @@
 #include <optional>
 
 // The table a file yields: each entry from its key, or the key's default
-// when the key or its section is missing, the value has the wrong form, or
-// it lies outside what the device accepts (OutputRange): a value that the
-// device refuses would keep the program from ever setting it up. Every entry
-// is replaced; nothing of an earlier table survives.
+// when the key or its section is missing, the value is empty or has the
+// wrong form, or it lies outside what the device accepts (OutputRange): a
+// value that the device refuses would keep the program from ever setting it
+// up. Every entry is replaced; nothing of an earlier table survives. This is
+// how the settings file's table is read.
 ParamTable ReadParamTable(const SectionedText &file);
 
-// An entry whose value has its key's form but lies outside what the device
-// accepts.
-struct OutOfRangeEntry {
-    QString section;  // as the program spells it: "OUT A"
-    QString key;      // "M", "F", "P" or "A"
-    QString value;    // the value's text in the file
+// An entry that a file opened as a parameter file may not hold: a value
+// without its key's form (the mode an integer, the rest numbers), or one of
+// that form outside what the device accepts. An empty value is neither.
+struct RefusedEntry {
+    QString section;         // as the program spells it: "OUT A"
+    QString key;             // "M", "F", "P" or "A"
+    QString value;           // the value's text in the file
+    bool malformed = false;  // no value of the key's form; else outside `range`
     DeviceRange range;
 };
 // The first such entry in the order of the tables, if any.
-std::optional<OutOfRangeEntry> FindOutOfRange(const SectionedText &file);
+std::optional<RefusedEntry> FindRefusedEntry(const SectionedText &file);
 
 // Whether the file holds at least one of the three channel sections.
 bool HoldsParamSections(const SectionedText &file);
 
 // The table of a file that the operator opens as a parameter file (path names
 // it in messages). Throws Exception when the file holds none of the channel
-// sections ("... is not a parameter file.") or an entry lies outside what the
-// device accepts (the message names the entry and the allowed range).
+// sections ("... is not a parameter file.") or holds a refused entry (the
+// message names the entry and what it should be, or the allowed range);
+// missing keys and sections, and empty values, take their defaults.
 ParamTable ReadCheckedParamTable(const SectionedText &file, const QString &path);
 // Writes all twelve entries, in place where the keys exist.
 void WriteParamTable(SectionedText &file, const ParamTable &table);

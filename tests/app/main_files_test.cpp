@@ -490,6 +490,7 @@ TEST_F(MainFilesTest, OpenOfAFileWithAMalformedOrRefusedValueChangesNothing)
         {"A=-500", "A=-500 in [OUT B] is outside the allowed range 0 to 1000"},
         {"M=7", "M=7 in [OUT B] is outside the allowed range 0 to 1"},
         {"P=3600.5e1", "P=3600.5e1 in [OUT B] is outside the allowed range -3600 to 3600"},
+        {"F=5O000", "F=5O000 in [OUT B] is not a number"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.entry.constData());

@@ -176,6 +176,19 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"1.8e308", false, 0}, ParseCase{"1e99999999999999999999", false, 0},
         ParseCase{"-1e400", false, 0}, ParseCase{"100000e304", false, 0}));
 
+TEST(NumberFormTest, IsWhatTextToFloatReadsWhateverItsSize)
+{
+    for (const char *text :
+         {"1.5", " -.5 ", "1E+3", "5.", "007", "1.8e308", "-1e400", "1e99999999999999999999"}) {
+        EXPECT_TRUE(HasNumberForm(QString::fromLatin1(text), QLatin1Char('.'))) << text;
+    }
+    for (const char *text : {"", "1,5", "1.2.3", "0x10", "inf", "nan", "1e", "1e+", "+", ".", "e5",
+                             "+-1", "1 000", "12abc", "\t1", "- 1", "1e3.5"}) {
+        EXPECT_FALSE(HasNumberForm(QString::fromLatin1(text), QLatin1Char('.'))) << text;
+    }
+    EXPECT_TRUE(HasNumberForm(QStringLiteral("-2,5E1"), QLatin1Char(',')));
+}
+
 TEST(ParseLocaleTest, GermanSeparatorIsTheOnlyOneAccepted)
 {
     double value = 0;

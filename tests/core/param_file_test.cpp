@@ -122,7 +122,7 @@ TEST(ParamFileTest, ViewKeysHaveASectionOfTheirOwn)
     EXPECT_EQ(ReadParamTable(settings)[ParamIndex(0, PX418_OUT_FREQUENCY)], 5);
 }
 
-TEST(ParamFileTest, ValuesTheDeviceRefusesTakeTheirDefaultsOrRefuseTheFile)
+TEST(ParamFileTest, RefusedValuesTakeTheirDefaultsOrRefuseTheOpenedFile)
 {
     struct Case {
         const char *entry;    // one line in [OUT B]
@@ -142,15 +142,22 @@ TEST(ParamFileTest, ValuesTheDeviceRefusesTakeTheirDefaultsOrRefuseTheFile)
         {"F=-0.5", 0, nullptr},
         {"F=-1", 1, "F=-1 in [OUT B] is outside the allowed range 0 to 3000000"},
         {"F=1e300", 1, "F=1e300 in [OUT B] is outside the allowed range 0 to 3000000"},
+        {"F=-1e999", 1, "F=-1e999 in [OUT B] is outside the allowed range 0 to 3000000"},
         {"P=-3600", -3600, nullptr},
         {"P=3601", 0, "P=3601 in [OUT B] is outside the allowed range -3600 to 3600"},
         {"A=1000", 1000, nullptr},
         {"A=-500", 1, "A=-500 in [OUT B] is outside the allowed range 0 to 1000"},
         {"A=100000000000000000000000000000000", 1,
          "A=100000000000000000000000... in [OUT B] is outside the allowed range 0 to 1000"},
-        // Of the wrong form: the default, as ever, and no refusal.
-        {"A=lots", 1, nullptr},
-        {"M=1.0", 0, nullptr},
+        // Of the wrong form: a typing error must not send the default.
+        {"A=lots", 1, "A=lots in [OUT B] is not a number"},
+        {"F=5O000", 1, "F=5O000 in [OUT B] is not a number"},
+        {"F=0x10", 1, "F=0x10 in [OUT B] is not a number"},  // hex is for integers
+        {"F=1000 ;c", 1, "F=1000 ;c in [OUT B] is not a number"},
+        {"F=1500,5", 1, "F=1500,5 in [OUT B] is not a number (the decimal separator is '.')"},
+        {"M=1.0", 0, "M=1.0 in [OUT B] is not an integer"},
+        {"M=0x1", 1, nullptr},
+        {"P=", 0, nullptr},  // empty: the default, no refusal
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.entry);

@@ -274,6 +274,8 @@ TEST_F(CtlRunTest, RefusedFilesSendNothing)
          "M=7 in [OUT C] is outside the allowed range 0 to 1."},
         {"load " + write("low.par", "[OUT A]\r\nA=-500\r\n"), kExitUsage,
          "A=-500 in [OUT A] is outside the allowed range 0 to 1000."},
+        {"load " + write("typo.par", "[OUT A]\r\nF=5O000\r\n"), kExitUsage,
+         "F=5O000 in [OUT A] is not a number."},
         {"load " + write("notes.txt", "just some text\n"), kExitUsage,
          "notes.txt is not a parameter file."},
         {"load " + write("empty.par", ""), kExitUsage, "is not a parameter file."},
