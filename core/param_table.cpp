@@ -1,7 +1,10 @@
 #include "param_table.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "decimal_text.h"
 
 TagParam DecodeTag(int tag)
 {
@@ -90,6 +93,20 @@ double ShownToDevice(int quantity, double shown, bool rms)
         v = v * kSqrt2;
     }
     return v;
+}
+
+std::int32_t ShownToEntry(int quantity, double shown, bool rms)
+{
+    // Enough significant digits for any entry: the decimals decide.
+    constexpr int kPrecision = 18;
+    std::int64_t units = 0;
+    if (!(quantity == PX418_OUT_AMPLITUDE && rms)
+        && ShownUnits(shown, kPrecision, ShownDecimals(quantity), units)) {
+        return static_cast<std::int32_t>(
+            std::clamp<std::int64_t>(units, std::numeric_limits<std::int32_t>::min(),
+                                     std::numeric_limits<std::int32_t>::max()));
+    }
+    return RoundValue(ShownToDevice(quantity, shown, rms));
 }
 
 double DeviceToShown(int quantity, std::int32_t entry, bool rms)

@@ -49,6 +49,13 @@ std::int32_t RoundValue(double x);
 // A shown value in device units, not yet rounded; with rms an amplitude is
 // taken as RMS and turned back into its peak.
 double ShownToDevice(int quantity, double shown, bool rms);
+// A shown value as its table entry, rounded as the operator reads the value:
+// its decimal form rounded half away from zero at the quantity's decimals,
+// so that 9.995 V gives 1000 where 9.995 x 100 in binary (999.4999...) would
+// give 999. An RMS amplitude becomes its peak first, where no decimal tie is
+// left, and is rounded by RoundValue; so is a value without a fixed-point
+// form (not finite, or beyond 18 digits). Saturates as RoundValue does.
+std::int32_t ShownToEntry(int quantity, double shown, bool rms);
 // The value a field shows for a table entry.
 double DeviceToShown(int quantity, std::int32_t entry, bool rms);
 

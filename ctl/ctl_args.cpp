@@ -501,7 +501,7 @@ std::string ModeName(std::int32_t mode)
 std::int32_t SweepValue(const CtlSweep &sweep, long i, bool rms)
 {
     const double shown = sweep.from + static_cast<double>(i) * sweep.step;
-    return RoundValue(ShownToDevice(sweep.quantity, shown, rms));
+    return ShownToEntry(sweep.quantity, shown, rms);
 }
 
 std::string CtlHelp(const std::string &topic)

@@ -7,6 +7,18 @@
 #include <cmath>
 #include <limits>
 
+namespace {
+
+// A value as a field shows it, and the table entry it stands for.
+struct ShownCase {
+    int quantity;
+    double shown;
+    bool rms;
+    std::int32_t entry;
+};
+
+}  // namespace
+
 TEST(ParamTableTest, TagsDecodeIntoChannelAndQuantity)
 {
     const struct {
@@ -48,12 +60,7 @@ TEST(ParamTableTest, RoundValueRoundsHalvesAwayFromZeroAndNeverOverflows)
 
 TEST(ParamTableTest, ShownValuesScaleToDeviceUnits)
 {
-    const struct {
-        int quantity;
-        double shown;
-        bool rms;
-        std::int32_t entry;
-    } cases[] = {
+    const ShownCase cases[] = {
         {PX418_OUT_FREQUENCY, 1.001, false, 1001},
         {PX418_OUT_FREQUENCY, 50, false, 50000},
         {PX418_OUT_PHASE, -0.05, false, -1},
@@ -68,6 +75,28 @@ TEST(ParamTableTest, ShownValuesScaleToDeviceUnits)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.shown);
         EXPECT_EQ(RoundValue(ShownToDevice(c.quantity, c.shown, c.rms)), c.entry);
+        EXPECT_EQ(ShownToEntry(c.quantity, c.shown, c.rms), c.entry);
+    }
+}
+
+TEST(ParamTableTest, ShownValuesBecomeTheEntriesTheirDecimalsRead)
+{
+    // Ties in the decimal text round away from zero, whatever the binary
+    // product (9.995 x 100 is 999.4999... in binary) would give.
+    const ShownCase cases[] = {
+        {PX418_OUT_AMPLITUDE, 9.995, false, 1000},
+        {PX418_OUT_AMPLITUDE, 1.005, false, 101},
+        {PX418_OUT_AMPLITUDE, 0.125, false, 13},
+        {PX418_OUT_AMPLITUDE, 1.0049999, false, 100},
+        {PX418_OUT_FREQUENCY, 1.0005, false, 1001},
+        {PX418_OUT_PHASE, -0.25, false, -3},
+        {PX418_OUT_AMPLITUDE, 7.075, true, 1001},  // 1000.58... peak: no tie
+        {PX418_OUT_FREQUENCY, 1e30, false, std::numeric_limits<std::int32_t>::max()},
+        {PX418_OUT_PHASE, -1e30, false, std::numeric_limits<std::int32_t>::min()},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.shown);
+        EXPECT_EQ(ShownToEntry(c.quantity, c.shown, c.rms), c.entry);
     }
 }
 
