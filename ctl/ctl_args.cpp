@@ -202,12 +202,17 @@ bool IsTopic(const std::string &word)
     return std::find(std::begin(kTopics), std::end(kTopics), word) != std::end(kTopics);
 }
 
-// A token that starts like a negative number ("-120", "-.5") is a value,
-// not an option.
+// A token that starts like a negative number ("-120", "-.5") or names one
+// ("-inf") is a value, not an option: it is refused as a value, with what
+// is allowed.
 bool LooksNegative(const std::string &token)
 {
-    return token.size() > 1 && token[0] == '-'
-           && (std::isdigit(static_cast<unsigned char>(token[1])) || token[1] == '.');
+    if (token.size() < 2 || token[0] != '-') {
+        return false;
+    }
+    const std::string rest = Lower(token.substr(1));
+    return std::isdigit(static_cast<unsigned char>(rest[0])) || rest[0] == '.'
+           || rest.rfind("inf", 0) == 0 || rest.rfind("nan", 0) == 0;
 }
 
 std::optional<int> ChannelOf(const std::string &word)
@@ -250,24 +255,31 @@ struct Refusal {
     throw Refusal{std::move(message)};
 }
 
-double ReadNumber(const std::string &text, const std::string &what)
+// A number for `what`; a refusal says what is allowed ("0.000 to 3000.000
+// Hz").
+double ReadNumber(const std::string &text, const std::string &what, const std::string &allowed)
 {
+    const QString number = QString::fromStdString(text);
     double v = 0;
-    if (TextToFloat(QString::fromStdString(text), v, QLatin1Char('.')) && std::isfinite(v)) {
+    if (TextToFloat(number, v, QLatin1Char('.')) && std::isfinite(v)) {
         return v;
+    }
+    if (HasNumberForm(number, QLatin1Char('.'))) {
+        Refuse(what + " " + text + " is out of range: allowed " + allowed);  // beyond a double
     }
     if (text.find(',') != std::string::npos) {
         Refuse("malformed value '" + text + "' for " + what + ": write the decimal point as '.'");
     }
-    Refuse("malformed value '" + text + "' for " + what + ": expected a number such as 50.5");
+    Refuse("malformed value '" + text + "' for " + what + ": expected a number, allowed "
+           + allowed);
 }
 
 // A shown value as its table entry, bounded as the window's fields bound it.
 std::int32_t ReadEntry(int channel, int quantity, const std::string &text, bool rms)
 {
     const std::string what = std::string(ChannelName(channel)) + " " + QuantityName(quantity);
-    const double shown = ReadNumber(text, what);
-    const std::int32_t entry = RoundValue(ShownToDevice(quantity, shown, rms));
+    const double shown = ReadNumber(text, what, AllowedRange(quantity, rms));
+    const std::int32_t entry = ShownToEntry(quantity, shown, rms);
     const DeviceRange range = OutputRange(quantity);
     if (entry < range.min || entry > range.max) {
         Refuse(what + " " + text + " " + UnitOf(quantity, rms) + " is out of range: allowed "
@@ -316,16 +328,11 @@ void ParseGet(CtlCommand &cmd, const std::vector<std::string> &pos)
         cmd.target = GetTarget::Table;
         return;
     }
-    if (pos.size() == 1) {
-        const std::string w = Lower(pos[0]);
-        if (w == "mode") {
-            cmd.target = GetTarget::Mode;
-            return;
-        }
-        if (w == "lock") {
-            cmd.target = GetTarget::Lock;
-            return;
-        }
+    const std::string w = Lower(pos[0]);
+    if (w == "mode" || w == "lock") {
+        ExpectCount(pos, 1, "get " + w);
+        cmd.target = w == "mode" ? GetTarget::Mode : GetTarget::Lock;
+        return;
     }
     ExpectCount(pos, 2, "get [CH QTY | mode | lock]");
     const auto channel = ChannelOf(pos[0]);
@@ -429,21 +436,22 @@ void ParseSweep(CtlCommand &cmd, const std::vector<std::string> &pos,
     // Both ends are checked as a setting would be.
     ReadEntry(*channel, q, pos[2], cmd.rms);
     ReadEntry(*channel, q, pos[3], cmd.rms);
-    const double from = ReadNumber(pos[2], what);
-    const double to = ReadNumber(pos[3], what);
+    const double from = ReadNumber(pos[2], what, AllowedRange(q, cmd.rms));
+    const double to = ReadNumber(pos[3], what, AllowedRange(q, cmd.rms));
 
     if (!step) {
         Refuse("missing --step: the step in " + UnitOf(q, cmd.rms));
     }
-    const double s = ReadNumber(*step, "--step");
+    const std::string resolution =
+        FormatShown(q, DeviceToShown(q, 1, false)) + " " + UnitOf(q, false);
+    const double s = ReadNumber(*step, "--step", "at least " + resolution);
     if (s < 0) {
         Refuse("--step " + *step + " is negative: the step is a size, FROM and TO give the way");
     }
     // The step must move the entry by at least one unit of the device, or
     // steps would repeat values.
     if (!(ShownToDevice(q, std::fabs(s), cmd.rms) >= 1 - 1e-9)) {
-        Refuse("--step " + *step + " is below the generator's resolution of "
-               + FormatShown(q, DeviceToShown(q, 1, false)) + " " + UnitOf(q, false));
+        Refuse("--step " + *step + " is below the generator's resolution of " + resolution);
     }
     if (!dwell) {
         Refuse("missing --dwell: how long each value is held, in ms");
@@ -617,10 +625,14 @@ CtlParse ParseCtlArgs(const std::vector<std::string> &args)
                 cmd.mute = true;
             } else if (name == "quiet") {
                 cmd.quiet = true;
-            } else if (name == "step") {
-                step = value;
-            } else if (name == "dwell") {
-                dwell = value;
+            } else if (name == "step" || name == "dwell") {
+                // Which of two values was meant cannot be told; a flag given
+                // twice means what it means once.
+                std::optional<std::string> &slot = name == "step" ? step : dwell;
+                if (slot) {
+                    Refuse("option '--" + name + "' is given twice");
+                }
+                slot = value;
             }
         }
 
@@ -640,6 +652,9 @@ CtlParse ParseCtlArgs(const std::vector<std::string> &args)
             ParsePreset(cmd, positional);
         } else if (first == "load" || first == "save") {
             ExpectCount(positional, 1, first + " FILE.par");
+            if (positional[0].empty()) {
+                Refuse("the file name is empty: " + first + " FILE.par");
+            }
             cmd.verb = first == "load" ? CtlVerb::Load : CtlVerb::Save;
             cmd.path = positional[0];
         } else {

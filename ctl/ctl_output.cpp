@@ -101,7 +101,7 @@ std::string TableText(const ParamTable &table, bool locked, bool rms)
 {
     const std::string amplitude = rms ? "ampl (V rms)" : "ampl (V peak)";
     std::string out = "mode  " + ModeName(table[ParamIndex(0, PX418_OUT_MODE)]) + "\n";
-    out += std::string("lock  ") + (locked ? "on" : "off") + "\n";
+    out += std::string("lock  ") + (locked ? "locked" : "unlocked") + "\n";
     out += "   " + Right("freq (Hz)", 12) + Right("phase (deg)", 14) + Right(amplitude, 15) + "\n";
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
         out += std::string(ChannelName(c)) + "  "

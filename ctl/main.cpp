@@ -50,9 +50,9 @@ int main(int argc, char **argv)
     CtlIo io{std::cout, std::cerr, [] { return static_cast<int>(gStopSignal); }, Wait};
     const int status = RunCtlArgs(args, io);
     // Output that never arrived (a full disk, a closed pipe) must not pass
-    // for success.
+    // for success. A command that stopped for it has said so already.
     std::cout.flush();
-    if (!std::cout) {
+    if (!std::cout && status != kExitIoError) {
         std::cerr << "px418ctl: the output could not be written\n";
         return status == kExitOk ? kExitIoError : status;
     }

@@ -40,6 +40,7 @@ TEST(CtlArgsTest, SettingsTakeTheFieldsScalingAndRounding)
         {"set C ampl 7.07 --rms", {{2, 3, 1000}}},
         {"set --rms C amplitude 5", {{2, 3, 707}}},
         {"set C ampl 10", {{2, 3, 1000}}},
+        {"set C ampl 9.995", {{2, 3, 1000}}},  // the decimal tie, not the binary product
         {"set mode A+B+C", {{0, 0, 1}}},
         {"set mode a.b.c", {{0, 0, 0}}},
         {"set mode 1", {{0, 0, 1}}},
@@ -136,9 +137,11 @@ TEST(CtlArgsTest, MalformedAndOutOfRangeArgumentsAreRefusedWithTheRange)
         {"set C ampl 7.08 --rms", "allowed 0.00 to 7.07 V rms"},
         {"set A freq 50,5", "write the decimal point as '.'"},
         {"set A freq 5O", "malformed value '5O' for A freq"},
-        {"set A freq nan", "malformed value"},
-        {"set A freq inf", "malformed value"},
-        {"set A freq 1e400", "malformed value"},
+        {"set A freq nan", "malformed value 'nan' for A freq: expected a number, allowed 0.000 to "
+                           "3000.000 Hz"},
+        {"set A freq inf", "allowed 0.000 to 3000.000 Hz"},
+        {"set A freq -inf", "malformed value '-inf' for A freq"},
+        {"set A freq 1e309", "A freq 1e309 is out of range: allowed 0.000 to 3000.000 Hz"},
         {"set A freq", "missing value after 'A freq'"},
         {"set A", "missing quantity after 'A'"},
         {"set", "nothing to set"},
@@ -153,6 +156,7 @@ TEST(CtlArgsTest, MalformedAndOutOfRangeArgumentsAreRefusedWithTheRange)
         {"get A", "missing arguments"},
         {"get A mode", "the mode is one for all outputs"},
         {"get A freq B", "unexpected argument 'B'"},
+        {"get mode extra", "unexpected argument 'extra': get mode"},
         {"info now", "unexpected argument 'now'"},
         {"lock --mute", "does not apply to 'lock'"},
         {"preset save 10", "preset slot '10' is out of range: allowed 0 to 9"},
@@ -172,6 +176,8 @@ TEST(CtlArgsTest, MalformedAndOutOfRangeArgumentsAreRefusedWithTheRange)
         {"sweep A mode 0 1 --step 1 --dwell 0", "for a sweep: allowed freq, phase or ampl"},
         {"sweep A freq 1 --step 1 --dwell 0", "missing arguments"},
         {"sweep A freq 1 2 --step", "option '--step' needs a value"},
+        {"sweep A freq 1 9 --step 1 --dwell 0 --step 2", "option '--step' is given twice"},
+        {"sweep A freq 1 9 --step nan --dwell 0", "expected a number, allowed at least 0.001 Hz"},
         {"watch --json=1", "option '--json' takes no value"},
         {"help frob", "unknown command 'frob'"},
     };
@@ -180,6 +186,11 @@ TEST(CtlArgsTest, MalformedAndOutOfRangeArgumentsAreRefusedWithTheRange)
         const CtlParse p = Parse(c.line);
         EXPECT_FALSE(p.ok);
         EXPECT_NE(p.error.find(c.message), std::string::npos) << p.error;
+    }
+    for (const char *verb : {"load", "save"}) {
+        const CtlParse p = ParseCtlArgs({verb, ""});
+        EXPECT_FALSE(p.ok);
+        EXPECT_EQ(p.error, std::string("the file name is empty: ") + verb + " FILE.par");
     }
 }
 

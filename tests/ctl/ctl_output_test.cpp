@@ -51,7 +51,7 @@ TEST(CtlOutputTest, TheTableShowsTheFrequenciesTheOutputsRunAt)
               R"("B":{"freq_hz":1.500,"phase_deg":-120.0,"ampl_v_peak":10.00,"ampl_v_rms":7.07},)"
               R"("C":{"freq_hz":1.500,"phase_deg":360.0,"ampl_v_peak":0.00,"ampl_v_rms":0.00}}})");
     EXPECT_EQ(TableText(kCoupled, false, true), "mode  A+B+C\n"
-                                                "lock  off\n"
+                                                "lock  unlocked\n"
                                                 "      freq (Hz)   phase (deg)   ampl (V rms)\n"
                                                 "A         1.500          -0.5           5.00\n"
                                                 "B         1.500        -120.0           7.07\n"

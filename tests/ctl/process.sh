@@ -58,6 +58,7 @@ if [ -w /dev/full ]; then
     "$ctl" watch >/dev/full 2>"$work/full.err"
     status=$?
     [ $status -eq 74 ] || fail "watch >/dev/full: exit status $status, expected 74"
+    [ "$(wc -l <"$work/full.err")" -eq 1 ] || fail "watch >/dev/full: not one message"
 fi
 # With a state file, every call meets the same virtual generator: a value set
 # by one call is read by the next, and a watch sees a setting made by another.
