@@ -9,7 +9,10 @@
  * Exit code: 0 when every step succeeded, 1 when no generator was found,
  * 2 when a step failed after the device was opened.
  *
- * Try it without hardware: PX418USB_DRIVER=virtual px418demo
+ * Build it against the installed library and try it without hardware:
+ *
+ *   cc px418demo.c $(pkg-config --cflags --libs px418usb) -o px418demo
+ *   PX418USB_DRIVER=virtual ./px418demo
  */
 #include <stdio.h>
 
