@@ -12,6 +12,39 @@ constexpr int kCommand = 1;
 constexpr int kLength = 2;
 constexpr int kData = 3;
 
+using Clock = std::chrono::steady_clock;
+
+// Single-byte reads with the per-byte timeout, none of them waiting past the
+// deadline.
+class ByteReader {
+public:
+    ByteReader(std::int32_t timeoutMs, Clock::time_point deadline)
+        : timeoutMs_(timeoutMs), deadline_(deadline)
+    {}
+
+    bool Read(std::uint8_t &byte)
+    {
+        if (deadline_ != Clock::time_point::max()) {
+            const auto left = deadline_ - Clock::now();
+            if (left <= Clock::duration::zero()) {
+                return false;
+            }
+            const auto leftMs = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+            if (leftMs < timeoutMs_) {
+                timeoutMs_ = static_cast<std::int32_t>(leftMs);
+                if (!FtdioSetReadTimeout(timeoutMs_)) {
+                    return false;
+                }
+            }
+        }
+        return FtdioReadByte(byte);
+    }
+
+private:
+    std::int32_t timeoutMs_;  // the port's read timeout as last set
+    Clock::time_point deadline_;
+};
+
 }  // namespace
 
 bool WakeSendFrame(std::uint8_t address, std::uint8_t command, std::uint8_t length,
@@ -24,18 +57,21 @@ bool WakeSendFrame(std::uint8_t address, std::uint8_t command, std::uint8_t leng
 }
 
 bool WakeReceiveFrame(std::int32_t timeoutMs, std::uint8_t &address, std::uint8_t &command,
-                      std::uint8_t *data, std::uint8_t &length, std::size_t capacity)
+                      std::uint8_t *data, std::uint8_t &length, std::size_t capacity,
+                      Clock::time_point deadline)
 {
     if (!FtdioSetReadTimeout(timeoutMs))
         return false;
+    ByteReader reader(timeoutMs, deadline);
 
     // Hunt for the frame start. Anything before it is line noise or the tail
     // of an earlier frame; it is consumed and dropped.
     std::uint8_t byte = 0;
     bool started = false;
     for (int reads = 0; reads < wake::MAX_HUNT_READS; ++reads) {
-        if (!FtdioReadByte(byte))
+        if (!reader.Read(byte)) {
             return false;
+        }
         if (byte == wake::FEND) {
             started = true;
             break;
@@ -57,12 +93,14 @@ bool WakeReceiveFrame(std::int32_t timeoutMs, std::uint8_t &address, std::uint8_
             complete = true;
             break;
         }
-        if (!FtdioReadByte(byte))
+        if (!reader.Read(byte)) {
             break;
+        }
         std::uint8_t value = byte;
         if (byte == wake::FESC) {
-            if (!FtdioReadByte(byte))
+            if (!reader.Read(byte)) {
                 break;
+            }
             if (byte == wake::TFEND)
                 value = wake::FEND;
             else if (byte == wake::TFESC)

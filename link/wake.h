@@ -11,6 +11,7 @@
 // leaves the register at 0.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -48,6 +49,10 @@ bool WakeSendFrame(std::uint8_t address, std::uint8_t command, std::uint8_t leng
 // data[0..N-1]; no byte is ever stored at or beyond `capacity`. A frame whose
 // length byte announces more than `capacity` data bytes is read through its
 // CRC byte, so that nothing of it is left in the port's queue, and then
-// rejected.
-bool WakeReceiveFrame(std::int32_t timeoutMs, std::uint8_t &address, std::uint8_t &command,
-                      std::uint8_t *data, std::uint8_t &length, std::size_t capacity);
+// rejected. With a `deadline`, no read waits past it (the one that would
+// gets a shorter timeout) and the receive fails once it has passed, however
+// the bytes keep coming.
+bool WakeReceiveFrame(
+    std::int32_t timeoutMs, std::uint8_t &address, std::uint8_t &command, std::uint8_t *data,
+    std::uint8_t &length, std::size_t capacity,
+    std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max());

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -259,6 +260,30 @@ TEST_F(WakeTest, SetsThePerByteTimeoutFirst)
         EXPECT_EQ(calls[i].name, "FT_Read");
         EXPECT_EQ(calls[i].args, std::vector<std::uint32_t>{1}) << "one byte per read";
     }
+}
+
+// A deadline sooner than the per-byte timeout shortens the reads' timeout to
+// it; once it has passed, nothing more is read.
+TEST_F(WakeTest, NoReadWaitsPastTheDeadline)
+{
+    const Bytes frame{0xC0, 0x03, 0x00, 0xEB};
+    Received r;
+    Double().QueueReceive(converter_, frame);
+    const auto soon = std::chrono::steady_clock::now() + std::chrono::milliseconds(30);
+    ASSERT_TRUE(WakeReceiveFrame(50, r.address, r.command, r.area.data(), r.length, 200, soon));
+    const auto timeouts = Double().CallsOf("FT_SetTimeouts");
+    ASSERT_GE(timeouts.size(), 2u);
+    EXPECT_EQ(timeouts[0].args.at(0), 50u);
+    for (std::size_t i = 1; i < timeouts.size(); ++i) {
+        EXPECT_LE(timeouts[i].args.at(0), 30u);
+        EXPECT_GT(timeouts[i].args.at(0), 0u);
+    }
+
+    Double().ClearCalls();
+    Double().QueueReceive(converter_, Concat(Noise(100), frame));
+    const auto past = std::chrono::steady_clock::now() - std::chrono::milliseconds(1);
+    EXPECT_FALSE(WakeReceiveFrame(50, r.address, r.command, r.area.data(), r.length, 200, past));
+    EXPECT_EQ(Double().Count("FT_Read"), 0);
 }
 
 TEST_F(WakeTest, RefusedTimeoutReadsNothing)
