@@ -11,6 +11,7 @@ constexpr ULONG kWriteTimeoutMs = 200;
 
 FT_HANDLE port = nullptr;      // the open port; nullptr while none is open
 FT_STATUS lastStatus = FT_OK;  // status of the most recent D2XX call made here
+std::uint64_t bytesReceived = 0;
 
 bool Record(FT_STATUS status)
 {
@@ -75,25 +76,22 @@ bool FtdioReadByte(std::uint8_t &byte)
 {
     std::uint8_t received = 0;
     DWORD got = 0;
-    if (!Record(D2xx().Read(port, &received, 1, &got)) || got != 1)
+    if (!Record(D2xx().Read(port, &received, 1, &got)) || got != 1) {
         return false;
+    }
     byte = received;
+    ++bytesReceived;
     return true;
 }
 
-bool FtdioDiscardInput(std::int32_t quietMs, std::int32_t maxBytes)
+bool FtdioPurgeReceive()
 {
-    if (!Record(D2xx().Purge(port, FT_PURGE_RX)) || !FtdioSetReadTimeout(quietMs))
-        return false;
-    for (std::int32_t reads = 0; reads < maxBytes; ++reads) {
-        std::uint8_t byte = 0;
-        DWORD got = 0;
-        if (!Record(D2xx().Read(port, &byte, 1, &got)))
-            return false;
-        if (got == 0)
-            return true;
-    }
-    return false;
+    return Record(D2xx().Purge(port, FT_PURGE_RX));
+}
+
+std::uint64_t FtdioBytesReceived()
+{
+    return bytesReceived;
 }
 
 void FtdioReportProbe(ProbeOutcome outcome)

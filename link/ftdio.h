@@ -29,11 +29,14 @@ bool FtdioWrite(std::int32_t count, const void *buffer);
 // One FT_Read of one byte; a read that times out with no byte is a failure.
 bool FtdioReadByte(std::uint8_t &byte);
 
-// Empties the receive side: FT_Purge of the receive buffer, then
-// FT_SetTimeouts(port, quietMs, 200) and single-byte reads, dropped, until a
-// read times out with no byte (bytes that were still on their way). False
-// when a call fails or when the line is not quiet within `maxBytes` reads.
-bool FtdioDiscardInput(std::int32_t quietMs, std::int32_t maxBytes);
+// FT_Purge(port, FT_PURGE_RX): drops what the converter has received and
+// not yet handed over.
+bool FtdioPurgeReceive();
+
+// How many bytes FtdioReadByte has received, over every port opened so far;
+// no D2XX call. The device search tells a converter that sent nothing from
+// one that sent something by it.
+std::uint64_t FtdioBytesReceived();
 
 // Tells the driver what the device search found behind the open port, when
 // the driver wants to know (D2xxApi::Probed); no D2XX call, no status.

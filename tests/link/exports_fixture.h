@@ -82,6 +82,11 @@ protected:
     }
 
     void Answer(const Bytes &wire) { Double().SetResponder(converter_, d2xxdouble::Fixed(wire)); }
+    // Requests with `command` get `wire`; any other gets an answer of its own.
+    void Answer(std::uint8_t command, const Bytes &wire)
+    {
+        Double().SetResponder(converter_, d2xxdouble::AnswerTo(command, wire));
+    }
 
     int converter_ = -1;
     px418virtual::VirtualGenerator generator_;

@@ -27,8 +27,9 @@ Bytes ParAnswer(std::int32_t value)
 }
 
 // An exchange fails, and what its device sent comes in afterwards (or is
-// still queued behind noise). The next requests, the same GetPar first,
-// each read their own answer.
+// still queued behind noise). The next GetPar, with the code of the request
+// still owed, goes out after a resync request of another code, and reads
+// its own answer.
 TEST_F(ExportsTest, LateAnswerIsNeverTakenByALaterCommand)
 {
     const Bytes answerA = ParAnswer(1500);  // channel A's frequency
@@ -55,17 +56,16 @@ TEST_F(ExportsTest, LateAnswerIsNeverTakenByALaterCommand)
         Double().QueueReceive(converter_, c.later);
         Double().ClearCalls();
 
-        Answer(ParAnswer(900));  // channel B's phase
+        Answer(PX418_CMD_GET_PAR, ParAnswer(900));  // channel B's phase
         EXPECT_TRUE(PX418_GetPar(1, 2, &value));
         EXPECT_EQ(value, 900);
-        // The leftovers went first: purged, then read until the line was quiet.
+        // What was queued went first; then get mode, then the GetPar itself.
         const auto calls = Double().Calls();
-        ASSERT_GE(calls.size(), 4u);
+        ASSERT_GE(calls.size(), 2u);
         EXPECT_EQ(calls[0].name, "FT_Purge");
         EXPECT_EQ(calls[0].args, std::vector<std::uint32_t>{1});
-        EXPECT_EQ(calls[1].name, "FT_SetTimeouts");
-        EXPECT_EQ(calls[2].name, "FT_Read");
-        EXPECT_EQ(calls[3].name, "FT_Write");
+        EXPECT_EQ(Double().Written(),
+                  (std::vector<Bytes>{{0xC0, 0x07, 0x00, 0xD0}, oracle::GetPar(1, 2)}));
 
         // After a good exchange the request goes out at once.
         Double().ClearCalls();
@@ -79,7 +79,8 @@ TEST_F(ExportsTest, LateAnswerIsNeverTakenByALaterCommand)
 
 // Three exchanges time out; their three answers then all arrive. Each
 // command after that still gets its own result: a refused SetPar is false
-// with its own text, GetMode reads its own mode.
+// with its own text (after the resync request, get selected parameter: the
+// other reads are owed), GetMode reads its own mode.
 TEST_F(ExportsTest, LateAnswersOfSeveralTimeoutsAreAllDropped)
 {
     OpenScripted();
@@ -88,11 +89,16 @@ TEST_F(ExportsTest, LateAnswersOfSeveralTimeoutsAreAllDropped)
     ASSERT_FALSE(PX418_GetPar(0, 1, &value));
     ASSERT_FALSE(PX418_SetPar(0, 0x81, 5));
     ASSERT_FALSE(PX418_GetMode(&mode));
+    // Not purged: still on their way when the next request goes out.
+    Double().FailCall("FT_Purge", FT_OK);
     Double().QueueReceive(converter_, ParAnswer(1500) + Frame(8, {0}) + Frame(7, {0, 1}));
+    Double().ClearCalls();
 
-    Answer(Frame(8, {4}));
+    Answer(PX418_CMD_SET_PAR, Frame(8, {4}));
     EXPECT_FALSE(PX418_SetPar(1, 0x82, 7));
     EXPECT_EQ(LastError(), "Set parameter error: invalid parameters.");
+    ASSERT_EQ(Double().Written().size(), 2u);
+    EXPECT_EQ(Double().Written()[0], (Bytes{0xC0, 0x0A, 0x00, 0x59}));
     Answer(Frame(7, {0, 0}));
     EXPECT_TRUE(PX418_GetMode(&mode));
     EXPECT_EQ(mode, 0);
@@ -142,14 +148,15 @@ TEST_F(ExportsTest, AnswersToOtherRequestsAreReadPast)
     EXPECT_FALSE(PX418_GetMode(&mode));
     EXPECT_EQ(LastError(), "IO error: device not responding.");
     EXPECT_FALSE(Double().Pending(converter_).empty());
-    Answer(Frame(7, {0, 2}));
+    Answer(PX418_CMD_GET_MODE, Frame(7, {0, 2}));
     EXPECT_TRUE(PX418_GetMode(&mode));
     EXPECT_EQ(mode, 2);
 }
 
 // The clean-up before the next request: bytes still arriving after the purge
-// are read and dropped; when the purge fails or the line never goes quiet,
-// the command fails before anything is sent, and the next one tries again.
+// are read past; when the purge fails the command fails before anything is
+// sent, and when only noise comes the caller's request is not sent; the next
+// command tries again.
 TEST_F(ExportsTest, LeftoversAreClearedBeforeTheNextRequest)
 {
     const struct {
@@ -173,14 +180,15 @@ TEST_F(ExportsTest, LeftoversAreClearedBeforeTheNextRequest)
         // as when bytes arrive right after it.
         Double().FailCall("FT_Purge", c.purge);
         Double().ClearCalls();
-        Answer(ParAnswer(900));
+        Answer(PX418_CMD_GET_PAR, ParAnswer(900));
         EXPECT_EQ(PX418_GetPar(1, 2, &value), c.ok);
         if (c.ok) {
             EXPECT_EQ(value, 900);
             continue;
         }
         EXPECT_EQ(LastError(), "IO error: device not responding.");
-        EXPECT_EQ(Double().Count("FT_Write"), 0);
+        for (const Bytes &request : Double().Written())
+            EXPECT_NE(request, oracle::GetPar(1, 2));
         EXPECT_TRUE(PX418_GetPar(1, 2, &value)) << "the next command clears up again";
         EXPECT_EQ(value, 900);
     }

@@ -323,7 +323,7 @@ TEST_F(ExportsTest, OverlongAnswerIsRejectedAndLeavesNothingBehind)
     EXPECT_EQ(LastError(), "IO error: device not responding.");
     EXPECT_TRUE(Double().Pending(converter_).empty());
 
-    Answer(Frame(7, {0x00, 0x03}));
+    Answer(PX418_CMD_GET_MODE, Frame(7, {0x00, 0x03}));
     EXPECT_TRUE(PX418_GetMode(&mode));
     EXPECT_EQ(mode, 3);
 }

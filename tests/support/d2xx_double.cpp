@@ -490,4 +490,12 @@ Responder Identity(const std::string &text)
     return AnswerFrame(3, Bytes(text.begin(), text.end()));
 }
 
+Responder AnswerTo(std::uint8_t command, Bytes bytes)
+{
+    return [command, bytes = std::move(bytes)](const Bytes &written) {
+        const std::uint8_t code = oracle::Decode(written).command;
+        return code == command ? bytes : oracle::Encode(code, {0});
+    };
+}
+
 }  // namespace d2xxdouble

@@ -175,6 +175,9 @@ Responder Fixed(Bytes bytes);
 Responder AnswerFrame(std::uint8_t command, Bytes data);
 // Answers every write with an info answer (command 3) carrying this text.
 Responder Identity(const std::string &text);
+// Answers a request with `command` by these bytes, and a request with any
+// other code by an answer of its own code that reports no error.
+Responder AnswerTo(std::uint8_t command, Bytes bytes);
 
 // Puts a virtual generator behind a converter. Only for tests that link the
 // generator (px418usb_core).
