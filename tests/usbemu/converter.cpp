@@ -291,7 +291,12 @@ TimePoint Converter::NextPacketTime(TimePoint pollFrom) const
     const TimePoint timer = lastPacket + latency;
     const std::size_t full = kPacketSize - kStatusBytes;
     const TimePoint filled = rx.size() >= full ? rx[full - 1].ready : kNever;
-    return std::max({pollFrom, lastPacket, std::min(timer, filled)});
+    const TimePoint at = std::max({pollFrom, lastPacket, std::min(timer, filled)});
+    if (setup.idleStatusPackets) {
+        return at;
+    }
+    // A quiet converter sends its packet once a byte is there to send.
+    return rx.empty() ? kNever : std::max(at, rx.front().ready);
 }
 
 bool Converter::StepIn(Flight &flight, TimePoint now, TimePoint &wake)

@@ -16,7 +16,8 @@
 // status bytes and carry up to 62 data bytes: a packet goes when 62 bytes
 // are waiting or when the latency timer (16 ms until set) runs out since
 // the last one, so a read with nothing to read gets a bare status packet
-// after one latency period. On the serial side sits a peer, a function
+// after one latency period (unless the converter is set up to stay quiet
+// while idle). On the serial side sits a peer, a function
 // that gets the bytes the converter sent and returns the bytes it answers.
 //
 // Time is the real (steady) clock: the emulation sleeps as the wire would.
@@ -74,6 +75,10 @@ struct ConverterSetup {
     std::vector<std::uint8_t> ports = {1};  // the port path from the root hub, 1 to 7 ports
     std::uint8_t address = 0;               // 0: the next free one on the bus
     std::array<std::uint8_t, 2> modemStatus = {0x01, 0x60};  // the status bytes of every in packet
+    // false: the converter sends no packet while it has no data byte, so a
+    // read with nothing to read ends by its timeout (LIBUSB_ERROR_TIMEOUT),
+    // as some emulated and clone converters do.
+    bool idleStatusPackets = true;
 };
 
 // The serial settings as the converter's vendor requests left them.
