@@ -44,10 +44,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A USB read transfer that times out mid-way loses what it had received, so
-// libusb's own timeout stays well above the latency timer and the reads of
-// FT_Read run against a deadline of their own.
-constexpr int kMinUsbReadTimeoutMs = 100;
 constexpr DWORD kDefaultTimeoutMs = 200;
 constexpr int kLibusbOpenFailed = -4;  // ftdi_usb_open_dev: libusb_open() failed
 constexpr auto kRetryInterval = std::chrono::seconds(1);
@@ -324,7 +320,15 @@ FT_STATUS Open(int deviceNumber, FT_HANDLE *pHandle)
         converter.since = now;
         return FT_DEVICE_NOT_OPENED;
     }
-    context->usb_read_timeout = std::max(context->usb_read_timeout, kMinUsbReadTimeoutMs);
+    // One USB packet per read transfer: ftdi_read_data drops what a transfer
+    // had received when it times out, and a transfer of one packet has
+    // received nothing then.
+    if (ftdi_read_data_set_chunksize(context, static_cast<unsigned>(context->max_packet_size))
+        < 0) {
+        ftdi_usb_close(context);
+        ftdi_free(context);
+        return FT_INSUFFICIENT_RESOURCES;
+    }
 
     auto *port = new Port;
     port->context = context;
@@ -389,23 +393,39 @@ FT_STATUS Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *pReturned)
     if (port == nullptr)
         return FT_INVALID_HANDLE;
 
-    // ftdi_read_data answers with no byte after about one latency period
-    // when nothing has arrived, so waiting for bytes is a loop against the
-    // read timeout's deadline.
+    // ftdi_read_data ends a transfer with no byte after about one latency
+    // period when nothing has arrived (the converter's bare status packet),
+    // or, on a converter that sends nothing while idle, with a libusb
+    // timeout; either is "no byte yet", and waiting for bytes is a loop
+    // against the read timeout's deadline.
     auto *out = static_cast<unsigned char *>(buffer);
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::milliseconds(port->readTimeoutMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(port->readTimeoutMs);
+    ftdi_context *context = port->context;
     DWORD total = 0;
     while (total < toRead) {
-        const int chunk = static_cast<int>(std::min<DWORD>(toRead - total, INT_MAX));
-        const int got = ftdi_read_data(port->context, out + total, chunk);
+        // ftdi_read_data goes on with another transfer while it has fewer
+        // bytes than asked for and the last packet brought data, and when
+        // that transfer fails it reports the failure alone: the bytes it had
+        // are lost. So it is asked for the bytes it holds from an earlier
+        // packet, or else for one byte, which the next packet brings.
+        const DWORD held = static_cast<DWORD>(context->readbuffer_remaining);
+        const DWORD ask = held > 0 ? std::min<DWORD>({toRead - total, held, INT_MAX}) : 1;
+        // No transfer waits past the deadline (libusb reads 0 as "forever").
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        context->usb_read_timeout = static_cast<int>(std::clamp<long long>(left, 1, INT_MAX));
+        int got = ftdi_read_data(context, out + total, static_cast<int>(ask));
+        if (got == LIBUSB_ERROR_TIMEOUT) {
+            got = 0;
+        }
         if (got < 0) {
             *pReturned = total;
             return FT_IO_ERROR;
         }
         total += static_cast<DWORD>(got);
-        if (total < toRead && std::chrono::steady_clock::now() >= deadline)
+        if (total < toRead && Clock::now() >= deadline) {
             break;
+        }
     }
     *pReturned = total;
     return FT_OK;
@@ -497,9 +517,7 @@ FT_STATUS SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG writeTimeoutM
     Port *port = Lookup(handle);
     if (port == nullptr)
         return FT_INVALID_HANDLE;
-    port->readTimeoutMs = readTimeoutMs;
-    const int usbRead = static_cast<int>(std::min<ULONG>(readTimeoutMs, INT_MAX));
-    port->context->usb_read_timeout = std::max(usbRead, kMinUsbReadTimeoutMs);
+    port->readTimeoutMs = readTimeoutMs;  // FT_Read sets libusb's timeout per transfer
     if (writeTimeoutMs != 0)
         port->context->usb_write_timeout =
             static_cast<int>(std::min<ULONG>(writeTimeoutMs, INT_MAX));
