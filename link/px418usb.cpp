@@ -174,8 +174,9 @@ bool DeviceTransaction(std::uint8_t command, std::uint8_t length, OwedAnswers &o
                        Clock::time_point deadline = Clock::time_point::max())
 {
     std::memset(answerArea, 0, sizeof answerArea);
-    if (deviceHandle == nullptr)
+    if (deviceHandle == nullptr) {
         return SetErrorText(PX418_CMD_NOP, PX418_ERR_NONE);
+    }
 
     owed.Expire(Clock::now());
     // So many requests unanswered: nothing more goes out until they are
@@ -214,8 +215,9 @@ bool DeviceTransaction(std::uint8_t command, std::uint8_t length, OwedAnswers &o
 ProbeOutcome Probe(OwedAnswers &owed)
 {
     const Clock::time_point deadline = Clock::now() + kProbeTime;
-    if (!FtdioSetup(kBaudRate))
+    if (!FtdioSetup(kBaudRate)) {
         return ProbeOutcome::Failed;
+    }
     const bool catchingUp = !owed.InStep();
     const std::uint64_t received = FtdioBytesReceived();
     if (DeviceTransaction(PX418_CMD_INFO, 0, owed, deadline)) {
@@ -261,8 +263,9 @@ bool PX418_OpenDevice(void)
     owedAnswers.Expire(Clock::now());
     const bool owing = !owedAnswers.InStep();
     for (std::uint32_t index = 0; index < count; ++index) {
-        if (!probeMemory.ShouldProbe(index, ProbeMemory::Clock::now()))
+        if (!probeMemory.ShouldProbe(index, ProbeMemory::Clock::now())) {
             continue;
+        }
         if (!FtdioOpen(static_cast<std::int32_t>(index), deviceHandle)) {
             probeMemory.Record(index, ProbeOutcome::Failed, ProbeMemory::Clock::now());
             continue;

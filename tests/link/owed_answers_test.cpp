@@ -41,8 +41,11 @@ TEST(OwedAnswersTest, FramesSettleTheOldestRequestOfTheirCode)
          {kGetPar, kGetMode},
          {Match::Stale, Match::Answer},
          {}},
-        {"the resync answer alone: the late one was lost", {kGetPar, kGetMode}, {kGetMode},
-         {Match::Answer}, {}},
+        {"the resync answer alone: the late one was lost",
+         {kGetPar, kGetMode},
+         {kGetMode},
+         {Match::Answer},
+         {}},
         {"a later answer shows the earlier ones lost",
          {kGetPar, kSetPar, kGetMode, kInfo},
          {kSetPar},
@@ -58,21 +61,26 @@ TEST(OwedAnswersTest, FramesSettleTheOldestRequestOfTheirCode)
          {kError},
          {Match::Stale},
          {kGetMode}},
-        {"a code nobody owes changes nothing", {kGetPar, kGetMode}, {kInfo}, {Match::Unexplained},
+        {"a code nobody owes changes nothing",
+         {kGetPar, kGetMode},
+         {kInfo},
+         {Match::Unexplained},
          {kGetPar, kGetMode}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         OwedAnswers owed;
         EXPECT_TRUE(owed.InStep());
-        for (std::uint8_t code : c.sent)
+        for (std::uint8_t code : c.sent) {
             owed.Sent(code, t0);
-        for (std::size_t i = 0; i < c.arriving.size(); ++i)
+        }
+        for (std::size_t i = 0; i < c.arriving.size(); ++i) {
             EXPECT_EQ(owed.Arrived(c.arriving[i]), c.matches[i]) << i;
+        }
         EXPECT_EQ(owed.InStep(), c.stillOwed.empty());
         for (std::uint8_t code : {kInfo, kSetPar, kGetMode, kGetPar}) {
-            const bool expected = std::find(c.stillOwed.begin(), c.stillOwed.end(), code)
-                                  != c.stillOwed.end();
+            const bool expected =
+                std::find(c.stillOwed.begin(), c.stillOwed.end(), code) != c.stillOwed.end();
             EXPECT_EQ(owed.Owes(code), expected) << int{code};
         }
     }

@@ -36,8 +36,9 @@ protected:
     }
     void TearDown() override
     {
-        if (handle_ != nullptr)
+        if (handle_ != nullptr) {
             api_->Close(handle_);
+        }
         usbemu::Reset();
     }
 
