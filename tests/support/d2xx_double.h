@@ -188,4 +188,40 @@ inline Responder Virtual(px418virtual::VirtualGenerator &generator)
     };
 }
 
+// A device that answers in order, one answer per request, but late: it
+// holds its answers back while more than `lag` of them are held, and a
+// write lets out the oldest beyond that (the answer to that write queues up
+// behind them). With a lag of 0 every answer comes at once, the held ones
+// first. Keep it alive while its responder is in use.
+class LateDevice {
+public:
+    explicit LateDevice(Responder inner) : inner_(std::move(inner)) {}
+
+    void SetLag(std::size_t lag)
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        lag_ = lag;
+    }
+
+    Responder Answers()
+    {
+        return [this](const Bytes &written) {
+            std::lock_guard<std::mutex> guard(mutex_);
+            held_.push_back(inner_(written));
+            Bytes out;
+            while (held_.size() > lag_) {
+                out.insert(out.end(), held_.front().begin(), held_.front().end());
+                held_.pop_front();
+            }
+            return out;
+        };
+    }
+
+private:
+    std::mutex mutex_;
+    Responder inner_;
+    std::size_t lag_ = 0;
+    std::deque<Bytes> held_;
+};
+
 }  // namespace d2xxdouble
