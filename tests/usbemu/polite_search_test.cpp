@@ -4,7 +4,11 @@
 // fake sysfs and procfs that tell which converter's tty a program holds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <string>
 #include <thread>
 
 #include "d2xx.h"
@@ -123,6 +127,36 @@ TEST_P(PoliteSearchOnEveryPlatformTest, AForeignDeviceIsProbedOnceUntilItIsPlugg
     usbemu::Plug(foreign);
     EXPECT_EQ(TickFor(300), 0);
     EXPECT_EQ(Probes(foreign), 2) << "plugged in again: probed once more";
+}
+
+// An instrument that prints its readings, and never a Wake frame, behind a
+// converter: asked once, by a probe that ends within its bound, and then
+// left alone; no search waits for it.
+TEST_F(PoliteSearchTest, AConverterThatTalksWithoutFramesIsProbedOnce)
+{
+    const int talker = usbemu::AddConverter(emulated::At(1));
+    std::atomic<bool> talking{true};
+    std::thread instrument([&] {
+        const std::string reading = "+23.517 mV\r\n";
+        while (talking) {
+            usbemu::PeerSend(talker, usbemu::Bytes(reading.begin(), reading.end()));
+            std::this_thread::sleep_for(milliseconds(20));
+        }
+    });
+    double longest = 0;
+    for (int search = 0; search < 10; ++search) {
+        const auto start = Clock::now();
+        EXPECT_FALSE(PX418_OpenDevice());
+        longest = std::max(longest,
+                           std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        std::this_thread::sleep_for(milliseconds(150));  // past a silent one's retry, in all
+    }
+    talking = false;
+    instrument.join();
+    std::printf("Ten searches over a talking converter: the longest took %.1f ms\n", longest);
+    EXPECT_EQ(Probes(talker), 1);
+    EXPECT_EQ(usbemu::GetCounters(talker).bulkOutTransfers, 1) << "one info request";
+    EXPECT_LT(longest, 250.0) << "a probe ends after 150 ms";
 }
 
 TEST_F(PoliteSearchTest, ASilentConverterIsProbedAboutOnceASecond)

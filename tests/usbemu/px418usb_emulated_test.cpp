@@ -128,6 +128,64 @@ TEST_F(EmulatedPathTest, ASetParExchangeTakesItsWireTimeAndTheLatency)
     EXPECT_EQ(generator.ParamWrites().size(), 30u);
 }
 
+// A converter that sends nothing while idle (the read ends by libusb's
+// timeout). One answer is lost, another comes late; each time the command
+// fails, and the next ones get their own answers. What bringing the stream
+// back in step costs on the wire is printed.
+TEST_F(EmulatedPathTest, OnAQuietConverterLostAndLateAnswersCostOneCommandEach)
+{
+    usbemu::ConverterSetup setup = emulated::At(1);
+    setup.idleStatusPackets = false;
+    const int converter = emulated::AddGenerator(generator, setup);
+    ASSERT_TRUE(PX418_OpenDevice()) << LastError();
+    std::int32_t value = 0;
+    const auto getPhase = [&value](std::int32_t group) {
+        value = -1;
+        return PX418_GetPar(group, PX418_OUT_PHASE, &value);
+    };
+    ASSERT_TRUE(getPhase(PX418_GROUP_OUT_B));  // a plain exchange, for comparison
+    usbemu::ClearLog();
+    auto start = Clock::now();
+    ASSERT_TRUE(getPhase(PX418_GROUP_OUT_B));
+    const double plainMs = MsSince(start);
+    const usbemu::Counters plain = usbemu::GetCounters(converter);
+
+    generator.ReplaceNextAnswer({});
+    EXPECT_FALSE(getPhase(PX418_GROUP_OUT_A));
+    EXPECT_EQ(LastError(), "IO error: device not responding.");
+    usbemu::ClearLog();
+    start = Clock::now();
+    EXPECT_TRUE(getPhase(PX418_GROUP_OUT_C)) << LastError();
+    const double resyncMs = MsSince(start);
+    EXPECT_EQ(value, 1200);
+    const usbemu::Counters resync = usbemu::GetCounters(converter);
+    EXPECT_EQ(resync.bulkOutBytes - plain.bulkOutBytes, 4u) << "get mode, C0 07 00 D0";
+    EXPECT_EQ(resync.bulkInBytes - plain.bulkInBytes, 6u) << "its answer";
+    std::printf("One resynchronisation on the emulated FT232R: %zu bytes out, %zu bytes in, "
+                "%d control transfer(s) more; the command took %.2f ms, a plain one %.2f ms\n",
+                resync.bulkOutBytes - plain.bulkOutBytes, resync.bulkInBytes - plain.bulkInBytes,
+                resync.controlRequests - plain.controlRequests, resyncMs, plainMs);
+
+    // The answer to A comes 80 ms after its request, after the exchange gave
+    // up and while the next one, for C, waits for its own.
+    usbemu::SetPeer(
+        converter,
+        [this](const std::uint8_t *bytes, std::size_t count) {
+            return generator.Receive(bytes, count);
+        },
+        milliseconds(80));
+    EXPECT_FALSE(getPhase(PX418_GROUP_OUT_A));
+    usbemu::SetPeer(converter, [this](const std::uint8_t *bytes, std::size_t count) {
+        return generator.Receive(bytes, count);
+    });
+    const bool ok = getPhase(PX418_GROUP_OUT_C);
+    EXPECT_TRUE(!ok || value == 1200) << value;
+    EXPECT_TRUE(getPhase(PX418_GROUP_OUT_C)) << LastError();
+    EXPECT_EQ(value, 1200);
+    EXPECT_TRUE(getPhase(PX418_GROUP_OUT_A)) << LastError();
+    EXPECT_EQ(value, 0);
+}
+
 TEST_F(EmulatedPathTest, UnplugMidExchangeFailsAndTheGeneratorIsFoundAgainWhenBack)
 {
     const int converter = emulated::AddGenerator(generator, emulated::At(1));
