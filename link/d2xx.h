@@ -65,9 +65,9 @@ using FT_SetTimeouts_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG ReadTimeout, UL
 using FT_SetLatencyTimer_t = FT_STATUS (*)(FT_HANDLE ftHandle, UCHAR ucLatency);
 using FT_Purge_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG Mask);
 
-// What the device search found at a converter: the generator, a device
-// that answered with another identity, silence (no valid answer), or a port
-// that could not be opened or set up.
+// What the device search found at a converter: the generator, another
+// device (it sent something, but no valid identity of a generator), silence
+// (it sent nothing at all), or a port that could not be opened or set up.
 enum class ProbeOutcome { Generator, Foreign, Silent, Failed };
 using Probed_t = void (*)(FT_HANDLE ftHandle, ProbeOutcome outcome);
 

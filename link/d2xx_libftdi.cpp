@@ -13,7 +13,8 @@
 // changes at every plug-in):
 // - it never opens one whose tty another program holds open (and looks
 //   again every few seconds);
-// - it does not open one again that answered with another identity;
+// - it does not open one again that answered with anything but a
+//   generator's identity;
 // - it opens one that stayed silent, or could not be opened, at most once a
 //   second;
 // and it enumerates the bus again only when libusb reports a device arriving
@@ -65,7 +66,7 @@ struct Location {
 enum class Verdict {
     Unknown,    // never opened
     Generator,  // the search found the generator behind it
-    Foreign,    // answered with another identity: never opened again
+    Foreign,    // sent something, but no generator's identity: never opened again
     Retry,      // silent or not openable: opened again after a while
     InUse,      // another program holds its tty: looked at again after a while
 };

@@ -1,8 +1,8 @@
 // What the device search learnt about the converters by their index, so
 // that repeated searches on an unchanged bus spare the other devices on it:
-// a converter that answered with another identity is not probed again, and
-// one that stayed silent or could not be opened is probed again at most once
-// per retry interval. Indices only mean the same converters while their
+// a converter whose device sent anything but a generator's identity is not
+// probed again, and one that stayed silent or could not be opened is probed
+// again at most once per retry interval. Indices only mean the same converters while their
 // number stays the same, so a search over another count starts afresh; so
 // does the first search after the generator was found, since the bus may
 // have changed in any way while it was open.

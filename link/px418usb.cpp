@@ -257,8 +257,8 @@ bool PX418_OpenDevice(void)
         return false;
 
     count = std::min(count, kMaxConverters);
-    // Converters that answered with another identity, or stayed silent less
-    // than a second ago, are left alone.
+    // Converters that sent anything but a generator's identity, or stayed
+    // silent less than a second ago, are left alone.
     probeMemory.StartSearch(count);
     owedAnswers.Expire(Clock::now());
     const bool owing = !owedAnswers.InStep();

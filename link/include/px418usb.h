@@ -14,10 +14,30 @@
  * While no device is open every command function succeeds without any I/O
  * and reads back zeros.
  *
- * Each command reads only its own request's answer: after a command that
- * failed (no answer in time, a damaged answer), whatever that answer still
- * sends is discarded before the next request goes out, and an answer that
- * carries the code of another command is read past.
+ * Each command reads only its own request's answer. The generator answers
+ * requests in order, one answer each, but an answer may come late (after
+ * its command has failed) or never. After a command that failed (no answer
+ * in time, a damaged answer), the library remembers which requests still owe
+ * their answers, for the converter, also across PX418_CloseDevice and the
+ * next search. Until they are settled, what is waiting is dropped before a
+ * request goes out, and every answer that comes in is matched to the oldest
+ * owed request of its code; an answer of a later request shows that the
+ * earlier ones were lost. A request whose code is owed is preceded by one
+ * request of another code that reads and changes nothing (get mode, get
+ * parameter, get selected parameter or info, whichever is not owed); its
+ * answer brings the stream back in step. So, after a failure:
+ *   - a command may fail while the generator is still catching up, but it
+ *     never returns the answer of another request, however late that comes;
+ *   - a lost answer costs the command that lost it; the next command is sent
+ *     and gets its own answer (with one extra request first when it has the
+ *     lost one's code);
+ *   - the first command once the generator has answered what it owed
+ *     succeeds; an answer not come two seconds after its request counts as
+ *     never coming, and with nothing owed a command is one request and one
+ *     answer, as always.
+ * An answer later than two seconds is the one case this cannot tell apart.
+ * Before any failure, and after the stream is back in step, a command sends
+ * exactly its own request.
  *
  * Threads: the six command functions, PX418_OpenDevice and
  * PX418_CloseDevice are serialised by one process-wide lock. The device
@@ -71,14 +91,19 @@ extern "C" {
 /* Searches the attached converters for a PX-418 and leaves the first one
    found open. A device that is already open is closed first (once), then
    the search starts afresh. At most 128 converters are tried, whatever the
-   driver counts. After a failed search the error text is that of the last
-   info exchange made (unchanged when none was made).
+   driver counts. Each converter is asked for its identity with one info
+   request (the converter that still owes answers from before, as any
+   command would be, see above), and its probe ends within 150 ms whatever
+   the device behind it sends. After a failed search the error text is that
+   of the last info exchange made (unchanged when none was made).
    The search remembers the converters it met, to leave other devices alone:
-   one that answered with another identity is not asked again while the
-   number of converters stays the same (with the default driver: until it is
-   unplugged), and one that stayed silent or could not be opened is asked
-   again at most once a second, so a generator switched on behind its
-   converter is found by the first search a second or more later. */
+   one that sent anything but a valid identity (another identity, text,
+   noise) is not asked again while the number of converters stays the same
+   (with the default driver: until it is unplugged), and one that sent
+   nothing at all or could not be opened is asked again at most once a
+   second, so a generator switched on behind its converter is found by the
+   first search a second or more later. The converter that still owes
+   answers counts as silent while they may come. */
 PX418USB_API bool PX418_OpenDevice(void);
 
 /* Closes the open device. True when the driver reported no error; with no
