@@ -77,17 +77,26 @@ TEST_F(ExportsTest, LateAnswerIsNeverTakenByALaterCommand)
     }
 }
 
-// A generator whose answers are known apart: each output has its own
-// frequency, the panel is locked, the selected parameter is C's frequency.
-void GiveDistinctValues(px418virtual::VirtualGenerator &generator)
-{
-    for (std::uint8_t group = 0; group < 3; ++group) {
-        generator.TurnKnob(group, PX418_OUT_FREQUENCY, 1000 * (group + 1));
+// A generator whose answers are known apart (each output has its own
+// frequency, the panel is locked, the selected parameter is C's frequency),
+// behind a device that may hold its answers back; opened by the search.
+class LateAnswersTest : public ExportsTest {
+protected:
+    void SetUp() override
+    {
+        ExportsTest::SetUp();
+        for (std::uint8_t group = 0; group < 3; ++group) {
+            generator_.TurnKnob(group, PX418_OUT_FREQUENCY, 1000 * (group + 1));
+        }
+        auto state = generator_.State();
+        state.mode = PX418_MODE_LOCKED;
+        generator_.SetState(state);
+        converter_ = Double().AddConverter(device_.Answers());
+        ASSERT_TRUE(PX418_OpenDevice());
     }
-    auto state = generator.State();
-    state.mode = PX418_MODE_LOCKED;
-    generator.SetState(state);
-}
+
+    d2xxdouble::LateDevice device_{d2xxdouble::Virtual(generator_)};
+};
 
 // One of four reads of that generator: true when it succeeded, and then it
 // must have read its own value.
@@ -125,25 +134,20 @@ bool ReadsItsOwn(int which)
 // next request has gone out, once, then with several requests queued behind
 // it. Every later command fails or reads its own value; the first one after
 // the generator has caught up succeeds.
-TEST_F(ExportsTest, LateAnswersInOrderAreNeverTakenForAnothersAnswer)
+TEST_F(LateAnswersTest, InOrderTheyAreNeverTakenForAnothersAnswer)
 {
-    GiveDistinctValues(generator_);
-    d2xxdouble::LateDevice device(d2xxdouble::Virtual(generator_));
-    converter_ = Double().AddConverter(device.Answers());
-    ASSERT_TRUE(PX418_OpenDevice());
-
-    device.SetLag(1);
+    device_.SetLag(1);
     EXPECT_FALSE(ReadsItsOwn(0));
-    device.SetLag(0);
+    device_.SetLag(0);
     EXPECT_TRUE(ReadsItsOwn(1)) << "C's frequency, not A's";
 
     for (std::size_t lag : {1, 3}) {
         SCOPED_TRACE(lag);
-        device.SetLag(lag);
+        device_.SetLag(lag);
         for (int i = 0; i < 12; ++i) {
             ReadsItsOwn(i * 5 / 3);
         }
-        device.SetLag(0);
+        device_.SetLag(0);
         for (int i = 0; i < 4; ++i) {
             EXPECT_TRUE(ReadsItsOwn(i)) << i;
         }
@@ -154,31 +158,26 @@ TEST_F(ExportsTest, LateAnswersInOrderAreNeverTakenForAnothersAnswer)
 // failed poll: the search's probe of the converter reads past the late
 // answers, and a converter that still owes some is not taken for another
 // device.
-TEST_F(ExportsTest, LateAnswersAreNotTakenAfterACloseAndANewSearch)
+TEST_F(LateAnswersTest, NorAfterACloseAndANewSearch)
 {
-    GiveDistinctValues(generator_);
-    d2xxdouble::LateDevice device(d2xxdouble::Virtual(generator_));
-    converter_ = Double().AddConverter(device.Answers());
-    ASSERT_TRUE(PX418_OpenDevice());
-
     // An info answer and A's frequency held back; the search's own info
     // request would take the first.
-    device.SetLag(2);
+    device_.SetLag(2);
     const unsigned char *info = nullptr;
     EXPECT_FALSE(PX418_GetInfo(&info));
     EXPECT_FALSE(ReadsItsOwn(0));
     PX418_CloseDevice();
-    device.SetLag(0);
+    device_.SetLag(0);
     ASSERT_TRUE(PX418_OpenDevice());
     EXPECT_TRUE(ReadsItsOwn(1)) << "C's frequency, not A's";
 
     // Still behind during the search: no generator found, but the converter
     // is asked again a second later, and then found.
-    device.SetLag(2);
+    device_.SetLag(2);
     EXPECT_FALSE(ReadsItsOwn(1));
     PX418_CloseDevice();
     EXPECT_FALSE(PX418_OpenDevice());
-    device.SetLag(0);
+    device_.SetLag(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(1050));
     ASSERT_TRUE(PX418_OpenDevice());
     for (int i = 0; i < 4; ++i) {
