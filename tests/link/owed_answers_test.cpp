@@ -30,12 +30,6 @@ TEST(OwedAnswersTest, FramesSettleTheOldestRequestOfTheirCode)
         std::vector<Match> matches;
         Codes stillOwed;  // after the last frame
     } cases[] = {
-        {"in step: the answer", {kGetPar}, {kGetPar}, {Match::Answer}, {}},
-        {"in step: another request's code is read past, an error report answers",
-         {kGetPar},
-         {kSetPar, kError},
-         {Match::Unexplained, Match::Answer},
-         {}},
         {"a late answer, then the resync request's",
          {kGetPar, kGetMode},
          {kGetPar, kGetMode},
