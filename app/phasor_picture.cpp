@@ -158,7 +158,7 @@ void PaintDiagram(QPainter &p, const PhasorLayout &l, const PhasorViewState &s)
     // set phase when its amplitude is 0), moved down where they would cover
     // one another.
     const QFontMetricsF metrics(PictureFont(true));
-    const OutputSettings outputs = OutputSettingsOf(s.table);
+    const PhasorOutputs outputs = PhasorOutputsOf(s.table);
     std::vector<QRectF> placed;
     p.setFont(PictureFont(true));
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
@@ -219,7 +219,7 @@ void PaintFigures(QPainter &p, const PhasorLayout &l, const PhasorViewState &s)
 
     // Each output: a piece of its line in the waveforms, its values.
     const PhasorSet phasors = PhasorsOf(s.table, s.rms);
-    const OutputSettings outputs = OutputSettingsOf(s.table);
+    const PhasorOutputs outputs = PhasorOutputsOf(s.table);
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
         const auto i = static_cast<std::size_t>(c);
         const QColor colour = OutputColour(c, s.onLine);

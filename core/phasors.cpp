@@ -47,11 +47,11 @@ double NiceCeil(double x)
 
 }  // namespace
 
-OutputSettings OutputSettingsOf(const ParamTable &table)
+PhasorOutputs PhasorOutputsOf(const ParamTable &table)
 {
-    OutputSettings outputs;
+    PhasorOutputs outputs;
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
-        OutputSetting &o = outputs[static_cast<std::size_t>(c)];
+        PhasorOutput &o = outputs[static_cast<std::size_t>(c)];
         o.frequency =
             DeviceToShown(PX418_OUT_FREQUENCY, ShownEntry(table, c, PX418_OUT_FREQUENCY), false);
         o.phase = DeviceToShown(PX418_OUT_PHASE, ShownEntry(table, c, PX418_OUT_PHASE), false);
@@ -64,7 +64,7 @@ OutputSettings OutputSettingsOf(const ParamTable &table)
 PhasorSet PhasorsOf(const ParamTable &table, bool rms)
 {
     PhasorSet phasors;
-    const OutputSettings outputs = OutputSettingsOf(table);
+    const PhasorOutputs outputs = PhasorOutputsOf(table);
     for (std::size_t c = 0; c < phasors.size(); ++c) {
         const double magnitude = rms ? outputs[c].peak * kInvSqrt2 : outputs[c].peak;
         phasors[c] = std::polar(magnitude, outputs[c].phase * kDegree);
@@ -130,11 +130,11 @@ QPointF PhasorTip(QPointF centre, double radius, double scale, Phasor phasor)
 
 Waveforms WaveformsOf(const ParamTable &table)
 {
-    const OutputSettings outputs = OutputSettingsOf(table);
+    const PhasorOutputs outputs = PhasorOutputsOf(table);
     Waveforms w;
     double fastest = 0;
     double largest = 0;
-    for (const OutputSetting &o : outputs) {
+    for (const PhasorOutput &o : outputs) {
         fastest = std::max(fastest, o.frequency);
         largest = std::max(largest, o.peak);
     }
@@ -143,7 +143,7 @@ Waveforms WaveformsOf(const ParamTable &table)
     w.voltLimit = NiceScale(largest);
 
     for (std::size_t c = 0; c < outputs.size(); ++c) {
-        const OutputSetting &o = outputs[c];
+        const PhasorOutput &o = outputs[c];
         Trace &t = w.traces[c];
         t.peak = o.peak;
         const double cycles = o.frequency * w.spanMs / 1000.0;

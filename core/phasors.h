@@ -26,13 +26,13 @@ using PhasorSet = std::array<Phasor, PX418_OUTPUTS>;
 // when coupled) in Hz, its phase in degrees, its peak amplitude in V. An
 // entry outside the device's range (a file's values are not checked) is
 // taken at the nearest bound, as the fields show it.
-struct OutputSetting {
+struct PhasorOutput {
     double frequency = 0;
     double phase = 0;
     double peak = 0;
 };
-using OutputSettings = std::array<OutputSetting, PX418_OUTPUTS>;
-OutputSettings OutputSettingsOf(const ParamTable &table);
+using PhasorOutputs = std::array<PhasorOutput, PX418_OUTPUTS>;
+PhasorOutputs PhasorOutputsOf(const ParamTable &table);
 
 // The three phasors, peak or (rms) RMS magnitudes in V.
 PhasorSet PhasorsOf(const ParamTable &table, bool rms);

@@ -117,7 +117,7 @@ TEST(PhasorsTest, EntriesOutsideTheDeviceRangeCountAsTheFieldsShowThem)
 {
     // A file's values are not checked; the fields show them at the bound.
     const ParamTable table = Table(5000000, 5000, 5000, -7, -9000, -5, 50000, 0, 1000);
-    const OutputSettings o = OutputSettingsOf(table);
+    const PhasorOutputs o = PhasorOutputsOf(table);
     EXPECT_DOUBLE_EQ(o[0].frequency, 3000);
     EXPECT_DOUBLE_EQ(o[0].phase, 360);
     EXPECT_DOUBLE_EQ(o[0].peak, 10);
@@ -131,10 +131,10 @@ TEST(PhasorsTest, CoupledOutputsRunAtChannelAsFrequency)
 {
     ParamTable table = Table(50000, 0, 1000, 60000, -1200, 1000, 70000, 1200, 1000);
     EXPECT_TRUE(FrequenciesDiffer(table));
-    EXPECT_DOUBLE_EQ(OutputSettingsOf(table)[2].frequency, 70);
+    EXPECT_DOUBLE_EQ(PhasorOutputsOf(table)[2].frequency, 70);
     table[ParamIndex(0, PX418_OUT_MODE)] = kModeCoupled;
     EXPECT_FALSE(FrequenciesDiffer(table));
-    EXPECT_DOUBLE_EQ(OutputSettingsOf(table)[2].frequency, 50);
+    EXPECT_DOUBLE_EQ(PhasorOutputsOf(table)[2].frequency, 50);
     EXPECT_FALSE(FrequenciesDiffer(kBalanced));
 }
 
