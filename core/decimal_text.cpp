@@ -99,30 +99,23 @@ QString Sign(const Decimal &d)
     return d.negative && !d.IsZero() ? QStringLiteral("-") : QString();
 }
 
-QString IntegerPart(const Decimal &d, const QString &groupSeparator)
+QString IntegerPart(const Decimal &d)
 {
-    QString s;
     if (d.exponent <= 0) {
-        s = QStringLiteral("0");
-    } else {
-        for (int i = 0; i < d.exponent; ++i) {
-            s += QLatin1Char(d.DigitAt(i));
-        }
+        return QStringLiteral("0");
     }
-    if (!groupSeparator.isEmpty()) {
-        for (qsizetype at = s.size() - 3; at > 0; at -= 3) {
-            s.insert(at, groupSeparator);
-        }
+    QString s;
+    for (int i = 0; i < d.exponent; ++i) {
+        s += QLatin1Char(d.DigitAt(i));
     }
     return s;
 }
 
 // Unsigned fixed-point body: integer digits, then the separator and exactly
 // `decimals` digits when decimals > 0.
-QString FixedBody(const Decimal &d, int decimals, QChar decimalSeparator,
-                  const QString &groupSeparator)
+QString FixedBody(const Decimal &d, int decimals, QChar decimalSeparator)
 {
-    QString s = IntegerPart(d, groupSeparator);
+    QString s = IntegerPart(d);
     if (decimals > 0) {
         s += decimalSeparator;
         for (int i = 0; i < decimals; ++i) {
@@ -152,7 +145,7 @@ QString General(Decimal d, int precision, int digits, QChar decimalSeparator)
     // Fixed notation while the integer part fits the precision and the
     // magnitude is at least 0.00001 (0.1E-4).
     if (d.exponent <= precision && d.exponent >= -4) {
-        s += IntegerPart(d, QString());
+        s += IntegerPart(d);
         QString fraction;
         for (int i = std::min(d.exponent, 0); i < 0; ++i) {
             fraction += QLatin1Char('0');
@@ -173,32 +166,6 @@ QString General(Decimal d, int precision, int digits, QChar decimalSeparator)
     return s + ExponentPart(d, std::min(digits, 4));
 }
 
-QString Scientific(Decimal d, int precision, int digits, QChar decimalSeparator)
-{
-    RoundTo(d, precision);
-    QString s = Sign(d);
-    s += QLatin1Char(d.DigitAt(0));
-    s += decimalSeparator;
-    for (int i = 1; i < precision; ++i) {
-        s += QLatin1Char(d.DigitAt(i));
-    }
-    return s + ExponentPart(d, std::min(digits, 4));
-}
-
-// Places an unsigned amount into the default locale's money format, taken
-// from the locale's own rendering of one unit.
-QString Currency(const QString &amount, bool negative)
-{
-    const QLocale locale;
-    const QString pattern = locale.toCurrencyString(negative ? -1.0 : 1.0, QString(), 0);
-    const QString one = locale.toString(1);
-    const qsizetype at = pattern.indexOf(one);
-    if (at < 0) {
-        return (negative ? QStringLiteral("-") : QString()) + amount;
-    }
-    return pattern.left(at) + amount + pattern.mid(at + one.size());
-}
-
 }  // namespace
 
 QString FloatToStrF(double value, TFloatFormat format, int precision, int digits,
@@ -215,28 +182,15 @@ QString FloatToStrF(double value, TFloatFormat format, int precision, int digits
     }
 
     const Decimal exact = ShortestDecimal(value);
-    switch (format) {
-    case ffGeneral:
+    if (format == ffGeneral) {
         return General(exact, precision, digits, decimalSeparator);
-    case ffExponent:
-        return Scientific(exact, precision, digits, decimalSeparator);
-    case ffFixed:
-    case ffNumber:
-    case ffCurrency:
-        break;
     }
-
     Decimal d = exact;
     RoundTo(d, std::min(precision, d.exponent + digits));
     if (d.exponent > precision) {
         return General(exact, precision, digits, decimalSeparator);
     }
-    const QString group = format == ffFixed ? QString() : QLocale().groupSeparator();
-    const QString body = FixedBody(d, digits, decimalSeparator, group);
-    if (format == ffCurrency) {
-        return Currency(body, d.negative && !d.IsZero());
-    }
-    return Sign(d) + body;
+    return Sign(d) + FixedBody(d, digits, decimalSeparator);
 }
 
 bool ShownUnits(double value, int precision, int digits, std::int64_t &units)

@@ -7,7 +7,10 @@
 
 #include <cstdint>
 
-enum TFloatFormat : std::uint8_t { ffGeneral, ffExponent, ffFixed, ffNumber, ffCurrency };
+// The fields show fixed-point numbers; the general form (the shortest
+// digits, with an exponent when the number is far from 1) is where a number
+// too large for the fixed form falls back to.
+enum TFloatFormat : std::uint8_t { ffGeneral, ffFixed };
 
 // Renders a number. Precision is clamped to 2..18 and Digits to at most 18.
 // ffFixed rounds half away from zero (on the shortest decimal form that reads

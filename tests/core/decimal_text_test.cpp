@@ -2,8 +2,6 @@
 // (TextToFloat).
 #include "decimal_text.h"
 
-#include <QLocale>
-
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -76,10 +74,9 @@ INSTANTIATE_TEST_SUITE_P(
         RenderCase{1.5, ffFixed, 5, -3, "2"},
         // Not-a-number and infinities.
         RenderCase{kNan, ffFixed, 5, 2, "NAN"}, RenderCase{-kNan, ffFixed, 5, 2, "-NAN"},
-        RenderCase{kInf, ffFixed, 5, 2, "INF"}, RenderCase{-kInf, ffGeneral, 5, 2, "-INF"},
-        RenderCase{kNan, ffExponent, 5, 2, "NAN"}));
+        RenderCase{kInf, ffFixed, 5, 2, "INF"}, RenderCase{-kInf, ffGeneral, 5, 2, "-INF"}));
 
-INSTANTIATE_TEST_SUITE_P(OtherFormats, RenderTest,
+INSTANTIATE_TEST_SUITE_P(General, RenderTest,
                          ::testing::Values(RenderCase{0, ffGeneral, 5, 2, "0"},
                                            RenderCase{-0.0, ffGeneral, 5, 2, "0"},
                                            RenderCase{1.5, ffGeneral, 5, 2, "1.5"},
@@ -91,33 +88,7 @@ INSTANTIATE_TEST_SUITE_P(OtherFormats, RenderTest,
                                            RenderCase{1.5e10, ffGeneral, 15, 0, "15000000000"},
                                            RenderCase{1.5e10, ffGeneral, 5, 0, "1.5E+10"},
                                            RenderCase{1.5e10, ffGeneral, 5, 3, "1.5E+010"},
-                                           RenderCase{1e-300, ffGeneral, 5, 9, "1E-0300"},
-                                           RenderCase{1.5, ffExponent, 4, 2, "1.500E+00"},
-                                           RenderCase{-123.456, ffExponent, 3, 0, "-1.23E+2"},
-                                           RenderCase{0, ffExponent, 3, 1, "0.00E+0"},
-                                           RenderCase{9.9996, ffExponent, 4, 2, "1.000E+01"},
-                                           RenderCase{0.00012, ffExponent, 2, 3, "1.2E-004"},
-                                           RenderCase{1234567.891, ffNumber, 18, 2, "1,234,567.89"},
-                                           RenderCase{-999.5, ffNumber, 9, 0, "-1,000"},
-                                           RenderCase{123.4, ffNumber, 9, 1, "123.4"},
-                                           RenderCase{1234567, ffNumber, 5, 2, "1.2346E+06"}));
-
-TEST(RenderLocaleTest, GermanNumberAndCurrencyUseTheLocaleSeparators)
-{
-    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(FloatToStrF(1234567.891, ffNumber, 18, 2, QLatin1Char(',')), "1.234.567,89");
-    EXPECT_EQ(FloatToStrF(-1234.5, ffCurrency, 18, 2, QLatin1Char(',')), "-1.234,50\u00a0\u20ac");
-    EXPECT_EQ(FloatToStrF(-0.001, ffCurrency, 18, 2, QLatin1Char(',')), "0,00\u00a0\u20ac");
-}
-
-TEST(RenderLocaleTest, CurrencyFollowsTheLocalePattern)
-{
-    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
-    const QString positive = FloatToStrF(1234.5, ffCurrency, 18, 2, QLatin1Char('.'));
-    const QString negative = FloatToStrF(-1234.5, ffCurrency, 18, 2, QLatin1Char('.'));
-    EXPECT_EQ(positive, QLocale().toCurrencyString(1234.5, QString(), 2));
-    EXPECT_EQ(negative, QLocale().toCurrencyString(-1234.5, QString(), 2));
-}
+                                           RenderCase{1e-300, ffGeneral, 5, 9, "1E-0300"}));
 
 // Conversion of typed text.
 

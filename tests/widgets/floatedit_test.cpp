@@ -121,12 +121,12 @@ TEST_F(FloatEditTest, SettersRerender)
     EXPECT_EQ(edit->text(), "2.68");
     edit->SetPrec(2);
     EXPECT_EQ(edit->text(), "2.70");
-    edit->SetFormat(ffExponent);
-    EXPECT_EQ(edit->text(), "2.7E+00");
+    edit->SetFormat(ffGeneral);
+    EXPECT_EQ(edit->text(), "2.7");
     edit->SetValueVisible(false);
     EXPECT_EQ(edit->text(), "");
     edit->SetValueVisible(true);
-    EXPECT_EQ(edit->text(), "2.7E+00");
+    EXPECT_EQ(edit->text(), "2.7");
     EXPECT_EQ(edit->Value(), 2.675);
 }
 
