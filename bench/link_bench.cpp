@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "d2xx.h"
+#include "d2xx_table.h"
 #include "ftdio.h"
 #include "px418usb.h"
 #include "virtual/virtual_generator.h"
@@ -35,62 +36,37 @@ struct InstantDevice {
     std::size_t available = 0;
 } device;
 
-FT_STATUS ListDevices(void *pArg1, void *, DWORD)
-{
-    *static_cast<DWORD *>(pArg1) = 1;
-    return FT_OK;
-}
-FT_STATUS Open(int, FT_HANDLE *pHandle)
-{
-    *pHandle = &device;
-    return FT_OK;
-}
-FT_STATUS Close(FT_HANDLE)
-{
-    return FT_OK;
-}
-FT_STATUS Read(FT_HANDLE, void *buffer, DWORD toRead, DWORD *pReturned)
-{
-    DWORD n = 0;
-    auto *out = static_cast<std::uint8_t *>(buffer);
-    while (n < toRead && device.next < device.available)
-        out[n++] = device.answer[device.next++];
-    *pReturned = n;
-    return FT_OK;
-}
-FT_STATUS Write(FT_HANDLE, void *buffer, DWORD toWrite, DWORD *pWritten)
-{
-    benchmark::DoNotOptimize(buffer);
-    device.next = 0;
-    device.available = device.answerLength;
-    *pWritten = toWrite;
-    return FT_OK;
-}
-FT_STATUS SetBaudRate(FT_HANDLE, ULONG)
-{
-    return FT_OK;
-}
-FT_STATUS SetDataCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR)
-{
-    return FT_OK;
-}
-FT_STATUS SetTimeouts(FT_HANDLE, ULONG, ULONG)
-{
-    return FT_OK;
-}
-FT_STATUS SetLatencyTimer(FT_HANDLE, UCHAR)
-{
-    return FT_OK;
-}
-FT_STATUS Purge(FT_HANDLE, ULONG)
-{
-    return FT_OK;
-}
-
-constexpr D2xxApi kInstantApi = {
-    ListDevices,     Open,  Close,   Read, Write, SetBaudRate, SetDataCharacteristics, SetTimeouts,
-    SetLatencyTimer, Purge, nullptr,
+// Its driver: one converter; every other call succeeds and does nothing.
+struct InstantCalls : D2xxStub<FT_OK> {
+    static FT_STATUS D2XX_CALL ListDevices(void *pArg1, void *, DWORD)
+    {
+        *static_cast<DWORD *>(pArg1) = 1;
+        return FT_OK;
+    }
+    static FT_STATUS D2XX_CALL Open(int, FT_HANDLE *pHandle)
+    {
+        *pHandle = &device;
+        return FT_OK;
+    }
+    static FT_STATUS D2XX_CALL Read(FT_HANDLE, void *buffer, DWORD toRead, DWORD *pReturned)
+    {
+        DWORD n = 0;
+        auto *out = static_cast<std::uint8_t *>(buffer);
+        while (n < toRead && device.next < device.available)
+            out[n++] = device.answer[device.next++];
+        *pReturned = n;
+        return FT_OK;
+    }
+    static FT_STATUS D2XX_CALL Write(FT_HANDLE, void *buffer, DWORD toWrite, DWORD *pWritten)
+    {
+        benchmark::DoNotOptimize(buffer);
+        device.next = 0;
+        device.available = device.answerLength;
+        *pWritten = toWrite;
+        return FT_OK;
+    }
 };
+constexpr D2xxApi kInstantApi = D2xxTableOf<InstantCalls>();
 
 void UseInstantDevice(std::uint8_t command, const std::vector<std::uint8_t> &data)
 {

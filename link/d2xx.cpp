@@ -12,70 +12,17 @@
 
 #include <dlfcn.h>
 
+#include "d2xx_table.h"
+
 namespace {
 
 // The table used when no provider could be loaded: every call fails, so the
 // count fails and no device is ever opened.
-FT_STATUS FailListDevices(void *, void *, DWORD)
-{
-    return FT_DEVICE_NOT_FOUND;
-}
-FT_STATUS FailOpen(int, FT_HANDLE *pHandle)
-{
-    if (pHandle != nullptr)
-        *pHandle = nullptr;
-    return FT_DEVICE_NOT_FOUND;
-}
-FT_STATUS FailClose(FT_HANDLE)
-{
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS FailRead(FT_HANDLE, void *, DWORD, DWORD *pReturned)
-{
-    if (pReturned != nullptr)
-        *pReturned = 0;
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS FailWrite(FT_HANDLE, void *, DWORD, DWORD *pWritten)
-{
-    if (pWritten != nullptr)
-        *pWritten = 0;
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS FailSetBaudRate(FT_HANDLE, ULONG)
-{
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS FailSetDataCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR)
-{
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS FailSetTimeouts(FT_HANDLE, ULONG, ULONG)
-{
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS FailSetLatencyTimer(FT_HANDLE, UCHAR)
-{
-    return FT_INVALID_HANDLE;
-}
-FT_STATUS FailPurge(FT_HANDLE, ULONG)
-{
-    return FT_INVALID_HANDLE;
-}
-
-constexpr D2xxApi kFailingApi = {
-    FailListDevices,
-    FailOpen,
-    FailClose,
-    FailRead,
-    FailWrite,
-    FailSetBaudRate,
-    FailSetDataCharacteristics,
-    FailSetTimeouts,
-    FailSetLatencyTimer,
-    FailPurge,
-    nullptr,
+struct Unavailable : D2xxStub<FT_INVALID_HANDLE> {
+    static constexpr FT_ListDevices_t ListDevices = D2xxStub<FT_DEVICE_NOT_FOUND>::ListDevices;
+    static constexpr FT_Open_t Open = D2xxStub<FT_DEVICE_NOT_FOUND>::Open;
 };
+constexpr D2xxApi kFailingApi = D2xxTableOf<Unavailable>();
 
 std::atomic<const D2xxApi *> current{nullptr};
 std::mutex chooseLock;

@@ -49,21 +49,30 @@ constexpr UCHAR FT_BITS_8 = 8;
 constexpr UCHAR FT_STOP_BITS_1 = 0;
 constexpr UCHAR FT_PARITY_NONE = 0;
 
-// Function types with the D2XX signatures (no calling-convention decoration
-// on Linux).
-using FT_ListDevices_t = FT_STATUS (*)(void *pArg1, void *pArg2, DWORD Flags);
-using FT_Open_t = FT_STATUS (*)(int deviceNumber, FT_HANDLE *pHandle);
-using FT_Close_t = FT_STATUS (*)(FT_HANDLE ftHandle);
-using FT_Read_t = FT_STATUS (*)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRead,
-                                DWORD *lpBytesReturned);
-using FT_Write_t = FT_STATUS (*)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite,
-                                 DWORD *lpBytesWritten);
-using FT_SetBaudRate_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG BaudRate);
-using FT_SetDataCharacteristics_t = FT_STATUS (*)(FT_HANDLE ftHandle, UCHAR WordLength,
-                                                  UCHAR StopBits, UCHAR Parity);
-using FT_SetTimeouts_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG ReadTimeout, ULONG WriteTimeout);
-using FT_SetLatencyTimer_t = FT_STATUS (*)(FT_HANDLE ftHandle, UCHAR ucLatency);
-using FT_Purge_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG Mask);
+// The D2XX calls' calling convention: WINAPI (__stdcall), as the maker's
+// library declares them, on Windows; none elsewhere. Every function that is
+// put into a D2xxApi table is declared with it.
+#if defined(_WIN32)
+#define D2XX_CALL __stdcall
+#else
+#define D2XX_CALL
+#endif
+
+// Function types with the D2XX signatures.
+using FT_ListDevices_t = FT_STATUS(D2XX_CALL *)(void *pArg1, void *pArg2, DWORD Flags);
+using FT_Open_t = FT_STATUS(D2XX_CALL *)(int deviceNumber, FT_HANDLE *pHandle);
+using FT_Close_t = FT_STATUS(D2XX_CALL *)(FT_HANDLE ftHandle);
+using FT_Read_t = FT_STATUS(D2XX_CALL *)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToRead,
+                                         DWORD *lpBytesReturned);
+using FT_Write_t = FT_STATUS(D2XX_CALL *)(FT_HANDLE ftHandle, void *lpBuffer, DWORD dwBytesToWrite,
+                                          DWORD *lpBytesWritten);
+using FT_SetBaudRate_t = FT_STATUS(D2XX_CALL *)(FT_HANDLE ftHandle, ULONG BaudRate);
+using FT_SetDataCharacteristics_t = FT_STATUS(D2XX_CALL *)(FT_HANDLE ftHandle, UCHAR WordLength,
+                                                           UCHAR StopBits, UCHAR Parity);
+using FT_SetTimeouts_t = FT_STATUS(D2XX_CALL *)(FT_HANDLE ftHandle, ULONG ReadTimeout,
+                                                ULONG WriteTimeout);
+using FT_SetLatencyTimer_t = FT_STATUS(D2XX_CALL *)(FT_HANDLE ftHandle, UCHAR ucLatency);
+using FT_Purge_t = FT_STATUS(D2XX_CALL *)(FT_HANDLE ftHandle, ULONG Mask);
 
 // What the device search found at a converter: the generator, another
 // device (it sent something, but no valid identity of a generator), silence
@@ -71,6 +80,8 @@ using FT_Purge_t = FT_STATUS (*)(FT_HANDLE ftHandle, ULONG Mask);
 enum class ProbeOutcome { Generator, Foreign, Silent, Failed };
 using Probed_t = void (*)(FT_HANDLE ftHandle, ProbeOutcome outcome);
 
+// Filled by member name (designated initialisers, or D2xxTableOf in
+// d2xx_table.h), never by position.
 struct D2xxApi {
     FT_ListDevices_t ListDevices;
     FT_Open_t Open;

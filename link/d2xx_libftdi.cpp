@@ -552,8 +552,17 @@ FT_STATUS Purge(FT_HANDLE handle, ULONG mask)
 }
 
 constexpr D2xxApi kLibftdiApi = {
-    ListDevices,     Open,  Close,  Read, Write, SetBaudRate, SetDataCharacteristics, SetTimeouts,
-    SetLatencyTimer, Purge, Probed,
+    .ListDevices = ListDevices,
+    .Open = Open,
+    .Close = Close,
+    .Read = Read,
+    .Write = Write,
+    .SetBaudRate = SetBaudRate,
+    .SetDataCharacteristics = SetDataCharacteristics,
+    .SetTimeouts = SetTimeouts,
+    .SetLatencyTimer = SetLatencyTimer,
+    .Purge = Purge,
+    .Probed = Probed,
 };
 
 }  // namespace

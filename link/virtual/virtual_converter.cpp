@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "d2xx.h"
+#include "d2xx_table.h"
 #include "virtual/shared_state.h"
 #include "virtual/virtual_generator.h"
 
@@ -259,61 +260,8 @@ void Converter::Reset()
     state_ = ConverterState{};
 }
 
-// The D2XX table: plain functions that forward to the one converter.
-FT_STATUS VListDevices(void *pArg1, void *pArg2, DWORD flags)
-{
-    return TheConverter().ListDevices(pArg1, pArg2, flags);
-}
-FT_STATUS VOpen(int index, FT_HANDLE *handle)
-{
-    return TheConverter().Open(index, handle);
-}
-FT_STATUS VClose(FT_HANDLE handle)
-{
-    return TheConverter().Close(handle);
-}
-FT_STATUS VRead(FT_HANDLE handle, void *buffer, DWORD count, DWORD *returned)
-{
-    return TheConverter().Read(handle, buffer, count, returned);
-}
-FT_STATUS VWrite(FT_HANDLE handle, void *buffer, DWORD count, DWORD *written)
-{
-    return TheConverter().Write(handle, buffer, count, written);
-}
-FT_STATUS VSetBaudRate(FT_HANDLE handle, ULONG baud)
-{
-    return TheConverter().SetBaudRate(handle, baud);
-}
-FT_STATUS VSetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity)
-{
-    return TheConverter().SetDataCharacteristics(handle, wordLength, stopBits, parity);
-}
-FT_STATUS VSetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout)
-{
-    return TheConverter().SetTimeouts(handle, readTimeout, writeTimeout);
-}
-FT_STATUS VSetLatencyTimer(FT_HANDLE handle, UCHAR latency)
-{
-    return TheConverter().SetLatencyTimer(handle, latency);
-}
-FT_STATUS VPurge(FT_HANDLE handle, ULONG mask)
-{
-    return TheConverter().Purge(handle, mask);
-}
-
-constexpr D2xxApi kVirtualApi = {
-    VListDevices,
-    VOpen,
-    VClose,
-    VRead,
-    VWrite,
-    VSetBaudRate,
-    VSetDataCharacteristics,
-    VSetTimeouts,
-    VSetLatencyTimer,
-    VPurge,
-    nullptr,
-};
+// The D2XX table: every call goes to the one converter.
+constexpr const D2xxApi &kVirtualApi = kD2xxForwardingApi<&TheConverter>;
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "d2xx.h"
+#include "d2xx_table.h"
 #include "ftdio.h"
 #include "wake.h"
 #include "wake_oracle.h"
@@ -31,61 +32,29 @@ const std::uint8_t *lineBytes = nullptr;
 std::size_t lineSize = 0;
 std::size_t lineAt = 0;
 
-FT_STATUS LineRead(FT_HANDLE, void *buffer, DWORD toRead, DWORD *returned)
-{
-    *returned = 0;
-    auto *out = static_cast<std::uint8_t *>(buffer);
-    while (*returned < toRead && lineAt < lineSize)
-        out[(*returned)++] = lineBytes[lineAt++];
-    return FT_OK;
-}
-
-FT_STATUS LineOpen(int, FT_HANDLE *handle)
-{
-    *handle = &lineAt;
-    return FT_OK;
-}
-
-FT_STATUS Done(FT_HANDLE)
-{
-    return FT_OK;
-}
-
-FT_STATUS ListNone(void *, void *, DWORD)
-{
-    return FT_OK;
-}
-
-FT_STATUS WriteAll(FT_HANDLE, void *, DWORD toWrite, DWORD *written)
-{
-    *written = toWrite;
-    return FT_OK;
-}
-
-FT_STATUS SetUlong(FT_HANDLE, ULONG)
-{
-    return FT_OK;
-}
-
-FT_STATUS SetCharacteristics(FT_HANDLE, UCHAR, UCHAR, UCHAR)
-{
-    return FT_OK;
-}
-
-FT_STATUS SetTimeouts(FT_HANDLE, ULONG, ULONG)
-{
-    return FT_OK;
-}
-
-FT_STATUS SetLatency(FT_HANDLE, UCHAR)
-{
-    return FT_OK;
-}
-
-constexpr D2xxApi kLineApi = {
-    ListNone,           LineOpen,    Done,       LineRead, WriteAll, SetUlong,
-    SetCharacteristics, SetTimeouts, SetLatency, SetUlong, nullptr,
+// The converter in front of the line: reads take what is left of it, every
+// write goes out whole, everything else succeeds and does nothing.
+struct LineCalls : D2xxStub<FT_OK> {
+    static FT_STATUS D2XX_CALL Read(FT_HANDLE, void *buffer, DWORD toRead, DWORD *returned)
+    {
+        *returned = 0;
+        auto *out = static_cast<std::uint8_t *>(buffer);
+        while (*returned < toRead && lineAt < lineSize)
+            out[(*returned)++] = lineBytes[lineAt++];
+        return FT_OK;
+    }
+    static FT_STATUS D2XX_CALL Open(int, FT_HANDLE *handle)
+    {
+        *handle = &lineAt;
+        return FT_OK;
+    }
+    static FT_STATUS D2XX_CALL Write(FT_HANDLE, void *, DWORD toWrite, DWORD *written)
+    {
+        *written = toWrite;
+        return FT_OK;
+    }
 };
+constexpr D2xxApi kLineApi = D2xxTableOf<LineCalls>();
 
 // What one receive should do, by the frame rules.
 struct Expected {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <utility>
 
+#include "d2xx_table.h"
+
 namespace d2xxdouble {
 
 void D2xxDouble::Reset()
@@ -406,68 +408,9 @@ D2xxDouble &Instance()
     return instance;
 }
 
-namespace {
-
-FT_STATUS CallListDevices(void *a, void *b, DWORD f)
-{
-    return Instance().ListDevices(a, b, f);
-}
-FT_STATUS CallOpen(int i, FT_HANDLE *h)
-{
-    return Instance().Open(i, h);
-}
-FT_STATUS CallClose(FT_HANDLE h)
-{
-    return Instance().Close(h);
-}
-FT_STATUS CallRead(FT_HANDLE h, void *b, DWORD n, DWORD *r)
-{
-    return Instance().Read(h, b, n, r);
-}
-FT_STATUS CallWrite(FT_HANDLE h, void *b, DWORD n, DWORD *w)
-{
-    return Instance().Write(h, b, n, w);
-}
-FT_STATUS CallSetBaudRate(FT_HANDLE h, ULONG b)
-{
-    return Instance().SetBaudRate(h, b);
-}
-FT_STATUS CallSetDataCharacteristics(FT_HANDLE h, UCHAR w, UCHAR s, UCHAR p)
-{
-    return Instance().SetDataCharacteristics(h, w, s, p);
-}
-FT_STATUS CallSetTimeouts(FT_HANDLE h, ULONG r, ULONG w)
-{
-    return Instance().SetTimeouts(h, r, w);
-}
-FT_STATUS CallSetLatencyTimer(FT_HANDLE h, UCHAR l)
-{
-    return Instance().SetLatencyTimer(h, l);
-}
-FT_STATUS CallPurge(FT_HANDLE h, ULONG m)
-{
-    return Instance().Purge(h, m);
-}
-
-constexpr D2xxApi kApi = {
-    CallListDevices,
-    CallOpen,
-    CallClose,
-    CallRead,
-    CallWrite,
-    CallSetBaudRate,
-    CallSetDataCharacteristics,
-    CallSetTimeouts,
-    CallSetLatencyTimer,
-    CallPurge,
-    nullptr,
-};
-
-}  // namespace
-
 const D2xxApi &Api()
 {
-    return kApi;
+    return kD2xxForwardingApi<&Instance>;
 }
 
 Responder Silent()

@@ -24,6 +24,7 @@
 #include <string>
 
 #include "d2xx.h"
+#include "d2xx_table.h"
 #include "wake_oracle.h"
 
 namespace {
@@ -142,83 +143,87 @@ std::string Args(std::initializer_list<unsigned long> values)
     return text;
 }
 
+// The calls: each goes to the virtual converter and is logged.
+struct LoggingCalls {
+    static FT_STATUS D2XX_CALL ListDevices(void *pArg1, void *pArg2, DWORD flags)
+    {
+        const FT_STATUS status = Converter().ListDevices(pArg1, pArg2, flags);
+        DWORD count = 0;
+        if (status == FT_OK && pArg1 != nullptr)
+            count = *static_cast<DWORD *>(pArg1);
+        return Logged(status, "FT_ListDevices" + Args({flags, count}));
+    }
+
+    static FT_STATUS D2XX_CALL Open(int deviceNumber, FT_HANDLE *pHandle)
+    {
+        return Logged(Converter().Open(deviceNumber, pHandle),
+                      "FT_Open" + Args({static_cast<unsigned long>(deviceNumber)}));
+    }
+
+    static FT_STATUS D2XX_CALL Close(FT_HANDLE handle)
+    {
+        Log().FlushReceived(true);
+        return Logged(Converter().Close(handle), "FT_Close");
+    }
+
+    static FT_STATUS D2XX_CALL Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *pReturned)
+    {
+        const FT_STATUS status = Converter().Read(handle, buffer, toRead, pReturned);
+        if (status != FT_OK) {
+            Log().Line("read-failed " + std::to_string(status));
+        } else if (pReturned != nullptr && *pReturned != 0) {
+            const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+            Log().Read(oracle::Bytes(bytes, bytes + *pReturned));
+            Log().FlushReceived(false);
+        }
+        return status;
+    }
+
+    static FT_STATUS D2XX_CALL Write(FT_HANDLE handle, void *buffer, DWORD toWrite, DWORD *pWritten)
+    {
+        Log().FlushReceived(true);
+        if (buffer != nullptr) {
+            const auto *bytes = static_cast<const std::uint8_t *>(buffer);
+            Log().Written(oracle::Bytes(bytes, bytes + toWrite));
+        }
+        const FT_STATUS status = Converter().Write(handle, buffer, toWrite, pWritten);
+        if (status != FT_OK)
+            Log().Line("write-failed " + std::to_string(status));
+        return status;
+    }
+
+    static FT_STATUS D2XX_CALL SetBaudRate(FT_HANDLE handle, ULONG baudRate)
+    {
+        return Logged(Converter().SetBaudRate(handle, baudRate),
+                      "FT_SetBaudRate" + Args({baudRate}));
+    }
+
+    static FT_STATUS D2XX_CALL SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength,
+                                                      UCHAR stopBits, UCHAR parity)
+    {
+        return Logged(Converter().SetDataCharacteristics(handle, wordLength, stopBits, parity),
+                      "FT_SetDataCharacteristics" + Args({wordLength, stopBits, parity}));
+    }
+
+    static FT_STATUS D2XX_CALL SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout)
+    {
+        return Logged(Converter().SetTimeouts(handle, readTimeout, writeTimeout),
+                      "FT_SetTimeouts" + Args({readTimeout, writeTimeout}));
+    }
+
+    static FT_STATUS D2XX_CALL SetLatencyTimer(FT_HANDLE handle, UCHAR latency)
+    {
+        return Logged(Converter().SetLatencyTimer(handle, latency),
+                      "FT_SetLatencyTimer" + Args({latency}));
+    }
+
+    static FT_STATUS D2XX_CALL Purge(FT_HANDLE handle, ULONG mask)
+    {
+        Log().FlushReceived(true);
+        return Logged(Converter().Purge(handle, mask), "FT_Purge" + Args({mask}));
+    }
+};
+
 }  // namespace
 
-#define D2XX_EXPORT extern "C" __attribute__((visibility("default")))
-
-D2XX_EXPORT FT_STATUS FT_ListDevices(void *pArg1, void *pArg2, DWORD flags)
-{
-    const FT_STATUS status = Converter().ListDevices(pArg1, pArg2, flags);
-    DWORD count = 0;
-    if (status == FT_OK && pArg1 != nullptr)
-        count = *static_cast<DWORD *>(pArg1);
-    return Logged(status, "FT_ListDevices" + Args({flags, count}));
-}
-
-D2XX_EXPORT FT_STATUS FT_Open(int deviceNumber, FT_HANDLE *pHandle)
-{
-    return Logged(Converter().Open(deviceNumber, pHandle),
-                  "FT_Open" + Args({static_cast<unsigned long>(deviceNumber)}));
-}
-
-D2XX_EXPORT FT_STATUS FT_Close(FT_HANDLE handle)
-{
-    Log().FlushReceived(true);
-    return Logged(Converter().Close(handle), "FT_Close");
-}
-
-D2XX_EXPORT FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *pReturned)
-{
-    const FT_STATUS status = Converter().Read(handle, buffer, toRead, pReturned);
-    if (status != FT_OK) {
-        Log().Line("read-failed " + std::to_string(status));
-    } else if (pReturned != nullptr && *pReturned != 0) {
-        const auto *bytes = static_cast<const std::uint8_t *>(buffer);
-        Log().Read(oracle::Bytes(bytes, bytes + *pReturned));
-        Log().FlushReceived(false);
-    }
-    return status;
-}
-
-D2XX_EXPORT FT_STATUS FT_Write(FT_HANDLE handle, void *buffer, DWORD toWrite, DWORD *pWritten)
-{
-    Log().FlushReceived(true);
-    if (buffer != nullptr) {
-        const auto *bytes = static_cast<const std::uint8_t *>(buffer);
-        Log().Written(oracle::Bytes(bytes, bytes + toWrite));
-    }
-    const FT_STATUS status = Converter().Write(handle, buffer, toWrite, pWritten);
-    if (status != FT_OK)
-        Log().Line("write-failed " + std::to_string(status));
-    return status;
-}
-
-D2XX_EXPORT FT_STATUS FT_SetBaudRate(FT_HANDLE handle, ULONG baudRate)
-{
-    return Logged(Converter().SetBaudRate(handle, baudRate), "FT_SetBaudRate" + Args({baudRate}));
-}
-
-D2XX_EXPORT FT_STATUS FT_SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits,
-                                                UCHAR parity)
-{
-    return Logged(Converter().SetDataCharacteristics(handle, wordLength, stopBits, parity),
-                  "FT_SetDataCharacteristics" + Args({wordLength, stopBits, parity}));
-}
-
-D2XX_EXPORT FT_STATUS FT_SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout)
-{
-    return Logged(Converter().SetTimeouts(handle, readTimeout, writeTimeout),
-                  "FT_SetTimeouts" + Args({readTimeout, writeTimeout}));
-}
-
-D2XX_EXPORT FT_STATUS FT_SetLatencyTimer(FT_HANDLE handle, UCHAR latency)
-{
-    return Logged(Converter().SetLatencyTimer(handle, latency),
-                  "FT_SetLatencyTimer" + Args({latency}));
-}
-
-D2XX_EXPORT FT_STATUS FT_Purge(FT_HANDLE handle, ULONG mask)
-{
-    Log().FlushReceived(true);
-    return Logged(Converter().Purge(handle, mask), "FT_Purge" + Args({mask}));
-}
+D2XX_DEFINE_EXPORTS(LoggingCalls);
