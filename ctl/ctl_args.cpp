@@ -1,193 +1,29 @@
 #include "ctl_args.h"
 
-#include "ctl_output.h"
-#include "decimal_text.h"
-
-#include <QString>
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <optional>
+
+#include <QString>
+
+#include "ctl_help.h"
+#include "ctl_output.h"
+#include "decimal_text.h"
 
 namespace {
 
 // The longest dwell of a sweep step: a day.
 constexpr long kMaxDwellMs = 86400000;
 
-// Options and the commands (help topics) that take them.
+// The options; which commands take each is in their help (ctl_help).
 struct KnownOption {
     const char *name;
     bool takesValue;
-    std::vector<std::string> topics;
 };
 const KnownOption kOptions[] = {
-    {"json", false, {"get", "watch", "sweep"}},
-    {"rms", false, {"get", "set", "watch", "sweep"}},
-    {"mute", false, {"preset"}},
-    {"quiet", false, {"sweep"}},
-    {"step", true, {"sweep"}},
-    {"dwell", true, {"sweep"}},
-};
-
-const char *const kTopics[] = {"info",   "get",  "set",  "lock",  "unlock",
-                               "preset", "load", "save", "watch", "sweep"};
-
-const char kOverview[] = R"(Usage: px418ctl COMMAND [ARGUMENTS] [OPTIONS]
-
-Drives a PX-418 three-phase generator from the command line. Each command
-finds the generator, does its work and closes it again.
-
-Commands:
-  info                          the generator's identity
-  get [--json] [--rms]          all settings; get CH QTY, get mode, get lock: one
-  set CH QTY VALUE ... [--rms]  set output quantities, several at once
-  set mode A.B.C|A+B+C          set the coupling mode
-  lock, unlock                  lock or unlock the front panel
-  preset save|load N [--mute]   store the outputs in preset N (0-9), or load it
-  load FILE.par                 write a parameter file's settings to the generator
-  save FILE.par                 read the generator's settings into a parameter file
-  watch [--json] [--rms]        follow the parameter being adjusted on the generator
-  sweep CH QTY FROM TO --step S --dwell MS [--quiet] [--json] [--rms]
-                                step one quantity from FROM to TO
-
-CH is A, B or C. QTY is freq (Hz), phase (degrees) or ampl (volts; peak, or
-RMS with --rms). Numbers take "." as the decimal point in every locale.
-
-  px418ctl COMMAND --help       more about a command
-  px418ctl --version            the program's version
-
-Exit status: 0 done; 1 the generator refused a command or did not answer
-(the library's message on standard error); 2 no generator found; 64 a
-malformed or out-of-range argument, refused before anything is sent; 66 a
-file that cannot be read; 73 a file that cannot be written; 74 the output
-could not be written; 130 or 143 a sweep stopped by SIGINT or SIGTERM.
-
-PX418USB_DRIVER chooses the converter driver; "virtual" selects the built-in
-virtual generator. PX418USB_VIRTUAL_STATE=FILE keeps that generator's state in
-FILE, so that one call sees what an earlier one set.
-)";
-
-struct TopicHelp {
-    const char *topic;
-    const char *text;
-};
-const TopicHelp kHelp[] = {
-    {"info", R"(Usage: px418ctl info
-
-Prints the generator's identity text, for example "PX-418".
-)"},
-    {"get", R"(Usage: px418ctl get [--json] [--rms]
-       px418ctl get CH QTY [--json] [--rms]
-       px418ctl get mode [--json]
-       px418ctl get lock [--json]
-
-Reads the generator's settings and prints them in the window's units: the
-frequency in Hz with 3 decimals, the phase in degrees with 1, the amplitude
-in volts with 2 (peak, or RMS with --rms). In mode A+B+C every output runs
-at output A's frequency, and that is the frequency shown for B and C.
-
-A single value prints as the bare number ("50.000"), the mode as A.B.C or
-A+B+C, the lock as locked or unlocked.
-
-  --json   one JSON object: for the whole table
-           {"mode":"A.B.C","locked":false,"outputs":{"A":{"freq_hz":50.000,
-           "phase_deg":0.0,"ampl_v_peak":10.00,"ampl_v_rms":7.07},...}};
-           for one value {"channel":"A","quantity":"freq","value":50.000,
-           "unit":"Hz"}; for the lock {"locked":false}
-  --rms    amplitudes as RMS values (text output; JSON carries both)
-
-Examples:
-  px418ctl get
-  px418ctl get B phase
-  f=$(px418ctl get A freq)
-)"},
-    {"set", R"(Usage: px418ctl set CH QTY VALUE [CH QTY VALUE ...] [--rms]
-       px418ctl set mode A.B.C|A+B+C
-
-Sets output quantities with the window's ranges, scaling and rounding:
-  freq   0 to 3000 Hz, 3 decimals
-  phase  -360 to 360 degrees, 1 decimal
-  ampl   0 to 10 V peak (0 to 7.07 V RMS with --rms), 2 decimals
-  mode   A.B.C (outputs apart) or A+B+C (all at output A's frequency)
-
-One setting takes effect at once, as a field of the window sends it. Several
-settings in one call are written as one run that takes effect together at
-its end. Nothing beeps. A value out of range is refused, with the allowed
-range, before anything is sent.
-
-  --rms    amplitudes are RMS values of the sine (the generator holds peaks)
-
-Examples:
-  px418ctl set A freq 50.5
-  px418ctl set B phase -120
-  px418ctl set C ampl 7.07 --rms
-  px418ctl set mode A+B+C
-  px418ctl set A freq 60 B freq 60 C freq 60
-)"},
-    {"lock", R"(Usage: px418ctl lock
-
-Locks the generator's front panel (mode 1). It stays locked after px418ctl
-ends, until "px418ctl unlock" or the window unlocks it.
-)"},
-    {"unlock", R"(Usage: px418ctl unlock
-
-Unlocks the generator's front panel (mode 0).
-)"},
-    {"preset", R"(Usage: px418ctl preset save N [--mute]
-       px418ctl preset load N [--mute]
-
-save stores the generator's present outputs in its preset slot N (0 to 9)
-and waits half a second while the generator stores them; load replaces the
-outputs by the slot's. The generator beeps, unless --mute is given.
-
-Examples:
-  px418ctl preset save 3
-  px418ctl preset load 3 --mute
-)"},
-    {"load", R"(Usage: px418ctl load FILE.par
-
-Writes the settings of a parameter file (the window's File > Open... format)
-to the generator as one run, as the window's Reload does. A file that does
-not exist, is not a parameter file, or holds a value out of range is refused
-before anything is sent. Keys missing from the file take their defaults, as
-in the window.
-)"},
-    {"save", R"(Usage: px418ctl save FILE.par
-
-Reads the generator's settings and stores them in a parameter file (the
-window's File > Save as... format). Other sections and keys of an existing
-file are kept.
-)"},
-    {"watch", R"(Usage: px418ctl watch [--json] [--rms]
-
-Follows the output parameter being adjusted on the generator's front panel,
-as the window's Review Mode does: prints the parameter selected when it
-starts, then one line each time the selection or its value changes, until
-SIGINT (Ctrl+C) or SIGTERM; then exits with status 0.
-
-  --json   one JSON object per line:
-           {"channel":"A","quantity":"freq","value":50.000,"unit":"Hz"}
-  --rms    amplitudes as RMS values
-
-Example:
-  px418ctl watch --json | while read -r line; do ...; done
-)"},
-    {"sweep", R"(Usage: px418ctl sweep CH QTY FROM TO --step S --dwell MS [--quiet]
-                      [--json] [--rms]
-
-Steps one output quantity (freq, phase or ampl) from FROM toward TO by S:
-FROM, FROM+S, ... up to the last value not beyond TO. Each value is written
-to take effect at once and held for MS milliseconds. Prints a line per step
-(as watch does), or nothing with --quiet. SIGINT (Ctrl+C) or SIGTERM stops
-the sweep after the write in progress; the exit status is then 130 or 143.
-
-  --step S    the step in the quantity's unit, at least its resolution
-  --dwell MS  how long each value is held, 0 to 86400000 ms
-
-Example:
-  px418ctl sweep A freq 10 1000 --step 10 --dwell 500
-)"},
+    {"json", false},  {"rms", false}, {"mute", false},
+    {"quiet", false}, {"step", true}, {"dwell", true},
 };
 
 std::string Lower(std::string s)
@@ -199,7 +35,7 @@ std::string Lower(std::string s)
 
 bool IsTopic(const std::string &word)
 {
-    return std::find(std::begin(kTopics), std::end(kTopics), word) != std::end(kTopics);
+    return FindCommandHelp(word) != nullptr;
 }
 
 // A token that starts like a negative number ("-120", "-.5") or names one
@@ -222,24 +58,6 @@ std::optional<int> ChannelOf(const std::string &word)
         if (w == Lower(ChannelName(c))) {
             return c;
         }
-    }
-    return std::nullopt;
-}
-
-std::optional<int> QuantityOf(const std::string &word)
-{
-    const std::string w = Lower(word);
-    if (w == "mode") {
-        return PX418_OUT_MODE;
-    }
-    if (w == "freq" || w == "frequency") {
-        return PX418_OUT_FREQUENCY;
-    }
-    if (w == "phase") {
-        return PX418_OUT_PHASE;
-    }
-    if (w == "ampl" || w == "amplitude") {
-        return PX418_OUT_AMPLITUDE;
     }
     return std::nullopt;
 }
@@ -474,55 +292,10 @@ void ParseSweep(CtlCommand &cmd, const std::vector<std::string> &pos,
 
 }  // namespace
 
-const char *ChannelName(int channel)
-{
-    static const char *const names[PX418_OUTPUTS] = {"A", "B", "C"};
-    return channel >= 0 && channel < PX418_OUTPUTS ? names[channel] : "?";
-}
-
-const char *QuantityName(int quantity)
-{
-    switch (quantity) {
-    case PX418_OUT_FREQUENCY:
-        return "freq";
-    case PX418_OUT_PHASE:
-        return "phase";
-    case PX418_OUT_AMPLITUDE:
-        return "ampl";
-    default:
-        return "mode";
-    }
-}
-
-std::string ModeName(std::int32_t mode)
-{
-    switch (mode) {
-    case kModeSeparate:
-        return "A.B.C";
-    case kModeCoupled:
-        return "A+B+C";
-    default:
-        return std::to_string(mode);
-    }
-}
-
 std::int32_t SweepValue(const CtlSweep &sweep, long i, bool rms)
 {
     const double shown = sweep.from + static_cast<double>(i) * sweep.step;
     return ShownToEntry(sweep.quantity, shown, rms);
-}
-
-std::string CtlHelp(const std::string &topic)
-{
-    if (topic.empty()) {
-        return kOverview;
-    }
-    for (const TopicHelp &h : kHelp) {
-        if (topic == h.topic) {
-            return h.text;
-        }
-    }
-    return {};
 }
 
 CtlParse ParseCtlArgs(const std::vector<std::string> &args)
@@ -601,8 +374,8 @@ CtlParse ParseCtlArgs(const std::vector<std::string> &args)
             if (!known) {
                 Refuse("unknown option '--" + name + "'");
             }
-            if (std::find(known->topics.begin(), known->topics.end(), first)
-                == known->topics.end()) {
+            const std::vector<std::string> &takenBy = FindCommandHelp(first)->options;
+            if (std::find(takenBy.begin(), takenBy.end(), name) == takenBy.end()) {
                 Refuse("option '--" + name + "' does not apply to '" + first + "'");
             }
             std::optional<std::string> value;

@@ -75,12 +75,3 @@ CtlParse ParseCtlArgs(const std::vector<std::string> &args);
 
 // The table entry of step i of a sweep.
 std::int32_t SweepValue(const CtlSweep &sweep, long i, bool rms);
-
-// The usage text of a command (help topic), or the overview for an empty
-// topic; empty for a topic that is no command.
-std::string CtlHelp(const std::string &topic);
-
-// Names on the command line and in the output.
-const char *ChannelName(int channel);     // "A", "B", "C"
-const char *QuantityName(int quantity);   // "mode", "freq", "phase", "ampl"
-std::string ModeName(std::int32_t mode);  // "A.B.C", "A+B+C", else the number

@@ -1,9 +1,10 @@
 #include "ctl_output.h"
 
-#include "ctl_args.h"
-#include "decimal_text.h"
-
 #include <cstdio>
+#include <string_view>
+
+#include "ctl_help.h"
+#include "decimal_text.h"
 
 namespace {
 
@@ -11,16 +12,22 @@ namespace {
 // decide what is shown.
 constexpr int kPrecision = 15;
 
-std::string Join(const std::vector<std::string> &parts)
+std::string Join(const std::vector<std::string> &parts, const char *separator = ", ")
 {
     std::string out;
     for (const std::string &p : parts) {
         if (!out.empty()) {
-            out += ", ";
+            out += separator;
         }
         out += p;
     }
     return out;
+}
+
+// A member of a JSON object: "key":value.
+std::string Member(const char *key, const std::string &value)
+{
+    return std::string("\"") + key + "\":" + value;
 }
 
 // Pads text on the left to a width.
@@ -49,20 +56,6 @@ std::string FormatEntry(int quantity, std::int32_t entry, bool rms)
         return ModeName(entry);
     }
     return FormatShown(quantity, DeviceToShown(quantity, entry, rms));
-}
-
-std::string UnitOf(int quantity, bool rms)
-{
-    switch (quantity) {
-    case PX418_OUT_FREQUENCY:
-        return "Hz";
-    case PX418_OUT_PHASE:
-        return "deg";
-    case PX418_OUT_AMPLITUDE:
-        return rms ? "V rms" : "V peak";
-    default:
-        return "";
-    }
 }
 
 std::string AllowedRange(int quantity, bool rms)
@@ -99,10 +92,13 @@ std::string ValueJson(int channel, int quantity, std::int32_t entry, bool rms)
 
 std::string TableText(const ParamTable &table, bool locked, bool rms)
 {
-    const std::string amplitude = rms ? "ampl (V rms)" : "ampl (V peak)";
+    const auto heading = [rms](int quantity) {
+        return std::string(QuantityName(quantity)) + " (" + UnitOf(quantity, rms) + ")";
+    };
     std::string out = "mode  " + ModeName(table[ParamIndex(0, PX418_OUT_MODE)]) + "\n";
     out += std::string("lock  ") + (locked ? "locked" : "unlocked") + "\n";
-    out += "   " + Right("freq (Hz)", 12) + Right("phase (deg)", 14) + Right(amplitude, 15) + "\n";
+    out += "   " + Right(heading(PX418_OUT_FREQUENCY), 12) + Right(heading(PX418_OUT_PHASE), 14)
+           + Right(heading(PX418_OUT_AMPLITUDE), 15) + "\n";
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
         out += std::string(ChannelName(c)) + "  "
                + Right(FormatEntry(PX418_OUT_FREQUENCY, ShownFrequencyEntry(table, c), rms), 12)
@@ -120,16 +116,18 @@ std::string TableJson(const ParamTable &table, bool locked)
     std::string out = "{\"mode\":\"" + ModeName(table[ParamIndex(0, PX418_OUT_MODE)])
                       + "\",\"locked\":" + (locked ? "true" : "false") + ",\"outputs\":{";
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
-        const std::int32_t amplitude = table[ParamIndex(c, PX418_OUT_AMPLITUDE)];
-        if (c > 0) {
-            out += ",";
+        std::vector<std::string> members;
+        for (const int q : {PX418_OUT_FREQUENCY, PX418_OUT_PHASE, PX418_OUT_AMPLITUDE}) {
+            const CtlQuantity &words = QuantityWords(q);
+            const std::int32_t entry =
+                q == PX418_OUT_FREQUENCY ? ShownFrequencyEntry(table, c) : table[ParamIndex(c, q)];
+            members.push_back(Member(words.jsonKey, FormatEntry(q, entry, false)));
+            // Amplitudes carry both values.
+            if (std::string_view(words.rmsJsonKey) != words.jsonKey) {
+                members.push_back(Member(words.rmsJsonKey, FormatEntry(q, entry, true)));
+            }
         }
-        out += std::string("\"") + ChannelName(c) + "\":{\"freq_hz\":"
-               + FormatEntry(PX418_OUT_FREQUENCY, ShownFrequencyEntry(table, c), false)
-               + ",\"phase_deg\":"
-               + FormatEntry(PX418_OUT_PHASE, table[ParamIndex(c, PX418_OUT_PHASE)], false)
-               + ",\"ampl_v_peak\":" + FormatEntry(PX418_OUT_AMPLITUDE, amplitude, false)
-               + ",\"ampl_v_rms\":" + FormatEntry(PX418_OUT_AMPLITUDE, amplitude, true) + "}";
+        out += (c > 0 ? "," : "") + Member(ChannelName(c), "{" + Join(members, ",") + "}");
     }
     return out + "}}";
 }

@@ -15,8 +15,6 @@
 std::string FormatShown(int quantity, double shown);
 // A table entry as the window shows it ("50.000"); the mode by its name.
 std::string FormatEntry(int quantity, std::int32_t entry, bool rms);
-// The unit of a shown value: "Hz", "deg", "V peak" or "V rms"; "" for the mode.
-std::string UnitOf(int quantity, bool rms);
 // The bounds a value must keep, as the message of a refusal gives them:
 // "0.000 to 3000.000 Hz".
 std::string AllowedRange(int quantity, bool rms);

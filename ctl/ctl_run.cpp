@@ -1,6 +1,7 @@
 #include "ctl_run.h"
 
 #include "commands.h"
+#include "ctl_help.h"
 #include "ctl_output.h"
 #include "inifile.h"
 #include "param_file.h"

@@ -2,9 +2,11 @@
 // window's fields do, and what it refuses, with the allowed range.
 #include "ctl_args.h"
 
+#include <sstream>
+
 #include <gtest/gtest.h>
 
-#include <sstream>
+#include "ctl_help.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 // each leaves on the device, what it prints, and its exit status.
 #include "ctl_run.h"
 
+#include "ctl_help.h"
 #include "d2xx.h"
 #include "d2xx_double.h"
 #include "expected_writes.h"
