@@ -1,12 +1,10 @@
 #include "settings_form.h"
 
-#include "commands.h"
-#include "decimal_text.h"
-#include "errors.h"
-#include "flag_scope.h"
-#include "focus.h"
-#include "operator_input.h"
-#include "px418_protocol.h"
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <utility>
 
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -14,12 +12,14 @@
 #include <QPushButton>
 #include <QStringList>
 
-#include <algorithm>
-#include <climits>
-#include <cmath>
-#include <cstdint>
-#include <utility>
-#include <vector>
+#include "commands.h"
+#include "decimal_text.h"
+#include "errors.h"
+#include "flag_scope.h"
+#include "focus.h"
+#include "operator_input.h"
+#include "param_runs.h"
+#include "px418_protocol.h"
 
 TSettingsForm *SettingsForm = nullptr;
 
@@ -107,7 +107,8 @@ QPushButton *NewButton(QWidget *parent, const QString &text, const QRect &geomet
 
 TSettingsForm::TSettingsForm(QWidget *parent, std::function<bool()> muteFlag,
                              std::function<bool()> onLine)
-    : QDialog(parent), FMuteFlag(std::move(muteFlag)), FOnLine(std::move(onLine))
+    : QDialog(parent), FRecord(SendWrite), FMuteFlag(std::move(muteFlag)),
+      FOnLine(std::move(onLine))
 {
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
@@ -313,9 +314,9 @@ TFloatEdit *TSettingsForm::RowField(int n) const
     return fields[n];
 }
 
-std::int32_t TSettingsForm::Bit6() const
+bool TSettingsForm::Muted() const
 {
-    return FMuteFlag && FMuteFlag() ? 0 : PX418_FLAG_BEEP;
+    return FMuteFlag && FMuteFlag();
 }
 
 bool TSettingsForm::OnLine() const
@@ -362,12 +363,9 @@ void TSettingsForm::ScrollBarChanged(TScrollBar *bar, F &&handler)
 
 void TSettingsForm::FormCreate()
 {
-    {
-        FlagScope guard(FUpdate);
-        ReadContrast();
-        ReadCalib();
-    }
-    FCalibChanged = false;
+    FlagScope guard(FUpdate);
+    ReadContrast();
+    ReadCalib();
 }
 
 void TSettingsForm::ReadContrast()
@@ -376,9 +374,7 @@ void TSettingsForm::ReadContrast()
     CheckedGetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, &contrast);
     SetPosition(sbContr, contrast);
     feContr->SetValue(contrast);
-    FSavedContrast = static_cast<std::uint8_t>(contrast);
-    FContrastRead = OnLine();
-    FContrastKnown = FContrastRead;
+    FRecord.ContrastRead(contrast, OnLine());
 }
 
 void TSettingsForm::ReadCalib()
@@ -392,20 +388,15 @@ void TSettingsForm::ReadRow(int n)
 {
     std::int32_t reading = 0;
     CheckedGetPar(PX418_GROUP_CALIBRATION, n, &reading);
-    const bool real = OnLine();
-    // The device holds the reading; a move handler that writes the new
-    // position back replaces it.
-    FLastCalib[n] = reading;
-    FCalibKnown[n] = real;
-    SetPosition(RowBar(n), reading);
-    // The field shows the reading within its bounds, like the scroll bar.
-    // Handing it an out-of-range number would make the field clamp it and
-    // fire its change event, whose handler would then write the bound to
-    // the device although nothing was moved.
-    RowField(n)->SetValue(std::clamp(reading, PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX)
-                          * Scale(n));
-    FSavedCalib[n] = reading;
-    FCalibSaved[n] = real;
+    FRecord.RowRead(n, reading, OnLine(), [&] {
+        SetPosition(RowBar(n), reading);
+        // The field shows the reading within its bounds, like the scroll bar.
+        // Handing it an out-of-range number would make the field clamp it and
+        // fire its change event, whose handler would then write the bound to
+        // the device although nothing was moved.
+        RowField(n)->SetValue(std::clamp(reading, PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX)
+                              * Scale(n));
+    });
 }
 
 void TSettingsForm::ReadWhatWasNotRead()
@@ -414,11 +405,11 @@ void TSettingsForm::ReadWhatWasNotRead()
         return;
     }
     FlagScope guard(FUpdate);
-    if (!FContrastRead) {
+    if (!FRecord.ContrastWasRead()) {
         ReadContrast();
     }
     for (int n = 0; n < PX418_CAL_ROWS; ++n) {
-        if (!FCalibSaved[n]) {
+        if (!FRecord.RowWasRead(n)) {
             ReadRow(n);
         }
     }
@@ -433,8 +424,7 @@ void TSettingsForm::sbContrChange()
     }
     FlagScope guard(FUpdate);
     feContr->SetValue(sbContr->value());
-    CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, sbContr->value());
-    FContrastKnown = OnLine();
+    FRecord.ContrastMoved(sbContr->value(), OnLine());
 }
 
 void TSettingsForm::feContrChanged(QObject *)
@@ -445,13 +435,7 @@ void TSettingsForm::feContrChanged(QObject *)
     FlagScope guard(FUpdate);
     const int before = sbContr->value();
     SetPosition(sbContr, ShownPosition(feContr));
-    // A contrast that no device gave is not sent unless the operator changed
-    // it: leaving the field would otherwise write the shown 0 or 44.
-    if (!FContrastKnown && sbContr->value() == before) {
-        return;
-    }
-    CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST | Bit6(), sbContr->value());
-    FContrastKnown = OnLine();
+    FRecord.ContrastCommitted(before, sbContr->value(), Muted(), OnLine());
 }
 
 // ---------------------------------------------------------------- calibration rows
@@ -461,14 +445,7 @@ void TSettingsForm::RowEnter(int n)
     if (FUpdate) {
         return;
     }
-    // Entering re-sends what the device holds; a position that no device
-    // gave (the row was never read) is not sent.
-    if (!FCalibKnown[n]) {
-        return;
-    }
-    const int position = RowBar(n)->value();
-    CheckedSetPar(PX418_GROUP_CALIBRATION, n | PX418_FLAG_TAKE_EFFECT | Bit6(), position);
-    FLastCalib[n] = position;
+    FRecord.RowEntered(n, RowBar(n)->value(), Muted());
 }
 
 void TSettingsForm::RowBarChange(int n)
@@ -479,10 +456,7 @@ void TSettingsForm::RowBarChange(int n)
     FlagScope guard(FUpdate);
     const int position = RowBar(n)->value();
     RowField(n)->SetValue(position * Scale(n));
-    CheckedSetPar(PX418_GROUP_CALIBRATION, n | PX418_FLAG_TAKE_EFFECT, position);
-    FLastCalib[n] = position;
-    FCalibKnown[n] = OnLine();
-    FCalibChanged = true;
+    FRecord.RowMoved(n, position, OnLine());
 }
 
 void TSettingsForm::RowFieldChanged(int n)
@@ -494,16 +468,7 @@ void TSettingsForm::RowFieldChanged(int n)
     TScrollBar *bar = RowBar(n);
     const int before = bar->value();
     SetPosition(bar, ShownPosition(RowField(n)));
-    const int position = bar->value();
-    // Compared with what the device was last given, so that typing a value
-    // back after a scroll bar move also reaches the device; where that is
-    // unknown, only a changed position is sent.
-    if (position != (FCalibKnown[n] ? FLastCalib[n] : before)) {
-        CheckedSetPar(PX418_GROUP_CALIBRATION, n | PX418_FLAG_TAKE_EFFECT, position);
-        FLastCalib[n] = position;
-        FCalibKnown[n] = OnLine();
-        FCalibChanged = true;
-    }
+    FRecord.RowCommitted(n, before, bar->value(), OnLine());
 }
 
 void TSettingsForm::feCfEnter(QObject *)
@@ -577,28 +542,17 @@ void TSettingsForm::btRefreshClick()
 
 void TSettingsForm::btSaveClick()
 {
-    CheckedSetPar(PX418_GROUP_CALIBRATION, PX418_CAL_STORE | Bit6(), 0);
-    // What the device now stores is what later changes go back to.
-    for (int n = 0; n < PX418_CAL_ROWS; ++n) {
-        if (FCalibKnown[n] && OnLine()) {
-            FSavedCalib[n] = FLastCalib[n];
-            FCalibSaved[n] = true;
-        }
-    }
-    FCalibChanged = false;
+    FRecord.CalibrationStored(Muted(), OnLine());
 }
 
 void TSettingsForm::btOkClick()
 {
-    CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONFIRM, 0);
+    FRecord.Confirmed();
 }
 
 void TSettingsForm::btCancelClick()
 {
-    // Only a contrast that was read goes back.
-    if (FContrastRead) {
-        CheckedSetPar(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, FSavedContrast);
-    }
+    FRecord.ContrastRestored();
     if (!FClosed) {
         done(QDialog::Rejected);
     }
@@ -611,64 +565,12 @@ void TSettingsForm::FormKeyPress(int key)
     }
 }
 
-bool TSettingsForm::StepScrollBar(QObject *watched, const QKeyEvent *event)
-{
-    // A focused horizontal scroll bar steps as the operator expects: Left and
-    // Up down, Right and Down up, the page keys by the large step, Home and
-    // End to the ends. (QScrollBar's own keys run Left and Right the other
-    // way round.)
-    TScrollBar *bar = nullptr;
-    for (TScrollBar *candidate : {sbContr, sbCf, sbCa, sbCb, sbCc}) {
-        if (watched == candidate) {
-            bar = candidate;
-        }
-    }
-    if (bar == nullptr) {
-        return false;
-    }
-    QAbstractSlider::SliderAction action;
-    switch (event->key()) {
-    case Qt::Key_Left:
-    case Qt::Key_Up:
-        action = QAbstractSlider::SliderSingleStepSub;
-        break;
-    case Qt::Key_Right:
-    case Qt::Key_Down:
-        action = QAbstractSlider::SliderSingleStepAdd;
-        break;
-    case Qt::Key_PageUp:
-        action = QAbstractSlider::SliderPageStepSub;
-        break;
-    case Qt::Key_PageDown:
-        action = QAbstractSlider::SliderPageStepAdd;
-        break;
-    case Qt::Key_Home:
-        action = QAbstractSlider::SliderToMinimum;
-        break;
-    case Qt::Key_End:
-        action = QAbstractSlider::SliderToMaximum;
-        break;
-    default:
-        return false;
-    }
-    // A held key whose step failed steps no more until it is let go.
-    if (!bar->TakesStep(event)) {
-        return true;
-    }
-    // The move handler runs from valueChanged, inside its own boundary.
-    bar->triggerAction(action);
-    return true;
-}
-
 bool TSettingsForm::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() != QEvent::KeyPress) {
         return QDialog::eventFilter(watched, event);
     }
     auto *keyEvent = static_cast<QKeyEvent *>(event);
-    if (StepScrollBar(watched, keyEvent)) {
-        return true;
-    }
     // A key that its receiver ignores travels on to the parents; the form
     // sees it once, at the widget that received it first.
     QWidget *first = focusWidget() ? focusWidget() : this;
@@ -694,37 +596,23 @@ bool TSettingsForm::eventFilter(QObject *watched, QEvent *event)
 
 void TSettingsForm::FormClose()
 {
-    if (FCalibChanged) {
-        // Unsaved calibration goes back to the values read at opening or at
-        // the last Refresh, or stored by Save Calib; a row that no device
-        // gave a value for is left alone. Like a full write of the outputs,
-        // the run ends with the one write that carries bit 7 (the frequency
-        // row's). Every write is tried; the failures make one box.
-        std::vector<int> rows;
-        for (int n : {PX418_CAL_AMPLITUDE_A, PX418_CAL_AMPLITUDE_A + 1, PX418_CAL_AMPLITUDE_A + 2,
-                      PX418_CAL_FREQUENCY}) {
-            if (FCalibSaved[n]) {
-                rows.push_back(n);
-            }
-        }
-        QStringList failures;
-        for (std::size_t i = 0; i < rows.size(); ++i) {
-            const int n = rows[i];
-            const std::int32_t flags =
-                i + 1 == rows.size() ? PX418_FLAG_TAKE_EFFECT | Bit6() : std::int32_t{0};
-            try {
-                CheckedSetPar(PX418_GROUP_CALIBRATION, n | flags, FSavedCalib[n]);
-            } catch (const EHardwareException &e) {
-                failures << RowName(n) + QStringLiteral(": ") + WithFullStop(e.Message());
-            }
-        }
-        if (!failures.isEmpty()) {
-            throw EHardwareException(QStringLiteral("The calibration was not restored:\n")
-                                     + failures.join(QLatin1Char('\n')));
+    // Unsaved calibration goes back. Every write is tried; the failures make
+    // one box.
+    QStringList failures;
+    for (const DeviceWrite &write : FRecord.RestoreWrites(Muted())) {
+        try {
+            SendWrite(write);
+        } catch (const EHardwareException &e) {
+            failures << RowName(write.number & PX418_NUMBER_MASK) + QStringLiteral(": ")
+                            + WithFullStop(e.Message());
         }
     }
     if (SettingsForm == this) {
         SettingsForm = nullptr;
+    }
+    if (!failures.isEmpty()) {
+        throw EHardwareException(QStringLiteral("The calibration was not restored:\n")
+                                 + failures.join(QLatin1Char('\n')));
     }
 }
 

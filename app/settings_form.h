@@ -4,20 +4,20 @@
 // calibration is written back when the dialog closes.
 #pragma once
 
-#include "floatedit.h"
-#include "px418_protocol.h"
-#include "scroll_bar.h"
-
-#include <QDialog>
-
 #include <array>
 #include <cstdint>
 #include <exception>
 #include <functional>
 
+#include <QDialog>
+
+#include "floatedit.h"
+#include "px418_protocol.h"
+#include "scroll_bar.h"
+#include "settings_record.h"
+
 class QGroupBox;
 class QLabel;
-class QKeyEvent;
 class QPushButton;
 
 class TSettingsForm : public QDialog {
@@ -48,22 +48,10 @@ public:
     QPushButton *btCancel = nullptr;
 
     // State (public for tests).
-    bool FUpdate = false;        // update guard
-    bool FCalibChanged = false;  // unsaved calibration was written
-    std::uint8_t FSavedContrast = 0;
-    // The contrast was read from a device: Cancel and Escape write it back.
-    bool FContrastRead = false;
-    // The device's contrast is known (read, or written since).
-    bool FContrastKnown = false;
-    // Calibration read at opening or at the last Refresh, or stored by Save
-    // Calib; written back when the dialog closes with unsaved changes. Only
-    // rows whose FCalibSaved is set hold a value a device had.
-    std::array<std::int32_t, PX418_CAL_ROWS> FSavedCalib{};
-    std::array<bool, PX418_CAL_ROWS> FCalibSaved{};
-    // The value each row's calibration was last given (or read, when nothing
-    // was written since): what the device holds, where FCalibKnown is set.
-    std::array<std::int32_t, PX418_CAL_ROWS> FLastCalib{};
-    std::array<bool, PX418_CAL_ROWS> FCalibKnown{};
+    bool FUpdate = false;  // update guard
+    // What the device holds and what closing restores; every write of the
+    // dialog is decided there.
+    SettingsRecord FRecord;
 
     // Handlers, named as they are bound. Those that write may throw
     // EHardwareException; the Qt entry points that call them report it.
@@ -129,11 +117,8 @@ private:
     template <class F>
     void ScrollBarChanged(TScrollBar *bar, F &&handler);
 
-    // Keyboard steps of a focused scroll bar; true when the key was one.
-    bool StepScrollBar(QObject *watched, const QKeyEvent *event);
-
-    // 0x40 unless the main window's mute flag is set.
-    std::int32_t Bit6() const;
+    // The main window's mute flag, now.
+    bool Muted() const;
     // A device is open: what is read from it and written to it is real.
     bool OnLine() const;
 

@@ -36,6 +36,43 @@ bool TScrollBar::event(QEvent *event)
     return QScrollBar::event(event);
 }
 
+void TScrollBar::keyPressEvent(QKeyEvent *event)
+{
+    // QScrollBar's own keys run Left and Right the other way round on a
+    // horizontal bar.
+    SliderAction action = SliderNoAction;
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        action = SliderSingleStepSub;
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        action = SliderSingleStepAdd;
+        break;
+    case Qt::Key_PageUp:
+        action = SliderPageStepSub;
+        break;
+    case Qt::Key_PageDown:
+        action = SliderPageStepAdd;
+        break;
+    case Qt::Key_Home:
+        action = SliderToMinimum;
+        break;
+    case Qt::Key_End:
+        action = SliderToMaximum;
+        break;
+    default:
+        QScrollBar::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    // A held key whose step failed steps no more until it is let go.
+    if (TakesStep(event)) {
+        triggerAction(action);
+    }
+}
+
 void TScrollBar::paintEvent(QPaintEvent *event)
 {
     QScrollBar::paintEvent(event);

