@@ -10,7 +10,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake ninja-build pkg-config git clang-format
+  build-essential cmake ninja-build pkg-config git clang-format clang-tidy clang-tools
   qt6-base-dev qt6-svg-dev qt6-qpa-plugins libgl-dev fonts-dejavu-core
   libftdi1-dev libavahi-client-dev
   python3 python3-pyvisa-py

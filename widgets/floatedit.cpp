@@ -227,7 +227,7 @@ void TFloatEdit::focusInEvent(QFocusEvent *event)
 {
     QLineEdit::focusInEvent(event);
     Guarded([&] {
-        if (focus_.In(event)) {
+        if (FFocus.In(event)) {
             MyOnEnter(this);
         }
     });
@@ -246,7 +246,7 @@ void TFloatEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
     Guarded([&] {
-        if (focus_.Out(this, event, [this] { Leave(); })) {
+        if (FFocus.Out(this, event, [this] { Leave(); })) {
             Leave();
         }
     });
@@ -256,8 +256,8 @@ void TFloatEdit::changeEvent(QEvent *event)
 {
     QLineEdit::changeEvent(event);
     // Disabled while the menu bar holds its focus: the typed text goes.
-    if (event->type() == QEvent::EnabledChange && !isEnabled() && focus_.Parked()) {
-        focus_.Unpark();
+    if (event->type() == QEvent::EnabledChange && !isEnabled() && FFocus.Parked()) {
+        FFocus.Unpark();
         UpdateText();
     }
 }

@@ -100,5 +100,5 @@ private:
     double FMaxValue = 10;
     TFloatFormat FFormat = ffFixed;
     bool FValueVisible = true;
-    FocusEntryState focus_;
+    FocusEntryState FFocus;
 };
