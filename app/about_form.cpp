@@ -1,6 +1,7 @@
 #include "about_form.h"
 
-#include "output_colours.h"
+#include <cmath>
+#include <numbers>
 
 #include <QFrame>
 #include <QKeyEvent>
@@ -11,8 +12,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
-#include <cmath>
-#include <numbers>
+#include "output_colours.h"
 
 TAboutForm *AboutForm = nullptr;
 

@@ -1,11 +1,11 @@
 // The program entry: the application titled "PX-418", the main window, the
 // About box (hidden), and the event loop.
+#include <QApplication>
+
 #include "about_form.h"
 #include "errors.h"
 #include "main_form.h"
 #include "termination.h"
-
-#include <QApplication>
 
 int main(int argc, char *argv[])
 {

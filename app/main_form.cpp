@@ -4,17 +4,6 @@
 // table's conversions and the file formats live in core/.
 #include "main_form.h"
 
-#include "about_form.h"
-#include "commands.h"
-#include "errors.h"
-#include "flag_scope.h"
-#include "inifile.h"
-#include "param_file.h"
-#include "param_runs.h"
-#include "px418usb.h"
-#include "settings_form.h"
-#include "settings_location.h"
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -29,6 +18,17 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
+
+#include "about_form.h"
+#include "commands.h"
+#include "errors.h"
+#include "flag_scope.h"
+#include "inifile.h"
+#include "param_file.h"
+#include "param_runs.h"
+#include "px418usb.h"
+#include "settings_form.h"
+#include "settings_location.h"
 
 TMainForm *MainForm = nullptr;
 

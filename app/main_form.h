@@ -11,14 +11,14 @@
 // main_form.cpp holds the handlers and the connection.
 #pragma once
 
-#include "floatedit.h"
-#include "param_table.h"
-
-#include <QMainWindow>
-
 #include <array>
 #include <cstdint>
 #include <functional>
+
+#include <QMainWindow>
+
+#include "floatedit.h"
+#include "param_table.h"
 
 class QAction;
 class QComboBox;

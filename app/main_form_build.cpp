@@ -1,12 +1,7 @@
 // Building the main window: the three output panels, the presets panel,
 // the status bar, the timer and the menus. Names, tags, ranges and fonts are
 // the ones the handlers and the files rely on.
-#include "main_form.h"
-
-#include "errors.h"
-#include "focus.h"
-#include "operator_input.h"
-#include "param_table.h"
+#include <algorithm>
 
 #include <QActionGroup>
 #include <QApplication>
@@ -15,12 +10,16 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
-#include <QShortcut>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QTimer>
 
-#include <algorithm>
+#include "errors.h"
+#include "focus.h"
+#include "main_form.h"
+#include "operator_input.h"
+#include "param_table.h"
 
 namespace {
 

@@ -2,21 +2,20 @@
 // close, and parameter files through "Open..." and "Save as...". What the
 // files hold is mapped in core/param_file; where the settings file lives is
 // decided in core/settings_location.
-#include "main_form.h"
-
-#include "errors.h"
-#include "inifile.h"
-#include "param_file.h"
-#include "settings_location.h"
-#include "screen_areas.h"
-#include "window_placement.h"
-
 #include <QAction>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QScreen>
+
+#include "errors.h"
+#include "inifile.h"
+#include "main_form.h"
+#include "param_file.h"
+#include "screen_areas.h"
+#include "settings_location.h"
+#include "window_placement.h"
 
 QString TMainForm::DefaultSettingsPath()
 {

@@ -2,20 +2,19 @@
 // it shows, what the window is told after every refresh of the controls and
 // every change of the on-line state, and its keys in the settings file. The
 // view only ever reads what the main window holds.
-#include "main_form.h"
-
-#include "errors.h"
-#include "inifile.h"
-#include "param_file.h"
-#include "phasor_form.h"
-#include "screen_areas.h"
-#include "window_placement.h"
-
 #include <QAction>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
 #include <QScreen>
+
+#include "errors.h"
+#include "inifile.h"
+#include "main_form.h"
+#include "param_file.h"
+#include "phasor_form.h"
+#include "screen_areas.h"
+#include "window_placement.h"
 
 void TMainForm::BuildView()
 {

@@ -1,9 +1,5 @@
 #include "phasor_form.h"
 
-#include "about_form.h"
-#include "errors.h"
-#include "inifile.h"
-
 #include <QAction>
 #include <QBuffer>
 #include <QClipboard>
@@ -20,6 +16,10 @@
 #include <QStandardPaths>
 #include <QSvgGenerator>
 #include <QVBoxLayout>
+
+#include "about_form.h"
+#include "errors.h"
+#include "inifile.h"
 
 namespace {
 

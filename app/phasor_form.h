@@ -5,11 +5,11 @@
 // it as PNG or SVG.
 #pragma once
 
-#include "phasor_picture.h"
+#include <functional>
 
 #include <QWidget>
 
-#include <functional>
+#include "phasor_picture.h"
 
 class QAction;
 class QFileDialog;

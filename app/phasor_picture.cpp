@@ -1,18 +1,18 @@
 #include "phasor_picture.h"
 
-#include "decimal_text.h"
-#include "output_colours.h"
-#include "phasors.h"
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+#include <vector>
 
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
 
-#include <algorithm>
-#include <cmath>
-#include <numbers>
-#include <vector>
+#include "decimal_text.h"
+#include "output_colours.h"
+#include "phasors.h"
 
 namespace {
 

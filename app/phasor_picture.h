@@ -3,12 +3,12 @@
 // to copy or save, an SVG file) from what the main window shows.
 #pragma once
 
-#include "param_table.h"
-
 #include <QColor>
 #include <QPointF>
 #include <QRectF>
 #include <QSize>
+
+#include "param_table.h"
 
 class QPainter;
 

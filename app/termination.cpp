@@ -46,11 +46,11 @@ void CloseOrderly(const QPointer<QWidget> &window, int levelLeft)
 }  // namespace
 
 #if defined(__unix__)
-#include <QSocketNotifier>
-
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <QSocketNotifier>
 
 namespace {
 

@@ -5,13 +5,13 @@
 // exchange moves a 10-byte request (C0 08 06 00 81 DC 05 00 00 90) and a
 // 5-byte answer: 150 bit times, about 3.9 ms. Each benchmark reports
 // "wire_over_library", how many times the library's cost fits into that.
-#include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include <benchmark/benchmark.h>
 
 #include "d2xx.h"
 #include "d2xx_table.h"
@@ -52,8 +52,9 @@ struct InstantCalls : D2xxStub<FT_OK> {
     {
         DWORD n = 0;
         auto *out = static_cast<std::uint8_t *>(buffer);
-        while (n < toRead && device.next < device.available)
+        while (n < toRead && device.next < device.available) {
             out[n++] = device.answer[device.next++];
+        }
         *pReturned = n;
         return FT_OK;
     }
@@ -71,8 +72,9 @@ constexpr D2xxApi kInstantApi = D2xxTableOf<InstantCalls>();
 void UseInstantDevice(std::uint8_t command, const std::vector<std::uint8_t> &data)
 {
     const auto frame = px418virtual::EncodeFrame(command, data);
-    if (frame.size() > sizeof device.answer)
+    if (frame.size() > sizeof device.answer) {
         std::abort();
+    }
     std::memcpy(device.answer, frame.data(), frame.size());
     device.answerLength = frame.size();
     D2xxInstall(&kInstantApi);
@@ -84,9 +86,11 @@ template <typename Exchange>
 void TimeExchanges(benchmark::State &state, Exchange exchange)
 {
     const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state)
-        if (!exchange())
+    for (auto _ : state) {
+        if (!exchange()) {
             state.SkipWithError("exchange failed");
+        }
+    }
     const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
     const double perExchange = elapsed.count() / static_cast<double>(state.iterations());
     state.counters["library_us"] = perExchange * 1e6;
@@ -130,8 +134,9 @@ void BM_EncodeSetParRequest(benchmark::State &state)
     FT_HANDLE handle = nullptr;
     FtdioOpen(0, handle);
     const std::uint8_t request[6] = {0x00, 0x81, 0xDC, 0x05, 0x00, 0x00};
-    for (auto _ : state)
+    for (auto _ : state) {
         benchmark::DoNotOptimize(WakeSendFrame(0, 8, 6, request));
+    }
     FtdioClose(handle);
     D2xxInstall(nullptr);
 }

@@ -12,11 +12,11 @@
 //
 // libusb's hot-plug support is what spares the enumeration at each tick;
 // run with --benchmark_filter=hotplug:0 alone to see a tick without it.
-#include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <ctime>
 #include <thread>
+
+#include <benchmark/benchmark.h>
 
 #include "d2xx.h"
 #include "fake_system_tree.h"
@@ -96,8 +96,9 @@ void BM_OffLineTick(benchmark::State &state)
     SetUpBus(state.range(0) != 0);
     usbemu::SetHotplugSupported(state.range(1) != 0);
     for (int i = 0; i < kWarmUpTicks; ++i) {
-        if (PX418_OpenDevice())
+        if (PX418_OpenDevice()) {
             PX418_CloseDevice();
+        }
         std::this_thread::sleep_for(kTickInterval);
     }
     // The first detach takes the tty from the program that held it: counted

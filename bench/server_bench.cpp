@@ -18,23 +18,21 @@
 // that. items_per_second is the server's queries per second, all clients
 // together; with eight clients, Time is its inverse, not one client's wait.
 #include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <future>
 #include <memory>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QMetaObject>
+#include <benchmark/benchmark.h>
 
 #include "d2xx.h"
 #include "device_owner.h"

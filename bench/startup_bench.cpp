@@ -11,9 +11,9 @@
 // The main window starts as the program does (settings read from a file of
 // its own, the About box made hidden), on the virtual generator. Without a
 // display the windows are shown on the offscreen platform.
-#include "about_form.h"
-#include "errors.h"
-#include "main_form.h"
+#include <algorithm>
+#include <cstdio>
+#include <vector>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -22,9 +22,9 @@
 #include <QTemporaryDir>
 #include <QWindow>
 
-#include <algorithm>
-#include <cstdio>
-#include <vector>
+#include "about_form.h"
+#include "errors.h"
+#include "main_form.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include "commands.h"
 
-#include "px418usb.h"
-
 #include <cstring>
+
+#include "px418usb.h"
 
 void RaiseHardwareError()
 {

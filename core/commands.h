@@ -3,9 +3,9 @@
 // taken at the moment of the failure.
 #pragma once
 
-#include "exception.h"
-
 #include <cstdint>
+
+#include "exception.h"
 
 class EHardwareException : public Exception {
 public:

@@ -1,7 +1,5 @@
 #include "decimal_text.h"
 
-#include <QLocale>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -9,6 +7,8 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+
+#include <QLocale>
 
 namespace {
 

@@ -2,10 +2,10 @@
 // the numeric fields, and the strict conversion of typed text.
 #pragma once
 
+#include <cstdint>
+
 #include <QChar>
 #include <QString>
-
-#include <cstdint>
 
 // The fields show fixed-point numbers; the general form (the shortest
 // digits, with an exponent when the number is far from 1) is where a number

@@ -2,10 +2,10 @@
 // exception that the program throws for the operator to read derives from it.
 #pragma once
 
+#include <exception>
+
 #include <QByteArray>
 #include <QString>
-
-#include <exception>
 
 class Exception : public std::exception {
 public:

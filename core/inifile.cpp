@@ -1,15 +1,15 @@
 #include "inifile.h"
 
-#include "decimal_text.h"
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <limits>
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include <cerrno>
-#include <cmath>
-#include <cstring>
-#include <limits>
+#include "decimal_text.h"
 
 namespace {
 

@@ -16,15 +16,15 @@
 // not survive a save.
 #pragma once
 
-#include "exception.h"
+#include <cstdint>
+#include <optional>
+#include <vector>
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
-#include <cstdint>
-#include <optional>
-#include <vector>
+#include "exception.h"
 
 // "Cannot open file %s: why": the file cannot be read. The reason is the
 // system's ("Permission denied", "Is a directory") or the program's own; it

@@ -4,10 +4,10 @@
 // print still shows which is which.
 #pragma once
 
-#include "px418_protocol.h"
-
 #include <array>
 #include <cstdint>
+
+#include "px418_protocol.h"
 
 // 0xRRGGBB by channel: A vermillion, B blue, C bluish green.
 constexpr std::array<std::uint32_t, PX418_OUTPUTS> kOutputRgb = {0xD55E00, 0x0072B2, 0x009E73};

@@ -8,10 +8,10 @@
 // "View" (the phasor view), so it can itself be opened as a parameter file.
 #pragma once
 
+#include <optional>
+
 #include "inifile.h"
 #include "param_table.h"
-
-#include <optional>
 
 // The table a file yields: each entry from its key, or the key's default
 // when the key or its section is missing, the value is empty or has the

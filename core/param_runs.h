@@ -3,11 +3,11 @@
 // Reload's run of the whole table, Recall's reads, and the preset commands.
 #pragma once
 
-#include "param_table.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+#include "param_table.h"
 
 // One set-parameter request: group, number as sent (flag bits included) and
 // value.

@@ -7,10 +7,10 @@
 // or RMS.
 #pragma once
 
-#include "px418_protocol.h"
-
 #include <array>
 #include <cstdint>
+
+#include "px418_protocol.h"
 
 using ParamTable = std::array<std::int32_t, PX418_OUTPUTS * PX418_QUANTITIES>;
 

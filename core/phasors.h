@@ -9,15 +9,15 @@
 // 0 to the right and positive counter-clockwise.
 #pragma once
 
-#include "param_table.h"
-
-#include <QPointF>
-#include <QRectF>
-
 #include <array>
 #include <complex>
 #include <optional>
 #include <vector>
+
+#include <QPointF>
+#include <QRectF>
+
+#include "param_table.h"
 
 using Phasor = std::complex<double>;
 using PhasorSet = std::array<Phasor, PX418_OUTPUTS>;

@@ -6,11 +6,11 @@
 // and refused with the allowed range when it falls outside.
 #pragma once
 
-#include "param_runs.h"
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "param_runs.h"
 
 enum class CtlVerb {
     Help,

@@ -3,13 +3,13 @@
 // decimal point, as text for people and as JSON with fixed keys for scripts.
 #pragma once
 
-#include "param_runs.h"
-
-#include <QString>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include <QString>
+
+#include "param_runs.h"
 
 // A number in what the window shows for a quantity, with its decimals.
 std::string FormatShown(int quantity, double shown);

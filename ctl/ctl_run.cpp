@@ -1,13 +1,13 @@
 #include "ctl_run.h"
 
+#include <QFileInfo>
+
 #include "commands.h"
 #include "ctl_help.h"
 #include "ctl_output.h"
 #include "inifile.h"
 #include "param_file.h"
 #include "px418usb.h"
-
-#include <QFileInfo>
 
 #ifndef PX418_VERSION
 #define PX418_VERSION "unknown"

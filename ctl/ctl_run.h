@@ -2,12 +2,12 @@
 // library: each opens the device, does its work and closes it again.
 #pragma once
 
-#include "ctl_args.h"
-
 #include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "ctl_args.h"
 
 // Exit statuses; 64 and above are those of sysexits.h.
 enum CtlExit : int {

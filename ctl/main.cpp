@@ -1,13 +1,13 @@
 // px418ctl: the generator from the command line. The commands live in the
 // plain units beside this file; here are only the process's seams: the
 // arguments, the standard streams, the stop signals and the clock.
-#include "ctl_run.h"
-
 #include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <iostream>
 #include <thread>
+
+#include "ctl_run.h"
 
 namespace {
 

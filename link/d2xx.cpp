@@ -6,11 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <mutex>
 #include <string_view>
 #include <type_traits>
-
-#include <dlfcn.h>
 
 #include "d2xx_table.h"
 
@@ -49,17 +48,20 @@ const D2xxApi *Choose()
     // that is not applied should not pass unnoticed.
     const char *serial = std::getenv("PX418USB_SERIAL");
     if (api != nullptr && name != std::string_view("libftdi") && serial != nullptr
-        && serial[0] != '\0' && !serialNoticeGiven.exchange(true))
+        && serial[0] != '\0' && !serialNoticeGiven.exchange(true)) {
         std::fprintf(stderr,
                      "libpx418usb: PX418USB_SERIAL is not applied by converter driver \"%s\";"
                      " all its converters are searched\n",
                      name);
-    if (api != nullptr)
+    }
+    if (api != nullptr) {
         return api;
+    }
 
-    if (!failureReported.exchange(true))
+    if (!failureReported.exchange(true)) {
         std::fprintf(stderr, "libpx418usb: converter driver \"%s\" cannot be used: %s\n", name,
                      why);
+    }
     return &kFailingApi;
 }
 
@@ -68,8 +70,9 @@ const D2xxApi *Choose()
 const D2xxApi &D2xx()
 {
     const D2xxApi *api = current.load(std::memory_order_acquire);
-    if (api != nullptr)
+    if (api != nullptr) {
         return *api;
+    }
     std::lock_guard<std::mutex> guard(chooseLock);
     api = current.load(std::memory_order_acquire);
     if (api == nullptr) {
@@ -96,8 +99,9 @@ const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why)
     if (library == nullptr) {
         const char *error = dlerror();
         std::snprintf(reason, sizeof reason, "%s", error != nullptr ? error : "cannot be loaded");
-        if (why != nullptr)
+        if (why != nullptr) {
             *why = reason;
+        }
         return nullptr;
     }
 
@@ -121,8 +125,9 @@ const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why)
         && resolve("FT_SetTimeouts", api.SetTimeouts)
         && resolve("FT_SetLatencyTimer", api.SetLatencyTimer) && resolve("FT_Purge", api.Purge);
     if (!complete) {
-        if (why != nullptr)
+        if (why != nullptr) {
             *why = reason;
+        }
         dlclose(library);
         return nullptr;
     }

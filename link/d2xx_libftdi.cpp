@@ -22,10 +22,6 @@
 // from the last one), so that an off-line search on an unchanged bus makes
 // no USB traffic but the slow retries. PX418USB_SERIAL restricts the driver
 // to the converter with that serial number.
-#include "d2xx.h"
-
-#include <sys/time.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -34,11 +30,13 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <sys/time.h>
 #include <vector>
 
 #include <ftdi.h>
 #include <libusb.h>
 
+#include "d2xx.h"
 #include "port_in_use.h"
 
 namespace {
@@ -108,7 +106,7 @@ std::atomic<bool> permissionHintGiven{false};
 
 void PermissionHint(const char *what)
 {
-    if (!permissionHintGiven.exchange(true))
+    if (!permissionHintGiven.exchange(true)) {
         std::fprintf(stderr,
                      "libpx418usb: an FTDI converter is attached but cannot be opened (%s);"
                      " missing access rights? The udev rule 70-px418-ftdi.rules gives them:"
@@ -116,6 +114,7 @@ void PermissionHint(const char *what)
                      " packaging/70-px418-ftdi.rules into /etc/udev/rules.d; then plug the"
                      " converter in again.\n",
                      what);
+    }
 }
 
 // The port behind a handle, or nullptr when the handle is not one of ours
@@ -140,8 +139,9 @@ Location LocationOf(libusb_device *device)
     location.address = libusb_get_device_address(device);
     std::uint8_t ports[kMaxPorts];
     const int depth = libusb_get_port_numbers(device, ports, kMaxPorts);
-    if (depth > 0)
+    if (depth > 0) {
         location.ports.assign(ports, ports + depth);
+    }
     return location;
 }
 
@@ -151,28 +151,32 @@ Location LocationOf(libusb_device *device)
 void ReadSerial(Converter &converter, Clock::time_point now)
 {
     if (converter.serialTried
-        && (!converter.serial.empty() || now - converter.serialTriedAt < kRetryInterval))
+        && (!converter.serial.empty() || now - converter.serialTriedAt < kRetryInterval)) {
         return;
+    }
     converter.serialTried = true;
     converter.serialTriedAt = now;
     libusb_device_descriptor descriptor{};
     libusb_device_handle *handle = nullptr;
     if (libusb_get_device_descriptor(converter.device, &descriptor) != LIBUSB_SUCCESS
-        || descriptor.iSerialNumber == 0)
+        || descriptor.iSerialNumber == 0) {
         return;
+    }
     const int opened = libusb_open(converter.device, &handle);
     if (opened != LIBUSB_SUCCESS) {
-        if (opened == LIBUSB_ERROR_ACCESS)
+        if (opened == LIBUSB_ERROR_ACCESS) {
             PermissionHint(libusb_strerror(opened));
+        }
         return;
     }
     unsigned char text[128];
     const int length = libusb_get_string_descriptor_ascii(handle, descriptor.iSerialNumber, text,
                                                           static_cast<int>(sizeof text));
     libusb_close(handle);
-    if (length > 0)
+    if (length > 0) {
         converter.serial.assign(reinterpret_cast<const char *>(text),
                                 static_cast<std::size_t>(length));
+    }
 }
 
 // Enumerates the bus again, keeping what is known of the converters still
@@ -205,8 +209,9 @@ bool Enumerate()
     }
     ftdi_list_free(&list);
     for (Converter &gone : converters) {
-        if (gone.device != nullptr)
+        if (gone.device != nullptr) {
             libusb_unref_device(gone.device);
+        }
     }
     converters = std::move(now);
     listKnown = true;
@@ -220,8 +225,9 @@ bool Enumerate()
 // caller holds enumerationLock. False when the bus cannot be enumerated.
 bool Refresh()
 {
-    if (enumerationContext == nullptr)
+    if (enumerationContext == nullptr) {
         return false;
+    }
     bool changed = true;
     if (hotplug) {
         // Hot-plug callbacks run in here, at once: nothing is waited for.
@@ -233,16 +239,18 @@ bool Refresh()
         busChanged = true;
         return false;
     }
-    if (!changed && !serialWanted)
+    if (!changed && !serialWanted) {
         return true;
+    }
 
     counted.clear();
     const Clock::time_point now = Clock::now();
     for (std::size_t i = 0; i < converters.size(); ++i) {
         if (serialWanted) {
             ReadSerial(converters[i], now);
-            if (converters[i].serial != wantedSerial)
+            if (converters[i].serial != wantedSerial) {
                 continue;
+            }
         }
         counted.push_back(i);
     }
@@ -251,11 +259,13 @@ bool Refresh()
 
 FT_STATUS ListDevices(void *pArg1, void *, DWORD flags)
 {
-    if (pArg1 == nullptr || (flags & FT_LIST_NUMBER_ONLY) == 0)
+    if (pArg1 == nullptr || (flags & FT_LIST_NUMBER_ONLY) == 0) {
         return FT_INVALID_PARAMETER;
+    }
     std::lock_guard<std::mutex> guard(enumerationLock);
-    if (!Refresh())
+    if (!Refresh()) {
         return FT_IO_ERROR;
+    }
     *static_cast<DWORD *>(pArg1) = static_cast<DWORD>(counted.size());
     return FT_OK;
 }
@@ -267,12 +277,14 @@ bool MayOpen(Converter &converter, Clock::time_point now)
     case Verdict::Foreign:
         return false;
     case Verdict::Retry:
-        if (now - converter.since < kRetryInterval)
+        if (now - converter.since < kRetryInterval) {
             return false;
+        }
         break;
     case Verdict::InUse:
-        if (now - converter.since < kInUseRetryInterval)
+        if (now - converter.since < kInUseRetryInterval) {
             return false;
+        }
         break;
     case Verdict::Unknown:
     case Verdict::Generator:
@@ -291,31 +303,38 @@ bool MayOpen(Converter &converter, Clock::time_point now)
 // count was made from, so that the numbers mean what the count meant).
 FT_STATUS Open(int deviceNumber, FT_HANDLE *pHandle)
 {
-    if (pHandle == nullptr)
+    if (pHandle == nullptr) {
         return FT_INVALID_PARAMETER;
+    }
     *pHandle = nullptr;
-    if (deviceNumber < 0)
+    if (deviceNumber < 0) {
         return FT_DEVICE_NOT_FOUND;
+    }
 
     std::lock_guard<std::mutex> guard(enumerationLock);
-    if (!listKnown && !Refresh())
+    if (!listKnown && !Refresh()) {
         return FT_IO_ERROR;
-    if (static_cast<std::size_t>(deviceNumber) >= counted.size())
+    }
+    if (static_cast<std::size_t>(deviceNumber) >= counted.size()) {
         return FT_DEVICE_NOT_FOUND;
+    }
     Converter &converter = converters[counted[static_cast<std::size_t>(deviceNumber)]];
     const Clock::time_point now = Clock::now();
-    if (!MayOpen(converter, now))
+    if (!MayOpen(converter, now)) {
         return FT_DEVICE_NOT_OPENED;
+    }
 
     ftdi_context *context = ftdi_new();
-    if (context == nullptr)
+    if (context == nullptr) {
         return FT_INSUFFICIENT_RESOURCES;
+    }
     // The kernel's serial driver gets the converter back when it is closed.
     context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
     const int opened = ftdi_usb_open_dev(context, converter.device);
     if (opened < 0) {
-        if (opened == kLibusbOpenFailed)
+        if (opened == kLibusbOpenFailed) {
             PermissionHint(ftdi_get_error_string(context));
+        }
         ftdi_free(context);
         converter.verdict = Verdict::Retry;
         converter.since = now;
@@ -346,12 +365,14 @@ FT_STATUS Open(int deviceNumber, FT_HANDLE *pHandle)
 void Probed(FT_HANDLE handle, ProbeOutcome outcome)
 {
     const Port *port = Lookup(handle);
-    if (port == nullptr)
+    if (port == nullptr) {
         return;
+    }
     std::lock_guard<std::mutex> guard(enumerationLock);
     for (Converter &converter : converters) {
-        if (converter.device == nullptr || !(converter.location == port->location))
+        if (converter.device == nullptr || !(converter.location == port->location)) {
             continue;
+        }
         switch (outcome) {
         case ProbeOutcome::Generator:
             converter.verdict = Verdict::Generator;
@@ -374,8 +395,9 @@ FT_STATUS Close(FT_HANDLE handle)
     {
         std::lock_guard<std::mutex> guard(portsLock);
         const auto it = std::find(openPorts.begin(), openPorts.end(), static_cast<Port *>(handle));
-        if (it == openPorts.end())
+        if (it == openPorts.end()) {
             return FT_INVALID_HANDLE;
+        }
         port = *it;
         openPorts.erase(it);
     }
@@ -387,12 +409,14 @@ FT_STATUS Close(FT_HANDLE handle)
 
 FT_STATUS Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *pReturned)
 {
-    if (pReturned == nullptr || (buffer == nullptr && toRead != 0))
+    if (pReturned == nullptr || (buffer == nullptr && toRead != 0)) {
         return FT_INVALID_PARAMETER;
+    }
     *pReturned = 0;
     Port *port = Lookup(handle);
-    if (port == nullptr)
+    if (port == nullptr) {
         return FT_INVALID_HANDLE;
+    }
 
     // ftdi_read_data ends a transfer with no byte after about one latency
     // period when nothing has arrived (the converter's bare status packet),
@@ -434,17 +458,20 @@ FT_STATUS Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *pReturned)
 
 FT_STATUS Write(FT_HANDLE handle, void *buffer, DWORD toWrite, DWORD *pWritten)
 {
-    if (pWritten == nullptr || (buffer == nullptr && toWrite != 0) || toWrite > INT_MAX)
+    if (pWritten == nullptr || (buffer == nullptr && toWrite != 0) || toWrite > INT_MAX) {
         return FT_INVALID_PARAMETER;
+    }
     *pWritten = 0;
     Port *port = Lookup(handle);
-    if (port == nullptr)
+    if (port == nullptr) {
         return FT_INVALID_HANDLE;
+    }
     // ftdi_write_data reports -1 on any failure and loses the partial count.
     const int written = ftdi_write_data(port->context, static_cast<const unsigned char *>(buffer),
                                         static_cast<int>(toWrite));
-    if (written < 0)
+    if (written < 0) {
         return FT_IO_ERROR;
+    }
     *pWritten = static_cast<DWORD>(written);
     return FT_OK;
 }
@@ -452,21 +479,25 @@ FT_STATUS Write(FT_HANDLE handle, void *buffer, DWORD toWrite, DWORD *pWritten)
 FT_STATUS SetBaudRate(FT_HANDLE handle, ULONG baudRate)
 {
     Port *port = Lookup(handle);
-    if (port == nullptr)
+    if (port == nullptr) {
         return FT_INVALID_HANDLE;
-    if (baudRate == 0 || baudRate > INT_MAX)
+    }
+    if (baudRate == 0 || baudRate > INT_MAX) {
         return FT_INVALID_BAUD_RATE;
+    }
     const int result = ftdi_set_baudrate(port->context, static_cast<int>(baudRate));
-    if (result == -1)
+    if (result == -1) {
         return FT_INVALID_BAUD_RATE;
+    }
     return result < 0 ? FT_IO_ERROR : FT_OK;
 }
 
 FT_STATUS SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopBits, UCHAR parity)
 {
     Port *port = Lookup(handle);
-    if (port == nullptr)
+    if (port == nullptr) {
         return FT_INVALID_HANDLE;
+    }
 
     ftdi_bits_type bits;
     switch (wordLength) {
@@ -516,38 +547,44 @@ FT_STATUS SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, UCHAR stopB
 FT_STATUS SetTimeouts(FT_HANDLE handle, ULONG readTimeoutMs, ULONG writeTimeoutMs)
 {
     Port *port = Lookup(handle);
-    if (port == nullptr)
+    if (port == nullptr) {
         return FT_INVALID_HANDLE;
+    }
     port->readTimeoutMs = readTimeoutMs;  // FT_Read sets libusb's timeout per transfer
-    if (writeTimeoutMs != 0)
+    if (writeTimeoutMs != 0) {
         port->context->usb_write_timeout =
             static_cast<int>(std::min<ULONG>(writeTimeoutMs, INT_MAX));
+    }
     return FT_OK;
 }
 
 FT_STATUS SetLatencyTimer(FT_HANDLE handle, UCHAR latencyMs)
 {
     Port *port = Lookup(handle);
-    if (port == nullptr)
+    if (port == nullptr) {
         return FT_INVALID_HANDLE;
+    }
     const int result = ftdi_set_latency_timer(port->context, latencyMs);
-    if (result == -1)
+    if (result == -1) {
         return FT_INVALID_PARAMETER;
+    }
     return result < 0 ? FT_IO_ERROR : FT_OK;
 }
 
 FT_STATUS Purge(FT_HANDLE handle, ULONG mask)
 {
     Port *port = Lookup(handle);
-    if (port == nullptr)
+    if (port == nullptr) {
         return FT_INVALID_HANDLE;
+    }
     int result = 0;
-    if ((mask & FT_PURGE_RX) && (mask & FT_PURGE_TX))
+    if ((mask & FT_PURGE_RX) && (mask & FT_PURGE_TX)) {
         result = ftdi_tcioflush(port->context);
-    else if (mask & FT_PURGE_RX)
+    } else if (mask & FT_PURGE_RX) {
         result = ftdi_tciflush(port->context);
-    else if (mask & FT_PURGE_TX)
+    } else if (mask & FT_PURGE_TX) {
         result = ftdi_tcoflush(port->context);
+    }
     return result < 0 ? FT_IO_ERROR : FT_OK;
 }
 
@@ -573,8 +610,9 @@ const D2xxApi *D2xxLibftdiProvider(const char **why)
     if (enumerationContext == nullptr) {
         enumerationContext = ftdi_new();
         if (enumerationContext == nullptr) {
-            if (why != nullptr)
+            if (why != nullptr) {
                 *why = "libusb could not be initialised (no USB support?)";
+            }
             return nullptr;
         }
         // FTDI's vendor id only: other devices coming and going change

@@ -24,8 +24,9 @@ bool Record(FT_STATUS status)
 bool FtdioCountDevices(std::uint32_t &count)
 {
     DWORD devices = 0;
-    if (!Record(D2xx().ListDevices(&devices, nullptr, FT_LIST_NUMBER_ONLY)))
+    if (!Record(D2xx().ListDevices(&devices, nullptr, FT_LIST_NUMBER_ONLY))) {
         return false;
+    }
     count = devices;
     return true;
 }
@@ -62,13 +63,15 @@ bool FtdioSetReadTimeout(std::int32_t readTimeoutMs)
 
 bool FtdioWrite(std::int32_t count, const void *buffer)
 {
-    if (count < 0)
+    if (count < 0) {
         return false;
+    }
     DWORD written = 0;
     // D2XX takes a non-const buffer but only reads from it.
     if (!Record(
-            D2xx().Write(port, const_cast<void *>(buffer), static_cast<DWORD>(count), &written)))
+            D2xx().Write(port, const_cast<void *>(buffer), static_cast<DWORD>(count), &written))) {
         return false;
+    }
     return written == static_cast<DWORD>(count);
 }
 
@@ -97,15 +100,17 @@ std::uint64_t FtdioBytesReceived()
 void FtdioReportProbe(ProbeOutcome outcome)
 {
     const Probed_t probed = D2xx().Probed;
-    if (port != nullptr && probed != nullptr)
+    if (port != nullptr && probed != nullptr) {
         probed(port, outcome);
+    }
 }
 
 bool FtdioClose(FT_HANDLE &handle)
 {
     handle = nullptr;
-    if (port == nullptr)
+    if (port == nullptr) {
         return true;  // nothing open: never hand a closed handle to the driver
+    }
     const FT_HANDLE closing = port;
     port = nullptr;
     return Record(D2xx().Close(closing));

@@ -27,8 +27,9 @@ std::string DeviceName(std::uint8_t bus, const std::vector<std::uint8_t> &ports)
 {
     std::string name = std::to_string(bus) + '-';
     for (std::size_t i = 0; i < ports.size(); ++i) {
-        if (i != 0)
+        if (i != 0) {
             name += '.';
+        }
         name += std::to_string(ports[i]);
     }
     return name;
@@ -38,8 +39,9 @@ std::string DeviceName(std::uint8_t bus, const std::vector<std::uint8_t> &ports)
 void AddEntries(const fs::path &dir, std::vector<std::string> &out)
 {
     std::error_code ec;
-    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
         out.push_back(it->path().filename().string());
+    }
 }
 
 }  // namespace
@@ -48,8 +50,9 @@ std::vector<std::string> KernelTtys(const std::string &sysRoot, std::uint8_t bus
                                     const std::vector<std::uint8_t> &ports)
 {
     std::vector<std::string> ttys;
-    if (ports.empty())
+    if (ports.empty()) {
         return ttys;  // a root hub has no serial port
+    }
     // Interface 0 of any configuration: "<device>:<configuration>.0".
     const std::string prefix = DeviceName(bus, ports) + ':';
     std::error_code ec;
@@ -58,16 +61,18 @@ std::vector<std::string> KernelTtys(const std::string &sysRoot, std::uint8_t bus
         const std::string name = it->path().filename().string();
         if (name.rfind(prefix, 0) != 0 || name.size() < prefix.size() + 3
             || name.compare(name.size() - 2, 2, ".0") != 0
-            || !AllDigits(name.substr(prefix.size(), name.size() - prefix.size() - 2)))
+            || !AllDigits(name.substr(prefix.size(), name.size() - prefix.size() - 2))) {
             continue;
+        }
         // A usb-serial driver (ftdi_sio) makes a port device named like its
         // tty, which holds tty/<name>; cdc-acm puts tty/<name> right under
         // the interface.
         std::vector<std::string> entries;
         AddEntries(it->path(), entries);
         for (const std::string &entry : entries) {
-            if (entry.rfind("ttyUSB", 0) == 0)
+            if (entry.rfind("ttyUSB", 0) == 0) {
                 ttys.push_back(entry);
+            }
         }
         AddEntries(it->path() / "tty", ttys);
     }
@@ -82,21 +87,25 @@ bool HeldOpen(const std::string &procRoot, const std::string &device)
     // Plain directory and link calls: a desktop has thousands of open
     // files, and this runs before each probe of a converter with a tty.
     DIR *processes = opendir(procRoot.c_str());
-    if (processes == nullptr)
+    if (processes == nullptr) {
         return false;
+    }
     bool held = false;
     while (!held) {
         const dirent *process = readdir(processes);
-        if (process == nullptr)
+        if (process == nullptr) {
             break;
-        if (!AllDigits(process->d_name))
+        }
+        if (!AllDigits(process->d_name)) {
             continue;
+        }
         // Another user's process: its open files cannot be listed.
         const std::string fdPath = std::string(process->d_name) + "/fd";
         const int fdDir =
             openat(dirfd(processes), fdPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (fdDir < 0)
+        if (fdDir < 0) {
             continue;
+        }
         DIR *files = fdopendir(fdDir);
         if (files == nullptr) {
             close(fdDir);
@@ -126,8 +135,9 @@ bool SerialPortInUse(const std::string &sysRoot, const std::string &procRoot, st
                      const std::vector<std::uint8_t> &ports)
 {
     for (const std::string &tty : KernelTtys(sysRoot, bus, ports)) {
-        if (HeldOpen(procRoot, "/dev/" + tty))
+        if (HeldOpen(procRoot, "/dev/" + tty)) {
             return true;
+        }
     }
     return false;
 }

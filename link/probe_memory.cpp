@@ -4,8 +4,9 @@
 void ProbeMemory::StartSearch(std::uint32_t count)
 {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (!counted_ || count != count_)
+    if (!counted_ || count != count_) {
         entries_.clear();
+    }
     counted_ = true;
     count_ = count;
 }
@@ -13,8 +14,9 @@ void ProbeMemory::StartSearch(std::uint32_t count)
 bool ProbeMemory::ShouldProbe(std::uint32_t index, Clock::time_point now) const
 {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (index >= entries_.size() || !entries_[index].known)
+    if (index >= entries_.size() || !entries_[index].known) {
         return true;
+    }
     const Entry &entry = entries_[index];
     switch (entry.outcome) {
     case ProbeOutcome::Generator:
@@ -38,7 +40,8 @@ void ProbeMemory::Record(std::uint32_t index, ProbeOutcome outcome, Clock::time_
         counted_ = false;
         return;
     }
-    if (index >= entries_.size())
+    if (index >= entries_.size()) {
         entries_.resize(static_cast<std::size_t>(index) + 1);
+    }
     entries_[index] = Entry{true, outcome, now};
 }

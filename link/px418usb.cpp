@@ -110,14 +110,18 @@ ProbeMemory probeMemory;  // what earlier searches found, by converter index
 // error code; true exactly when there was no error.
 bool SetErrorText(unsigned code, unsigned error)
 {
-    if (code == PX418_CMD_ECHO || code == PX418_CMD_INFO)
+    if (code == PX418_CMD_ECHO || code == PX418_CMD_INFO) {
         error = PX418_ERR_NONE;  // these answers carry data, not an error code
-    if (error == PX418_ERR_NONE)
+    }
+    if (error == PX418_ERR_NONE) {
         code = PX418_CMD_NOP;
-    if (code > PX418_CMD_SYSTEM)
+    }
+    if (code > PX418_CMD_SYSTEM) {
         code = PX418_CMD_SYSTEM;
-    if (error > PX418_ERR_UNKNOWN)
+    }
+    if (error > PX418_ERR_UNKNOWN) {
         error = PX418_ERR_UNKNOWN;
+    }
 
     const std::size_t prefixLength = std::strlen(kPrefixes[code]);
     const std::size_t reasonLength = std::strlen(kReasons[error]);
@@ -250,11 +254,13 @@ bool PX418_OpenDevice(void)
     std::lock_guard<std::mutex> guard(libraryLock);
     // A device that is still open is closed once, then the search starts
     // afresh, so its handle is neither leaked nor closed twice.
-    if (deviceHandle != nullptr)
+    if (deviceHandle != nullptr) {
         FtdioClose(deviceHandle);
+    }
     std::uint32_t count = 0;
-    if (!FtdioCountDevices(count))
+    if (!FtdioCountDevices(count)) {
         return false;
+    }
 
     count = std::min(count, kMaxConverters);
     // Converters that sent anything but a generator's identity, or stayed
@@ -301,8 +307,9 @@ bool PX418_CloseDevice(void)
 
 const char **PX418_GetLastError(const char **text)
 {
-    if (text != nullptr)
+    if (text != nullptr) {
         *text = errorText;
+    }
     return text;
 }
 
@@ -310,8 +317,9 @@ bool PX418_GetInfo(const unsigned char **answer)
 {
     std::lock_guard<std::mutex> guard(libraryLock);
     const bool ok = DeviceTransaction(PX418_CMD_INFO, 0, owedAnswers);
-    if (answer != nullptr)
+    if (answer != nullptr) {
         *answer = answerArea;
+    }
     return ok;
 }
 
@@ -326,8 +334,9 @@ bool PX418_GetMode(int32_t *mode)
 {
     std::lock_guard<std::mutex> guard(libraryLock);
     const bool ok = DeviceTransaction(PX418_CMD_GET_MODE, 0, owedAnswers);
-    if (mode != nullptr)
+    if (mode != nullptr) {
         *mode = answerArea[1];
+    }
     return ok;
 }
 
@@ -346,8 +355,9 @@ bool PX418_GetPar(int32_t group, int32_t number, int32_t *value)
     requestArea[0] = static_cast<std::uint8_t>(group);
     requestArea[1] = static_cast<std::uint8_t>(number);
     const bool ok = DeviceTransaction(PX418_CMD_GET_PAR, PX418_GET_PAR_LENGTH, owedAnswers);
-    if (value != nullptr)
+    if (value != nullptr) {
         *value = px418_get_le32(answerArea + 1);
+    }
     return ok;
 }
 
@@ -355,12 +365,15 @@ bool PX418_GetSelPar(int32_t *group, int32_t *number, int32_t *value)
 {
     std::lock_guard<std::mutex> guard(libraryLock);
     const bool ok = DeviceTransaction(PX418_CMD_GET_SEL_PAR, 0, owedAnswers);
-    if (group != nullptr)
+    if (group != nullptr) {
         *group = answerArea[1];
-    if (number != nullptr)
+    }
+    if (number != nullptr) {
         *number = answerArea[2];
-    if (value != nullptr)
+    }
+    if (value != nullptr) {
         *value = px418_get_le32(answerArea + 3);
+    }
     return ok;
 }
 

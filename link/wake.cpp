@@ -60,8 +60,9 @@ bool WakeReceiveFrame(std::int32_t timeoutMs, std::uint8_t &address, std::uint8_
                       std::uint8_t *data, std::uint8_t &length, std::size_t capacity,
                       Clock::time_point deadline)
 {
-    if (!FtdioSetReadTimeout(timeoutMs))
+    if (!FtdioSetReadTimeout(timeoutMs)) {
         return false;
+    }
     ByteReader reader(timeoutMs, deadline);
 
     // Hunt for the frame start. Anything before it is line noise or the tail
@@ -77,8 +78,9 @@ bool WakeReceiveFrame(std::int32_t timeoutMs, std::uint8_t &address, std::uint8_
             break;
         }
     }
-    if (!started)
+    if (!started) {
         return false;
+    }
 
     std::uint8_t crc = wake::CRC_INIT;
     WakeCrcUpdate(wake::FEND, crc);
@@ -101,12 +103,13 @@ bool WakeReceiveFrame(std::int32_t timeoutMs, std::uint8_t &address, std::uint8_
             if (!reader.Read(byte)) {
                 break;
             }
-            if (byte == wake::TFEND)
+            if (byte == wake::TFEND) {
                 value = wake::FEND;
-            else if (byte == wake::TFESC)
+            } else if (byte == wake::TFESC) {
                 value = wake::FESC;
-            else
+            } else {
                 break;  // a bad escape ends the frame
+            }
         }
         // A bare FEND inside a frame is taken as an ordinary 0xC0.
 
@@ -120,8 +123,9 @@ bool WakeReceiveFrame(std::int32_t timeoutMs, std::uint8_t &address, std::uint8_
                 next = kLength;
             }
         } else if (pos == kCommand) {
-            if (value & wake::ADDRESS_MARK)
+            if (value & wake::ADDRESS_MARK) {
                 break;
+            }
             command = value;
         } else if (pos == kLength) {
             length = value;
@@ -130,8 +134,9 @@ bool WakeReceiveFrame(std::int32_t timeoutMs, std::uint8_t &address, std::uint8_
             // Surplus bytes of a frame longer than the caller's area are read
             // (so that nothing of the frame stays in the queue) but dropped.
             const std::size_t index = static_cast<std::size_t>(pos - kData);
-            if (index < capacity)
+            if (index < capacity) {
                 data[index] = value;
+            }
         }
         // else: the CRC byte, folded in but not stored.
 

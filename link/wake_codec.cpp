@@ -22,10 +22,11 @@ void PutStuffed(std::uint8_t value, std::uint8_t *out, std::size_t &pos)
 void WakeCrcUpdate(std::uint8_t value, std::uint8_t &crc)
 {
     for (int bit = 0; bit < 8; ++bit) {
-        if ((value ^ crc) & 0x01)
+        if ((value ^ crc) & 0x01) {
             crc = static_cast<std::uint8_t>((crc >> 1) ^ 0x8C);
-        else
+        } else {
             crc = static_cast<std::uint8_t>(crc >> 1);
+        }
         value = static_cast<std::uint8_t>(value >> 1);
     }
 }

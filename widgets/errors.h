@@ -8,12 +8,12 @@
 // character sorts after ".".
 #pragma once
 
-#include "exception.h"
+#include <exception>
+#include <functional>
 
 #include <QString>
 
-#include <exception>
-#include <functional>
+#include "exception.h"
 
 class QWidget;
 

@@ -1,9 +1,9 @@
 #include "floatedit.h"
 
-#include "errors.h"
-
 #include <QFocusEvent>
 #include <QKeyEvent>
+
+#include "errors.h"
 
 TFloatEdit::TFloatEdit(QWidget *parent) : QLineEdit(parent)
 {

@@ -9,14 +9,14 @@
 // exception boundaries that report it.
 #pragma once
 
-#include "decimal_text.h"
-#include "focus.h"
+#include <cstdint>
+#include <functional>
 
 #include <QLineEdit>
 #include <QString>
 
-#include <cstdint>
-#include <functional>
+#include "decimal_text.h"
+#include "focus.h"
 
 using TNotifyEvent = std::function<void(QObject *Sender)>;
 using TValidateValueEvent = std::function<void(QObject *Sender, double Value, bool &Valid)>;

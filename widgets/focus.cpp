@@ -1,12 +1,12 @@
 #include "focus.h"
 
-#include "errors.h"
-
 #include <QApplication>
 #include <QFocusEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QWidget>
+
+#include "errors.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 // had exited.
 #pragma once
 
+#include <functional>
+
 #include <QObject>
 #include <QPointer>
-
-#include <functional>
 
 class QFocusEvent;
 class QWidget;

@@ -31,10 +31,11 @@ static const char *last_error(void)
 /* Prints one step's outcome; returns ok. */
 static bool report(const char *step, bool ok)
 {
-    if (ok)
+    if (ok) {
         printf("%-40s ok\n", step);
-    else
+    } else {
         printf("%-40s FAILED: %s\n", step, last_error());
+    }
     return ok;
 }
 
@@ -73,10 +74,11 @@ int main(void)
     }
 
     all_ok &= report("set mode 1 (front panel locked)", PX418_SetMode(PX418_MODE_LOCKED));
-    if (report("get mode", PX418_GetMode(&mode)))
+    if (report("get mode", PX418_GetMode(&mode))) {
         printf("  mode: %d\n", (int)mode);
-    else
+    } else {
         all_ok = false;
+    }
     all_ok &= report("set mode 0 (front panel unlocked)", PX418_SetMode(PX418_MODE_UNLOCKED));
 
     all_ok &= report("close device", PX418_CloseDevice());

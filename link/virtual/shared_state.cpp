@@ -1,16 +1,15 @@
 #include "virtual/shared_state.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "px418_protocol.h"
 
@@ -24,9 +23,11 @@ constexpr std::size_t kMaxText = 64 * 1024;
 void PutOutputs(std::ostream &out, const char *key, const Outputs &outputs)
 {
     out << key;
-    for (const auto &channel : outputs)
-        for (const std::int32_t value : channel)
+    for (const auto &channel : outputs) {
+        for (const std::int32_t value : channel) {
             out << ' ' << value;
+        }
+    }
     out << '\n';
 }
 
@@ -34,16 +35,19 @@ void PutOutputs(std::ostream &out, const char *key, const Outputs &outputs)
 bool ReadLine(std::istream &in, const std::string &key, std::int32_t *values, std::size_t count)
 {
     std::string line;
-    if (!std::getline(in, line))
+    if (!std::getline(in, line)) {
         return false;
+    }
     std::istringstream fields(line);
     std::string word;
-    if (!(fields >> word) || word != key)
+    if (!(fields >> word) || word != key) {
         return false;
+    }
     for (std::size_t i = 0; i < count; ++i) {
         long long value = 0;
-        if (!(fields >> value) || value < INT32_MIN || value > INT32_MAX)
+        if (!(fields >> value) || value < INT32_MIN || value > INT32_MAX) {
             return false;
+        }
         values[i] = static_cast<std::int32_t>(value);
     }
     return (fields >> word).fail() && fields.eof();
@@ -52,16 +56,19 @@ bool ReadLine(std::istream &in, const std::string &key, std::int32_t *values, st
 bool ReadOutputs(std::istream &in, const std::string &key, Outputs &outputs)
 {
     std::int32_t values[PX418_OUTPUTS * PX418_QUANTITIES];
-    if (!ReadLine(in, key, values, std::size(values)))
+    if (!ReadLine(in, key, values, std::size(values))) {
         return false;
+    }
     Outputs read{};
-    for (std::uint8_t ch = 0; ch < PX418_OUTPUTS; ++ch)
+    for (std::uint8_t ch = 0; ch < PX418_OUTPUTS; ++ch) {
         for (std::uint8_t q = 0; q < PX418_QUANTITIES; ++q) {
             const std::int32_t value = values[ch * PX418_QUANTITIES + q];
-            if (!AcceptsValue(ch, q, value))
+            if (!AcceptsValue(ch, q, value)) {
                 return false;
+            }
             read[ch][q] = value;
         }
+    }
     outputs = read;
     return true;
 }
@@ -70,11 +77,14 @@ bool ReadCalibration(std::istream &in, const std::string &key,
                      std::array<std::int32_t, PX418_CAL_ROWS> &rows)
 {
     std::array<std::int32_t, PX418_CAL_ROWS> read{};
-    if (!ReadLine(in, key, read.data(), read.size()))
+    if (!ReadLine(in, key, read.data(), read.size())) {
         return false;
-    for (std::uint8_t row = 0; row < PX418_CAL_ROWS; ++row)
-        if (!AcceptsValue(PX418_GROUP_CALIBRATION, row, read[row]))
+    }
+    for (std::uint8_t row = 0; row < PX418_CAL_ROWS; ++row) {
+        if (!AcceptsValue(PX418_GROUP_CALIBRATION, row, read[row])) {
             return false;
+        }
+    }
     rows = read;
     return true;
 }
@@ -276,15 +286,18 @@ std::string StateText(const DeviceState &state)
     PutOutputs(out, "outputs", state.outputs);
     PutOutputs(out, "active", state.active);
     out << "calibration";
-    for (const std::int32_t value : state.calibration)
+    for (const std::int32_t value : state.calibration) {
         out << ' ' << value;
+    }
     out << "\nstored-calibration";
-    for (const std::int32_t value : state.storedCalibration)
+    for (const std::int32_t value : state.storedCalibration) {
         out << ' ' << value;
+    }
     out << "\ncontrast " << state.contrast << '\n';
     out << "mode " << static_cast<int>(state.mode) << '\n';
-    for (std::size_t slot = 0; slot < state.presets.size(); ++slot)
+    for (std::size_t slot = 0; slot < state.presets.size(); ++slot) {
         PutOutputs(out, ("preset" + std::to_string(slot)).c_str(), state.presets[slot]);
+    }
     out << "preset-stored " << state.presetStored << '\n';
     out << "preset-loaded " << state.presetLoaded << '\n';
     out << "selected " << static_cast<int>(state.selectedGroup) << ' '
@@ -294,12 +307,14 @@ std::string StateText(const DeviceState &state)
 
 bool ParseStateText(const std::string &text, DeviceState &state)
 {
-    if (text.size() > kMaxText)
+    if (text.size() > kMaxText) {
         return false;
+    }
     std::istringstream in(text);
     std::string header;
-    if (!std::getline(in, header) || header != kHeader)
+    if (!std::getline(in, header) || header != kHeader) {
         return false;
+    }
     DeviceState read = state;
     std::int32_t contrast = 0;
     std::int32_t mode = 0;
@@ -309,21 +324,26 @@ bool ParseStateText(const std::string &text, DeviceState &state)
         || !ReadCalibration(in, "stored-calibration", read.storedCalibration)
         || !ReadLine(in, "contrast", &contrast, 1)
         || !AcceptsValue(PX418_GROUP_SYSTEM, PX418_SYS_CONTRAST, contrast)
-        || !ReadLine(in, "mode", &mode, 1) || mode < 0 || mode > 0xFF)
+        || !ReadLine(in, "mode", &mode, 1) || mode < 0 || mode > 0xFF) {
         return false;
-    for (std::size_t slot = 0; slot < read.presets.size(); ++slot)
-        if (!ReadOutputs(in, "preset" + std::to_string(slot), read.presets[slot]))
+    }
+    for (std::size_t slot = 0; slot < read.presets.size(); ++slot) {
+        if (!ReadOutputs(in, "preset" + std::to_string(slot), read.presets[slot])) {
             return false;
+        }
+    }
     if (!ReadSlot(in, "preset-stored", read.presetStored)
         || !ReadSlot(in, "preset-loaded", read.presetLoaded)
         || !ReadLine(in, "selected", selected, 2) || selected[0] < 0 || selected[0] > 0xFF
         || selected[1] < 0 || selected[1] > 0xFF
         || !IsValueParameter(static_cast<std::uint8_t>(selected[0]),
-                             static_cast<std::uint8_t>(selected[1])))
+                             static_cast<std::uint8_t>(selected[1]))) {
         return false;
+    }
     std::string rest;
-    if (in >> rest)
+    if (in >> rest) {
         return false;  // trailing text
+    }
     read.contrast = contrast;
     read.mode = static_cast<std::uint8_t>(mode);
     read.selectedGroup = static_cast<std::uint8_t>(selected[0]);

@@ -69,8 +69,9 @@ Converter &TheConverter()
 
 FT_STATUS Converter::Check(FT_HANDLE handle)
 {
-    if (handle == nullptr || handle != handle_)
+    if (handle == nullptr || handle != handle_) {
         return FT_INVALID_HANDLE;
+    }
     if (!dead_ && TheVirtualGenerator().Connection() != connection_) {
         dead_ = true;
         DropQueue();
@@ -80,8 +81,9 @@ FT_STATUS Converter::Check(FT_HANDLE handle)
 
 FT_STATUS Converter::ListDevices(void *pArg1, void *, DWORD flags)
 {
-    if (pArg1 == nullptr || flags != FT_LIST_NUMBER_ONLY)
+    if (pArg1 == nullptr || flags != FT_LIST_NUMBER_ONLY) {
         return FT_INVALID_PARAMETER;
+    }
     const DWORD count = TheVirtualGenerator().Plugged() ? 1 : 0;
     std::memcpy(pArg1, &count, sizeof count);
     return FT_OK;
@@ -89,18 +91,21 @@ FT_STATUS Converter::ListDevices(void *pArg1, void *, DWORD flags)
 
 FT_STATUS Converter::Open(int index, FT_HANDLE *handle)
 {
-    if (handle == nullptr)
+    if (handle == nullptr) {
         return FT_INVALID_PARAMETER;
+    }
     std::lock_guard lock(mutex_);
     *handle = nullptr;
     const std::uint64_t connection = TheVirtualGenerator().Connection();
-    if (index != 0 || connection == 0)
+    if (index != 0 || connection == 0) {
         return FT_DEVICE_NOT_FOUND;
+    }
     if (handle_ != nullptr) {
         // A handle from before an unplug no longer holds the converter.
         Check(handle_);
-        if (!dead_)
+        if (!dead_) {
             return FT_DEVICE_NOT_OPENED;  // in use
+        }
     }
     // The handle is a token, never dereferenced; each opening gets a new one
     // so that a stale handle cannot pass for the current one.
@@ -123,8 +128,9 @@ FT_STATUS Converter::Close(FT_HANDLE handle)
 {
     std::lock_guard lock(mutex_);
     const FT_STATUS status = Check(handle);
-    if (status == FT_INVALID_HANDLE)
+    if (status == FT_INVALID_HANDLE) {
         return status;
+    }
     // Closing releases the handle even when its converter is gone; the
     // status tells that the converter was no longer there.
     handle_ = nullptr;
@@ -137,33 +143,41 @@ FT_STATUS Converter::Close(FT_HANDLE handle)
 
 FT_STATUS Converter::Read(FT_HANDLE handle, void *buffer, DWORD count, DWORD *returned)
 {
-    if (returned != nullptr)
+    if (returned != nullptr) {
         *returned = 0;
+    }
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK)
+    if (const FT_STATUS status = Check(handle); status != FT_OK) {
         return status;
-    if (returned == nullptr || (buffer == nullptr && count != 0))
+    }
+    if (returned == nullptr || (buffer == nullptr && count != 0)) {
         return FT_INVALID_PARAMETER;
+    }
     const std::size_t available = rx_.size() - rxHead_;
     const std::size_t n = count < available ? count : available;
-    if (n != 0)
+    if (n != 0) {
         std::memcpy(buffer, rx_.data() + rxHead_, n);
+    }
     rxHead_ += n;
-    if (rxHead_ == rx_.size())
+    if (rxHead_ == rx_.size()) {
         DropQueue();  // keeps the capacity: no allocation next time
+    }
     *returned = static_cast<DWORD>(n);
     return FT_OK;
 }
 
 FT_STATUS Converter::Write(FT_HANDLE handle, void *buffer, DWORD count, DWORD *written)
 {
-    if (written != nullptr)
+    if (written != nullptr) {
         *written = 0;
+    }
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK)
+    if (const FT_STATUS status = Check(handle); status != FT_OK) {
         return status;
-    if (written == nullptr || (buffer == nullptr && count != 0))
+    }
+    if (written == nullptr || (buffer == nullptr && count != 0)) {
         return FT_INVALID_PARAMETER;
+    }
     std::vector<std::uint8_t> answer;
     bool stored = false;
     {
@@ -190,8 +204,9 @@ FT_STATUS Converter::Write(FT_HANDLE handle, void *buffer, DWORD count, DWORD *w
 FT_STATUS Converter::SetBaudRate(FT_HANDLE handle, ULONG baud)
 {
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK)
+    if (const FT_STATUS status = Check(handle); status != FT_OK) {
         return status;
+    }
     state_.baudRate = baud;
     return FT_OK;
 }
@@ -200,8 +215,9 @@ FT_STATUS Converter::SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, 
                                             UCHAR parity)
 {
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK)
+    if (const FT_STATUS status = Check(handle); status != FT_OK) {
         return status;
+    }
     state_.wordLength = wordLength;
     state_.stopBits = stopBits;
     state_.parity = parity;
@@ -211,8 +227,9 @@ FT_STATUS Converter::SetDataCharacteristics(FT_HANDLE handle, UCHAR wordLength, 
 FT_STATUS Converter::SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writeTimeout)
 {
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK)
+    if (const FT_STATUS status = Check(handle); status != FT_OK) {
         return status;
+    }
     state_.readTimeout = readTimeout;
     state_.writeTimeout = writeTimeout;
     return FT_OK;
@@ -221,8 +238,9 @@ FT_STATUS Converter::SetTimeouts(FT_HANDLE handle, ULONG readTimeout, ULONG writ
 FT_STATUS Converter::SetLatencyTimer(FT_HANDLE handle, UCHAR latency)
 {
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK)
+    if (const FT_STATUS status = Check(handle); status != FT_OK) {
         return status;
+    }
     state_.latency = latency;
     return FT_OK;
 }
@@ -230,12 +248,14 @@ FT_STATUS Converter::SetLatencyTimer(FT_HANDLE handle, UCHAR latency)
 FT_STATUS Converter::Purge(FT_HANDLE handle, ULONG mask)
 {
     std::lock_guard lock(mutex_);
-    if (const FT_STATUS status = Check(handle); status != FT_OK)
+    if (const FT_STATUS status = Check(handle); status != FT_OK) {
         return status;
+    }
     // Written bytes reach the generator at once, so the transmit side never
     // holds anything; only the receive queue has something to clear.
-    if (mask & FT_PURGE_RX)
+    if (mask & FT_PURGE_RX) {
         DropQueue();
+    }
     ++state_.purges;
     return FT_OK;
 }
@@ -243,8 +263,9 @@ FT_STATUS Converter::Purge(FT_HANDLE handle, ULONG mask)
 ConverterState Converter::State()
 {
     std::lock_guard lock(mutex_);
-    if (handle_ != nullptr)
+    if (handle_ != nullptr) {
         Check(handle_);
+    }
     ConverterState s = state_;
     s.queued = rx_.size() - rxHead_;
     return s;

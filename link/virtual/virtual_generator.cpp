@@ -62,8 +62,9 @@ void PutValue(std::vector<std::uint8_t> &out, std::int32_t value)
 std::vector<std::uint8_t> Encode(std::uint8_t command, const std::vector<std::uint8_t> &data,
                                  std::uint8_t address, bool spoilCrc)
 {
-    if (data.size() > wake::MAX_DATA)
+    if (data.size() > wake::MAX_DATA) {
         throw std::invalid_argument("a Wake frame holds at most 255 data bytes");
+    }
     std::uint8_t frame[wake::MAX_FRAME];
     const auto length = static_cast<std::uint8_t>(data.size());
     std::size_t size = WakeEncodeFrame(address, command, length, data.data(), frame);
@@ -72,12 +73,15 @@ std::vector<std::uint8_t> Encode(std::uint8_t command, const std::vector<std::ui
         // by its complement, which never matches.
         std::uint8_t crc = wake::CRC_INIT;
         WakeCrcUpdate(wake::FEND, crc);
-        if (const auto plain = static_cast<std::uint8_t>(address & ~wake::ADDRESS_MARK); plain != 0)
+        if (const auto plain = static_cast<std::uint8_t>(address & ~wake::ADDRESS_MARK);
+            plain != 0) {
             WakeCrcUpdate(plain, crc);
+        }
         WakeCrcUpdate(static_cast<std::uint8_t>(command & ~wake::ADDRESS_MARK), crc);
         WakeCrcUpdate(length, crc);
-        for (std::uint8_t b : data)
+        for (std::uint8_t b : data) {
             WakeCrcUpdate(b, crc);
+        }
         size -= (crc == wake::FEND || crc == wake::FESC) ? 2 : 1;
         const auto spoilt = static_cast<std::uint8_t>(~crc);
         if (spoilt == wake::FEND || spoilt == wake::FESC) {
@@ -94,8 +98,9 @@ std::vector<std::uint8_t> Encode(std::uint8_t command, const std::vector<std::ui
 template <typename T>
 void Append(std::deque<T> &log, T entry)
 {
-    if (log.size() >= VirtualGenerator::kLogLimit)
+    if (log.size() >= VirtualGenerator::kLogLimit) {
         log.pop_front();
+    }
     log.push_back(std::move(entry));
 }
 
@@ -105,8 +110,9 @@ DeviceState DeviceState::PowerOn()
 {
     DeviceState s;
     constexpr std::int32_t phase[3] = {0, -1200, 1200};
-    for (int ch = 0; ch < 3; ++ch)
+    for (int ch = 0; ch < 3; ++ch) {
         s.outputs[ch] = {0, 50000, phase[ch], 1000};
+    }
     s.active = s.outputs;
     s.presets.fill(s.outputs);
     return s;
@@ -126,12 +132,15 @@ bool IsValueParameter(std::uint8_t group, std::uint8_t number)
 
 bool AcceptsValue(std::uint8_t group, std::uint8_t number, std::int32_t value)
 {
-    if (IsOutput(group, number))
+    if (IsOutput(group, number)) {
         return InRange(value, kOutputRange[number]);
-    if (IsCalibration(group, number))
+    }
+    if (IsCalibration(group, number)) {
         return InRange(value, kCalibrationRange);
-    if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONTRAST)
+    }
+    if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONTRAST) {
         return InRange(value, kContrastRange);
+    }
     return false;
 }
 
@@ -143,8 +152,9 @@ void VirtualGenerator::Reset()
     state_ = DeviceState::PowerOn();
     log_.clear();
     writes_.clear();
-    if (!plugged_)
+    if (!plugged_) {
         ++connection_;
+    }
     plugged_ = true;
     silent_ = false;
     corruptNext_ = false;
@@ -160,10 +170,12 @@ std::vector<std::uint8_t> VirtualGenerator::Receive(const std::uint8_t *bytes, s
 {
     std::vector<std::uint8_t> out;
     std::lock_guard lock(mutex_);
-    if (!plugged_)
+    if (!plugged_) {
         return out;
-    for (std::size_t i = 0; i < count; ++i)
+    }
+    for (std::size_t i = 0; i < count; ++i) {
         FeedByte(bytes[i], out);
+    }
     return out;
 }
 
@@ -189,8 +201,9 @@ void VirtualGenerator::AbandonFrame()
 void VirtualGenerator::FeedByte(std::uint8_t byte, std::vector<std::uint8_t> &out)
 {
     if (pos_ == Pos::Hunt) {
-        if (byte == wake::FEND)
+        if (byte == wake::FEND) {
             StartFrame();
+        }
         return;  // anything before a FEND is line noise
     }
     if (byte == wake::FEND) {
@@ -242,8 +255,9 @@ void VirtualGenerator::FeedByte(std::uint8_t byte, std::vector<std::uint8_t> &ou
         break;
     case Pos::Data:
         frame_.data.push_back(value);
-        if (frame_.data.size() == length_)
+        if (frame_.data.size() == length_) {
             pos_ = Pos::Crc;
+        }
         break;
     case Pos::Crc:
         WakeCrcUpdate(value, crc_);
@@ -308,8 +322,9 @@ std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &fra
         answer.insert(answer.end(), data.begin(), data.end());
         return answer;
     case PX418_CMD_INFO:
-        for (const char *p = kIdentity; *p != '\0'; ++p)
+        for (const char *p = kIdentity; *p != '\0'; ++p) {
             answer.push_back(static_cast<std::uint8_t>(*p));
+        }
         return answer;
     case PX418_CMD_SET_MODE:
         if (data.size() != PX418_SET_MODE_LENGTH) {
@@ -361,8 +376,9 @@ std::vector<std::uint8_t> VirtualGenerator::HandleFrame(const ReceivedFrame &fra
 // written value; bit 6: beep), 4-byte value. A refused write changes nothing.
 std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::uint8_t> &data)
 {
-    if (data.size() != PX418_SET_PAR_LENGTH)
+    if (data.size() != PX418_SET_PAR_LENGTH) {
         return {PX418_ERR_INVALID_PARAMETERS};
+    }
     const std::uint8_t group = data[0];
     const std::uint8_t flags = data[1];
     const std::uint8_t number = flags & PX418_NUMBER_MASK;
@@ -371,26 +387,32 @@ std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::
     // Validate first, then act.
     bool valueParameter = true;  // changes a held value (and so the selection)
     if (IsOutput(group, number)) {
-        if (!InRange(value, kOutputRange[number]))
+        if (!InRange(value, kOutputRange[number])) {
             return {PX418_ERR_INVALID_PARAMETERS};
+        }
     } else if (IsCalibration(group, number)) {
-        if (!InRange(value, kCalibrationRange))
+        if (!InRange(value, kCalibrationRange)) {
             return {PX418_ERR_INVALID_PARAMETERS};
+        }
     } else if (group == PX418_GROUP_CALIBRATION && number == PX418_CAL_STORE) {
-        if (value != 0)
+        if (value != 0) {
             return {PX418_ERR_INVALID_PARAMETERS};
+        }
         valueParameter = false;
     } else if (group == PX418_GROUP_SYSTEM
                && (number == PX418_SYS_PRESET_STORE || number == PX418_SYS_PRESET_LOAD)) {
-        if (value < 0 || value >= PX418_PRESET_SLOTS)
+        if (value < 0 || value >= PX418_PRESET_SLOTS) {
             return {PX418_ERR_INVALID_PARAMETERS};
+        }
         valueParameter = false;
     } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONTRAST) {
-        if (!InRange(value, kContrastRange))
+        if (!InRange(value, kContrastRange)) {
             return {PX418_ERR_INVALID_PARAMETERS};
+        }
     } else if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_CONFIRM) {
-        if (value != 0)
+        if (value != 0) {
             return {PX418_ERR_INVALID_PARAMETERS};
+        }
         valueParameter = false;
     } else {
         return {PX418_ERR_INVALID_PARAMETERS};
@@ -416,8 +438,9 @@ std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::
             break;  // presets: below, after pending values have taken effect
         }
     }
-    if (flags & PX418_FLAG_TAKE_EFFECT)
+    if (flags & PX418_FLAG_TAKE_EFFECT) {
         state_.active = state_.outputs;
+    }
     if (group == PX418_GROUP_SYSTEM && number == PX418_SYS_PRESET_STORE) {
         state_.presets[value] = state_.active;
         state_.presetStored = value;
@@ -428,8 +451,9 @@ std::vector<std::uint8_t> VirtualGenerator::SetParameter(const std::vector<std::
         state_.active = state_.outputs;
         state_.presetLoaded = value;
     }
-    if (flags & PX418_FLAG_BEEP)
+    if (flags & PX418_FLAG_BEEP) {
         ++state_.beeps;
+    }
     if (valueParameter) {
         state_.selectedGroup = group;
         state_.selectedNumber = number;
@@ -443,8 +467,9 @@ std::vector<std::uint8_t>
 VirtualGenerator::GetParameter(const std::vector<std::uint8_t> &data) const
 {
     std::int32_t value = 0;
-    if (data.size() != PX418_GET_PAR_LENGTH || !ReadValue(data[0], data[1], value))
+    if (data.size() != PX418_GET_PAR_LENGTH || !ReadValue(data[0], data[1], value)) {
         return {PX418_ERR_INVALID_PARAMETERS};
+    }
     std::vector<std::uint8_t> answer{PX418_ERR_NONE};
     PutValue(answer, value);
     return answer;
@@ -494,8 +519,9 @@ bool VirtualGenerator::TurnKnob(std::uint8_t group, std::uint8_t number, std::in
 void VirtualGenerator::SetPlugged(bool plugged)
 {
     std::lock_guard lock(mutex_);
-    if (plugged == plugged_)
+    if (plugged == plugged_) {
         return;
+    }
     plugged_ = plugged;
     if (plugged) {
         ++connection_;

@@ -1,10 +1,5 @@
 // The main window's files: the settings file at start and close, and
 // parameter files through "Open..." and "Save as...".
-#include "main_window_fixture.h"
-
-#include "inifile.h"
-#include "phasor_form.h"
-
 #include <QAction>
 #include <QDir>
 #include <QFileDialog>
@@ -14,6 +9,10 @@
 #include <QLabel>
 #include <QRandomGenerator>
 #include <QScreen>
+
+#include "inifile.h"
+#include "main_window_fixture.h"
+#include "phasor_form.h"
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>

@@ -2,10 +2,10 @@
 // FT232R converters: the generator behind one of them, a foreign device
 // behind another. What the window shows and sends travels through libftdi1
 // and libusb's calls as with real converters.
+#include <cstdlib>
+
 #include "emulated_bus.h"
 #include "main_window_fixture.h"
-
-#include <cstdlib>
 
 namespace {
 

@@ -1,12 +1,6 @@
 // The main window against the virtual generator: connection and polling,
 // the output panels typed into as an operator does, menus and presets.
-#include "main_window_fixture.h"
-
-#include "about_form.h"
-#include "commands.h"
-#include "d2xx_double.h"
-#include "settings_form.h"
-#include "termination.h"
+#include <csignal>
 
 #include <QAbstractItemView>
 #include <QAction>
@@ -15,11 +9,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSpontaneKeyEvent>
 #include <QWheelEvent>
-#include <QScrollBar>
 
-#include <csignal>
+#include "about_form.h"
+#include "commands.h"
+#include "d2xx_double.h"
+#include "main_window_fixture.h"
+#include "settings_form.h"
+#include "termination.h"
 
 namespace {
 

@@ -1,12 +1,8 @@
 // A main window on the virtual generator, driven as an operator drives it.
 #pragma once
 
-#include "d2xx.h"
-#include "errors.h"
-#include "expected_writes.h"
-#include "main_form.h"
-#include "px418usb.h"
-#include "virtual/virtual_generator.h"
+#include <memory>
+#include <vector>
 
 #include <QApplication>
 #include <QComboBox>
@@ -16,11 +12,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <vector>
+#include "d2xx.h"
+#include "errors.h"
+#include "expected_writes.h"
+#include "main_form.h"
+#include "px418usb.h"
+#include "virtual/virtual_generator.h"
 
 using px418virtual::TheVirtualGenerator;
 

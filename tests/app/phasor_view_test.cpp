@@ -1,9 +1,7 @@
 // The phasor view: its picture rendered offscreen, and the window beside the
 // real main window on the virtual generator, driven as an operator does.
-#include "main_window_fixture.h"
-
-#include "output_colours.h"
-#include "phasor_form.h"
+#include <cmath>
+#include <numbers>
 
 #include <QAction>
 #include <QClipboard>
@@ -15,8 +13,9 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include <cmath>
-#include <numbers>
+#include "main_window_fixture.h"
+#include "output_colours.h"
+#include "phasor_form.h"
 
 namespace {
 

@@ -3,12 +3,12 @@
 // recording converter double in front of it).
 #include "settings_form.h"
 
-#include "d2xx.h"
-#include "d2xx_double.h"
-#include "main_window_fixture.h"
-#include "errors.h"
-#include "px418usb.h"
-#include "virtual/virtual_generator.h"
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <vector>
 
 #include <QApplication>
 #include <QGroupBox>
@@ -22,15 +22,14 @@
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
-
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <array>
-#include <functional>
-#include <optional>
-#include <ostream>
-#include <vector>
+#include "d2xx.h"
+#include "d2xx_double.h"
+#include "errors.h"
+#include "main_window_fixture.h"
+#include "px418usb.h"
+#include "virtual/virtual_generator.h"
 
 namespace {
 

@@ -3,16 +3,16 @@
 // variables alone.
 #include "commands.h"
 
+#include <functional>
+#include <vector>
+
+#include <gtest/gtest.h>
+
 #include "d2xx.h"
 #include "errors.h"
 #include "px418usb.h"
 #include "virtual/virtual_generator.h"
 #include "wake_oracle.h"
-
-#include <gtest/gtest.h>
-
-#include <functional>
-#include <vector>
 
 using px418virtual::TheVirtualGenerator;
 

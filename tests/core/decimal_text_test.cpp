@@ -2,13 +2,13 @@
 // (TextToFloat).
 #include "decimal_text.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <optional>
+
+#include <gtest/gtest.h>
 
 namespace {
 

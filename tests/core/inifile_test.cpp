@@ -1,16 +1,15 @@
 #include "inifile.h"
 
+#include <climits>
+#include <functional>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
-#include <climits>
-#include <functional>
 
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>

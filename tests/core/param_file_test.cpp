@@ -1,9 +1,9 @@
 // The table and the program's settings as sectioned text.
 #include "param_file.h"
 
-#include <QRect>
 #include <optional>
 
+#include <QRect>
 #include <gtest/gtest.h>
 
 namespace {

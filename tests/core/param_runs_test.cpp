@@ -1,14 +1,15 @@
 // The runs of writes and reads over the table: what each sends, and how far
 // a run got when the device refused part of it.
+#include "param_runs.h"
+
+#include <gtest/gtest.h>
+
 #include "commands.h"
 #include "d2xx.h"
 #include "expected_writes.h"
-#include "param_runs.h"
 #include "px418usb.h"
 #include "virtual/virtual_generator.h"
 #include "wake_oracle.h"
-
-#include <gtest/gtest.h>
 
 using px418virtual::TheVirtualGenerator;
 

@@ -2,10 +2,10 @@
 // fields show, against values worked out by hand.
 #include "param_table.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <limits>
+
+#include <gtest/gtest.h>
 
 namespace {
 

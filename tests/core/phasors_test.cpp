@@ -1,9 +1,9 @@
 // The phasor view's arithmetic against values worked out by hand.
 #include "phasors.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -61,11 +61,15 @@ std::int32_t Beep(bool mute)
 
 const ActionCase kActions[] = {
     {"ContrastMoved", true, [](SettingsRecord &r, bool) { r.ContrastMoved(61, true); },
-     [](bool) { return Writes{{4, 2, 61}}; }},
+     [](bool) {
+         return Writes{{4, 2, 61}};
+     }},
     // Every commit of a known contrast writes, changed or not.
     {"ContrastCommittedUnchanged", true,
      [](SettingsRecord &r, bool m) { r.ContrastCommitted(kContrast, kContrast, m, true); },
-     [](bool m) { return Writes{{4, 2 | Beep(m), kContrast}}; }},
+     [](bool m) {
+         return Writes{{4, 2 | Beep(m), kContrast}};
+     }},
     {"ContrastNeverReadCommittedUnchanged", false,
      [](SettingsRecord &r, bool m) { r.ContrastCommitted(0, 0, m, true); },
      [](bool) { return Writes{}; }},
@@ -75,19 +79,27 @@ const ActionCase kActions[] = {
          r.ContrastCommitted(0, 5, m, true);
          r.ContrastCommitted(5, 5, m, true);
      },
-     [](bool m) { return Writes{{4, 2 | Beep(m), 5}, {4, 2 | Beep(m), 5}}; }},
+     [](bool m) {
+         return Writes{{4, 2 | Beep(m), 5}, {4, 2 | Beep(m), 5}};
+     }},
     {"Confirmed", true, [](SettingsRecord &r, bool) { r.Confirmed(); },
-     [](bool) { return Writes{{4, 3, 0}}; }},
+     [](bool) {
+         return Writes{{4, 3, 0}};
+     }},
     {"CancelledAfterAMove", true,
      [](SettingsRecord &r, bool) {
          r.ContrastMoved(70, true);
          r.ContrastRestored();
      },
-     [](bool) { return Writes{{4, 2, 70}, {4, 2, kContrast}}; }},
-    {"CancelledWithAContrastNeverRead", false, [](SettingsRecord &r, bool) { r.ContrastRestored(); },
-     [](bool) { return Writes{}; }},
+     [](bool) {
+         return Writes{{4, 2, 70}, {4, 2, kContrast}};
+     }},
+    {"CancelledWithAContrastNeverRead", false,
+     [](SettingsRecord &r, bool) { r.ContrastRestored(); }, [](bool) { return Writes{}; }},
     {"RowEntered", true, [](SettingsRecord &r, bool m) { r.RowEntered(2, kCalib[2], m); },
-     [](bool m) { return Writes{{3, 0x82 | Beep(m), kCalib[2]}}; }},
+     [](bool m) {
+         return Writes{{3, 0x82 | Beep(m), kCalib[2]}};
+     }},
     {"RowNeverReadEntered", false, [](SettingsRecord &r, bool m) { r.RowEntered(2, 0, m); },
      [](bool) { return Writes{}; }},
     // A row moved on a device that is not open is still not known.
@@ -96,18 +108,24 @@ const ActionCase kActions[] = {
          r.RowMoved(1, 5, false);
          r.RowEntered(1, 5, m);
      },
-     [](bool) { return Writes{{3, 0x81, 5}}; }},
+     [](bool) {
+         return Writes{{3, 0x81, 5}};
+     }},
     {"RowMovedThenEntered", true,
      [](SettingsRecord &r, bool m) {
          r.RowMoved(1, 5, true);
          r.RowEntered(1, 5, m);
      },
-     [](bool m) { return Writes{{3, 0x81, 5}, {3, 0x81 | Beep(m), 5}}; }},
+     [](bool m) {
+         return Writes{{3, 0x81, 5}, {3, 0x81 | Beep(m), 5}};
+     }},
     {"RowCommittedUnchanged", true,
      [](SettingsRecord &r, bool) { r.RowCommitted(3, kCalib[3], kCalib[3], true); },
      [](bool) { return Writes{}; }},
     {"RowCommittedChanged", true, [](SettingsRecord &r, bool) { r.RowCommitted(3, 44, 50, true); },
-     [](bool) { return Writes{{3, 0x83, 50}}; }},
+     [](bool) {
+         return Writes{{3, 0x83, 50}};
+     }},
     // The device holds the moved value: typing the read one back writes it.
     {"RowMovedThenTheReadValueTypedBack", true,
      [](SettingsRecord &r, bool) {
@@ -115,7 +133,9 @@ const ActionCase kActions[] = {
          r.RowCommitted(0, 70, kCalib[0], true);
          r.RowCommitted(0, kCalib[0], kCalib[0], true);
      },
-     [](bool) { return Writes{{3, 0x80, 70}, {3, 0x80, kCalib[0]}}; }},
+     [](bool) {
+         return Writes{{3, 0x80, 70}, {3, 0x80, kCalib[0]}};
+     }},
     // Where the device's value is not known, only a change of the position
     // is written.
     {"RowNeverReadCommitted", false,
@@ -123,13 +143,16 @@ const ActionCase kActions[] = {
          r.RowCommitted(0, 0, 0, true);
          r.RowCommitted(0, 0, 7, true);
      },
-     [](bool) { return Writes{{3, 0x80, 7}}; }},
+     [](bool) {
+         return Writes{{3, 0x80, 7}};
+     }},
     {"CalibrationStored", true, [](SettingsRecord &r, bool m) { r.CalibrationStored(m, true); },
-     [](bool m) { return Writes{{3, 4 | Beep(m), 0}}; }},
+     [](bool m) {
+         return Writes{{3, 4 | Beep(m), 0}};
+     }},
 };
 
-class SettingsRecordActionTest
-    : public ::testing::TestWithParam<std::tuple<ActionCase, bool>> {};
+class SettingsRecordActionTest : public ::testing::TestWithParam<std::tuple<ActionCase, bool>> {};
 
 TEST_P(SettingsRecordActionTest, WritesWhatTheTableSays)
 {
@@ -163,7 +186,8 @@ const RestoreCase kRestores[] = {
     {"AMoveRestoresEveryRowReadFrequencyLast",
      [](Recorded &r) { r.record.RowMoved(2, 0, true); },
      {{3, 1, 22}, {3, 2, 33}, {3, 3, 44}, {3, 0xC0, 11}}},
-    {"ACommitRestoresToo", [](Recorded &r) { r.record.RowCommitted(2, 33, 34, true); },
+    {"ACommitRestoresToo",
+     [](Recorded &r) { r.record.RowCommitted(2, 33, 34, true); },
      {{3, 1, 22}, {3, 2, 33}, {3, 3, 44}, {3, 0xC0, 11}}},
     {"SaveCalibClearsTheChanges",
      [](Recorded &r) {

@@ -3,6 +3,15 @@
 // each leaves on the device, what it prints, and its exit status.
 #include "ctl_run.h"
 
+#include <csignal>
+#include <sstream>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
 #include "ctl_help.h"
 #include "d2xx.h"
 #include "d2xx_double.h"
@@ -11,17 +20,6 @@
 #include "param_file.h"
 #include "virtual/virtual_generator.h"
 #include "wake_oracle.h"
-
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
-#include <sys/stat.h>
-
-#include <csignal>
-#include <sstream>
 
 using px418virtual::DeviceState;
 using px418virtual::TheVirtualGenerator;

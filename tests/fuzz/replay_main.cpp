@@ -29,16 +29,19 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         const std::filesystem::path path(argv[i]);
         if (std::filesystem::is_directory(path)) {
-            for (const auto &entry : std::filesystem::directory_iterator(path))
-                if (entry.is_regular_file())
+            for (const auto &entry : std::filesystem::directory_iterator(path)) {
+                if (entry.is_regular_file()) {
                     files.push_back(entry.path());
+                }
+            }
         } else {
             files.push_back(path);
         }
     }
     std::sort(files.begin(), files.end());
-    for (const auto &file : files)
+    for (const auto &file : files) {
         RunOn(file);
+    }
     std::printf("%zu inputs\n", files.size());
     return files.empty() ? 1 : 0;  // an empty corpus tests nothing
 }

@@ -39,8 +39,9 @@ struct LineCalls : D2xxStub<FT_OK> {
     {
         *returned = 0;
         auto *out = static_cast<std::uint8_t *>(buffer);
-        while (*returned < toRead && lineAt < lineSize)
+        while (*returned < toRead && lineAt < lineSize) {
             out[(*returned)++] = lineBytes[lineAt++];
+        }
         return FT_OK;
     }
     static FT_STATUS D2XX_CALL Open(int, FT_HANDLE *handle)
@@ -77,22 +78,27 @@ Expected Read(const std::uint8_t *in, std::size_t size, std::size_t capacity)
     Expected e;
     std::size_t at = 0;
     bool started = false;
-    while (!started && at < size && at < 512)
+    while (!started && at < size && at < 512) {
         started = in[at++] == 0xC0;
+    }
     e.consumed = at;
-    if (!started)
+    if (!started) {
         return e;
+    }
 
     // The next unstuffed value; false at the end of the line or on a bad
     // escape, having consumed what a receiver reads to find that out.
     const auto value = [&](std::uint8_t &v) {
-        if (at == size)
+        if (at == size) {
             return false;
+        }
         v = in[at++];
-        if (v != 0xDB)
+        if (v != 0xDB) {
             return true;
-        if (at == size)
+        }
+        if (at == size) {
             return false;
+        }
         const std::uint8_t second = in[at++];
         v = second == 0xDC ? 0xC0 : 0xDB;
         return second == 0xDC || second == 0xDD;
@@ -143,8 +149,9 @@ const D2xxApi &D2xx()
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t size)
 {
-    if (size == 0)
+    if (size == 0) {
         return 0;
+    }
     const std::size_t capacity = input[0];
     lineBytes = input + 1;
     lineSize = size - 1;
@@ -158,25 +165,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *input, std::size_t siz
 
         // Exactly the capacity, so that AddressSanitizer sees any store past it.
         std::unique_ptr<std::uint8_t[]> area(new std::uint8_t[capacity]);
-        for (std::size_t i = 0; i < capacity; ++i)
+        for (std::size_t i = 0; i < capacity; ++i) {
             area[i] = kUntouched;
+        }
         std::uint8_t address = 0xEE;
         std::uint8_t command = 0xEE;
         std::uint8_t length = 0xEE;
         const bool ok = WakeReceiveFrame(50, address, command, area.get(), length, capacity);
 
-        if (ok != expected.ok)
+        if (ok != expected.ok) {
             Disagree("the verdict", start);
-        if (lineAt - start != expected.consumed)
+        }
+        if (lineAt - start != expected.consumed) {
             Disagree("the bytes consumed", start);
-        if (!ok)
+        }
+        if (!ok) {
             continue;
-        if (address != expected.address || command != expected.command || length != expected.length)
+        }
+        if (address != expected.address || command != expected.command
+            || length != expected.length) {
             Disagree("address, command or length", start);
+        }
         for (std::size_t i = 0; i < capacity; ++i) {
             const std::uint8_t want = i < expected.data.size() ? expected.data[i] : kUntouched;
-            if (area[i] != want)
+            if (area[i] != want) {
                 Disagree(i < expected.data.size() ? "the data" : "the area beyond the data", start);
+            }
         }
     }
     FtdioClose(handle);

@@ -1,11 +1,11 @@
 // Choice and loading of the converter driver behind the D2XX table.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "d2xx.h"
 #include "d2xx_double.h"
@@ -22,10 +22,11 @@ protected:
     }
     void TearDown() override
     {
-        if (hadDriver_)
+        if (hadDriver_) {
             setenv("PX418USB_DRIVER", saved_.c_str(), 1);
-        else
+        } else {
             unsetenv("PX418USB_DRIVER");
+        }
         D2xxInstall(nullptr);
     }
 
@@ -50,12 +51,15 @@ TEST_F(ProviderTest, FirstChoiceIsMadeOnceAcrossThreads)
     D2xxInstall(nullptr);
     std::vector<const D2xxApi *> seen(8, nullptr);
     std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < seen.size(); ++i)
+    for (std::size_t i = 0; i < seen.size(); ++i) {
         threads.emplace_back([&seen, i] { seen[i] = &D2xx(); });
-    for (auto &t : threads)
+    }
+    for (auto &t : threads) {
         t.join();
-    for (const D2xxApi *api : seen)
+    }
+    for (const D2xxApi *api : seen) {
         EXPECT_EQ(api, D2xxVirtualProvider());
+    }
 }
 
 TEST_F(ProviderTest, LoadsADriverLibraryByPath)
@@ -136,12 +140,14 @@ TEST_F(ProviderTest, LibftdiCopesWithoutConverters)
 {
     const char *why = nullptr;
     const D2xxApi *api = D2xxLibftdiProvider(&why);
-    if (api == nullptr)
+    if (api == nullptr) {
         GTEST_SKIP() << "libusb unavailable here: " << why;
+    }
     DWORD count = 0;
     const FT_STATUS counted = api->ListDevices(&count, nullptr, FT_LIST_NUMBER_ONLY);
-    if (counted == FT_OK && count > 0)
+    if (counted == FT_OK && count > 0) {
         GTEST_SKIP() << "converters are attached; not touching them";
+    }
 
     FT_HANDLE handle = reinterpret_cast<FT_HANDLE>(0x1);
     EXPECT_NE(api->Open(0, &handle), FT_OK);

@@ -2,13 +2,14 @@
 // member of its own name with its own arguments. (The stub calls are checked
 // with the table of an unloadable driver in d2xx_provider_test.cpp, and the
 // stand-ins built on them by the fuzz target's seed replay and the bench.)
-#include <gtest/gtest.h>
+#include "d2xx_table.h"
 
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "d2xx.h"
-#include "d2xx_table.h"
 
 namespace {
 

@@ -3,11 +3,11 @@
 // of the exports share. Include it from one source file per program.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "d2xx_double.h"
 #include "px418usb.h"

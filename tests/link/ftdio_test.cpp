@@ -1,12 +1,13 @@
 // Ftdio's D2XX call orders, arguments and early stops, seen through the
 // recording double.
-#include <gtest/gtest.h>
+#include "ftdio.h"
 
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "d2xx_double.h"
-#include "ftdio.h"
 
 namespace {
 
@@ -48,8 +49,9 @@ TEST_F(FtdioTest, CountsAttachedConverters)
     for (int converters : {0, 1, 3}) {
         SCOPED_TRACE(converters);
         Double().Reset();
-        for (int i = 0; i < converters; ++i)
+        for (int i = 0; i < converters; ++i) {
             Double().AddConverter();
+        }
         std::uint32_t count = 99;
         ASSERT_TRUE(FtdioCountDevices(count));
         EXPECT_EQ(count, static_cast<std::uint32_t>(converters));

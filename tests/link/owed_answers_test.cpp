@@ -1,12 +1,13 @@
 // The owed answers of a converter: which request a frame that comes in
 // answers, in order, and when the stream is in step again.
-#include <gtest/gtest.h>
+#include "owed_answers.h"
 
 #include <algorithm>
 #include <chrono>
 #include <vector>
 
-#include "owed_answers.h"
+#include <gtest/gtest.h>
+
 #include "px418_protocol.h"
 
 namespace {

@@ -1,12 +1,13 @@
 // Whether another program holds a converter's serial port open, read from a
 // fake sysfs and procfs.
-#include <gtest/gtest.h>
+#include "port_in_use.h"
 
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "fake_system_tree.h"
-#include "port_in_use.h"
 
 namespace {
 

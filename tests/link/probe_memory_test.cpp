@@ -1,10 +1,10 @@
 // The device search's memory of the converters by index.
-#include <gtest/gtest.h>
+#include "probe_memory.h"
 
 #include <chrono>
 #include <vector>
 
-#include "probe_memory.h"
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -33,9 +33,10 @@ TEST(ProbeMemoryTest, WhatEachOutcomeSparesOnAnUnchangedBus)
         EXPECT_TRUE(memory.ShouldProbe(1, t0)) << "nothing known yet";
         memory.Record(1, c.outcome, t0);
         memory.StartSearch(3);
-        for (std::size_t i = 0; i < c.probedAfter.size(); ++i)
+        for (std::size_t i = 0; i < c.probedAfter.size(); ++i) {
             EXPECT_EQ(memory.ShouldProbe(1, t0 + milliseconds(after[i])), c.probedAfter[i])
                 << after[i] << " ms";
+        }
         EXPECT_TRUE(memory.ShouldProbe(0, t0));
         EXPECT_TRUE(memory.ShouldProbe(2, t0));
     }

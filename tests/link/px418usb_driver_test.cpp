@@ -1,9 +1,9 @@
 // libpx418usb.so with a converter driver that cannot be loaded.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "px418usb.h"
 

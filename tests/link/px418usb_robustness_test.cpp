@@ -1,15 +1,15 @@
 // The exports under adversity, through the C header: answers that come late
 // or belong to another request, callers on several threads, a driver that
 // miscounts, an identity that fills the whole answer area.
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "exports_fixture.h"
 
@@ -228,8 +228,9 @@ TEST_F(ExportsTest, AnswersToOtherRequestsAreReadPast)
     Double().Reset();
     OpenScripted();
     Bytes flood;
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 20; ++i) {
         flood = flood + Frame(8, {0});
+    }
     Answer(flood + Frame(7, {0, 1}));
     std::int32_t mode = -1;
     EXPECT_FALSE(PX418_GetMode(&mode));
@@ -274,8 +275,9 @@ TEST_F(ExportsTest, LeftoversAreClearedBeforeTheNextRequest)
             continue;
         }
         EXPECT_EQ(LastError(), "IO error: device not responding.");
-        for (const Bytes &request : Double().Written())
+        for (const Bytes &request : Double().Written()) {
             EXPECT_NE(request, oracle::GetPar(1, 2));
+        }
         EXPECT_TRUE(PX418_GetPar(1, 2, &value)) << "the next command clears up again";
         EXPECT_EQ(value, 900);
     }
@@ -316,10 +318,12 @@ TEST_F(ExportsTest, ConcurrentSearchesLeaveExactlyOneHandleOpen)
         EXPECT_TRUE(Double().IsOpen(generator));
 
         int open = 0;
-        for (const auto &call : Double().CallsOf("FT_Open"))
+        for (const auto &call : Double().CallsOf("FT_Open")) {
             open += call.status == FT_OK;
-        for (const auto &call : Double().CallsOf("FT_Close"))
+        }
+        for (const auto &call : Double().CallsOf("FT_Close")) {
             open -= call.status == FT_OK;
+        }
         EXPECT_EQ(open, 1);
 
         EXPECT_TRUE(PX418_CloseDevice());
@@ -347,9 +351,10 @@ TEST_F(ExportsTest, CommandsDuringASearchReachOnlyTheIdentifiedGenerator)
     std::atomic<bool> writing{true};
     int failures = 0;
     std::thread writer([&] {
-        for (int i = 0; i < kWrites; ++i)
+        for (int i = 0; i < kWrites; ++i) {
             failures +=
                 !PX418_SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, i);
+        }
         writing = false;
     });
     int searches = 0;
@@ -366,8 +371,9 @@ TEST_F(ExportsTest, CommandsDuringASearchReachOnlyTheIdentifiedGenerator)
     const Bytes infoRequest{0xC0, 0x03, 0x00, 0xEB};
     const auto seen = Double().Written(foreign);
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(searches) + 1);
-    for (const Bytes &wire : seen)
+    for (const Bytes &wire : seen) {
         ASSERT_EQ(wire, infoRequest);
+    }
 }
 
 TEST_F(ExportsTest, AbsurdConverterCountIsCapped)

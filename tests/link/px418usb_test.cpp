@@ -1,7 +1,5 @@
 // The nine exports through the C header, in libpx418usb.so, with the
 // recording double loaded as the converter driver by its path.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -9,6 +7,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "exports_fixture.h"
 
@@ -365,10 +365,12 @@ TEST_F(ExportsTest, SearchSkipsConvertersThatAreNoGenerator)
     EXPECT_EQ(names.front(), "FT_ListDevices");
     EXPECT_EQ(std::count(names.begin(), names.end(), "FT_Open"), 3);
     EXPECT_EQ(std::count(names.begin(), names.end(), "FT_Close"), 2);
-    for (const auto &call : Double().CallsOf("FT_SetBaudRate"))
+    for (const auto &call : Double().CallsOf("FT_SetBaudRate")) {
         EXPECT_EQ(call.args, std::vector<std::uint32_t>{38400});
-    for (int c : {silent, foreign, generator})
+    }
+    for (int c : {silent, foreign, generator}) {
         EXPECT_EQ(Double().Written(c), (std::vector<Bytes>{{0xC0, 0x03, 0x00, 0xEB}}));
+    }
 
     std::int32_t value = 0;
     EXPECT_TRUE(PX418_GetPar(0, 1, &value));
@@ -414,12 +416,14 @@ TEST_F(ExportsTest, FailedSearchLeavesTheLastInfoExchangesText)
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
         ForgetTheBus();
-        for (const auto &responder : c.converters)
+        for (const auto &responder : c.converters) {
             Double().AddConverter(responder);
+        }
         EXPECT_FALSE(PX418_OpenDevice());
         EXPECT_EQ(LastError(), c.text);
-        for (std::size_t i = 0; i < c.converters.size(); ++i)
+        for (std::size_t i = 0; i < c.converters.size(); ++i) {
             EXPECT_FALSE(Double().IsOpen(static_cast<int>(i)));
+        }
         EXPECT_EQ(Double().Count("FT_Close"), static_cast<int>(c.converters.size()));
         // Nothing open: commands succeed without I/O again.
         Double().ClearCalls();
@@ -500,8 +504,9 @@ TEST_F(ExportsTest, OpenWhileOpenClosesOnceAndSearchesAgain)
     EXPECT_TRUE(PX418_CloseDevice());
     EXPECT_TRUE(PX418_CloseDevice());
     EXPECT_EQ(Double().Count("FT_Close"), 2);
-    for (const auto &call : Double().CallsOf("FT_Close"))
+    for (const auto &call : Double().CallsOf("FT_Close")) {
         EXPECT_EQ(call.status, FT_OK);
+    }
 }
 
 TEST_F(ExportsTest, CloseWithNothingOpen)
@@ -547,11 +552,13 @@ TEST_F(ExportsTest, ConcurrentCallsNeverInterleave)
             const std::int32_t value = 1000 * (channel + 1) + i;
             std::int32_t read = -1;
             if (!PX418_SetPar(channel, 0x81, value) || !PX418_GetPar(channel, 1, &read)
-                || read != value)
+                || read != value) {
                 ++failures[static_cast<std::size_t>(channel)];
+            }
             std::int32_t mode = -1;
-            if (!PX418_GetMode(&mode) || mode != 0)
+            if (!PX418_GetMode(&mode) || mode != 0) {
                 ++failures[static_cast<std::size_t>(channel)];
+            }
         }
     };
     std::thread a(worker, 0);
@@ -562,12 +569,14 @@ TEST_F(ExportsTest, ConcurrentCallsNeverInterleave)
 
     const auto frames = generator_.FrameLog();
     EXPECT_EQ(frames.size(), static_cast<std::size_t>(2 * kRounds * 3));
-    for (const auto &frame : frames)
+    for (const auto &frame : frames) {
         ASSERT_TRUE(frame.valid);
+    }
     const auto writes = Double().Written();
     EXPECT_EQ(writes.size(), frames.size());
-    for (const Bytes &wire : writes)
+    for (const Bytes &wire : writes) {
         ASSERT_TRUE(oracle::Decode(wire).valid);
+    }
 }
 
 }  // namespace

@@ -29,8 +29,9 @@ static bool load_open_unload(const char *path)
         dlclose(library);
         return false;
     }
-    if (open_device())
+    if (open_device()) {
         close_device();
+    }
     dlclose(library);
     return true;
 }
@@ -45,8 +46,9 @@ int main(int argc, char **argv)
        them time to run after each unload. */
     const struct timespec pause = {0, 300 * 1000 * 1000};
     for (int round = 0; round < 2; ++round) {
-        if (!load_open_unload(argv[1]))
+        if (!load_open_unload(argv[1])) {
             return 2;
+        }
         nanosleep(&pause, NULL);
     }
     printf("loaded, used and unloaded twice\n");

@@ -1,16 +1,17 @@
 // Wake framing on the wire, seen through the recording D2XX double: CRC
 // check values, encoded frames byte for byte, and the receiver against good
 // and hostile input.
-#include <gtest/gtest.h>
+#include "wake.h"
 
 #include <array>
 #include <chrono>
 #include <cstring>
 #include <string>
 
+#include <gtest/gtest.h>
+
 #include "d2xx_double.h"
 #include "ftdio.h"
-#include "wake.h"
 
 namespace {
 
@@ -24,8 +25,9 @@ d2xxdouble::D2xxDouble &Double()
 std::uint8_t Crc(const Bytes &bytes, std::uint8_t init)
 {
     std::uint8_t crc = init;
-    for (std::uint8_t b : bytes)
+    for (std::uint8_t b : bytes) {
         WakeCrcUpdate(b, crc);
+    }
     return crc;
 }
 
@@ -40,8 +42,9 @@ Bytes WithCrc(Bytes frame)
 Bytes Noise(std::size_t count)
 {
     Bytes noise(count);
-    for (std::size_t i = 0; i < count; ++i)
+    for (std::size_t i = 0; i < count; ++i) {
         noise[i] = static_cast<std::uint8_t>(i % 0xC0);  // never FEND
+    }
     return noise;
 }
 
@@ -235,8 +238,9 @@ TEST_F(WakeTest, RoundTripsEveryByteValue)
 {
     for (int start : {0, 200}) {
         Bytes data;
-        for (int v = start; v < start + 200 && v < 256; ++v)
+        for (int v = start; v < start + 200 && v < 256; ++v) {
             data.push_back(static_cast<std::uint8_t>(v));
+        }
         Double().ClearCalls();
         ASSERT_TRUE(WakeSendFrame(0x3B, 0x55, static_cast<std::uint8_t>(data.size()), data.data()));
         Double().QueueReceive(converter_, Double().Written().at(0));
@@ -367,16 +371,18 @@ TEST_F(WakeTest, NeverStoresBeyondTheCapacity)
     // A frame announcing 255 data bytes into a 200-byte area is read through
     // its CRC and rejected; the next frame is then received intact.
     Bytes data(255);
-    for (std::size_t i = 0; i < data.size(); ++i)
+    for (std::size_t i = 0; i < data.size(); ++i) {
         data[i] = static_cast<std::uint8_t>(i);
+    }
     const Bytes next{0xC0, 0x06, 0x01, 0x00, 0x38};
     Double().QueueReceive(converter_, Concat(oracle::Encode(9, data), next));
 
     const Received r = Receive(200);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(Bytes(r.area.begin(), r.area.begin() + 200), Bytes(data.begin(), data.begin() + 200));
-    for (std::size_t i = 200; i < r.area.size(); ++i)
+    for (std::size_t i = 200; i < r.area.size(); ++i) {
         ASSERT_EQ(r.area[i], 0xA5) << "byte " << i << " written beyond the capacity";
+    }
     EXPECT_EQ(Double().Pending(converter_), next);
 
     const Received after = Receive(200);

@@ -2,15 +2,15 @@
 // again, and the device thread that runs the jobs in order.
 #include "device_owner.h"
 
-#include "d2xx.h"
-#include "px418usb.h"
-#include "virtual/virtual_generator.h"
-
-#include <gtest/gtest.h>
-
 #include <future>
 #include <mutex>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "d2xx.h"
+#include "px418usb.h"
+#include "virtual/virtual_generator.h"
 
 using px418virtual::TheVirtualGenerator;
 

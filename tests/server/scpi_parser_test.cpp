@@ -1,13 +1,14 @@
 // The message syntax and the command set: what a message reads as, which
 // command a header names, and the first error of a malformed message.
-#include "scpi_commands.h"
-#include "scpi_errors.h"
 #include "scpi_parser.h"
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <string>
+
+#include <gtest/gtest.h>
+
+#include "scpi_commands.h"
+#include "scpi_errors.h"
 
 using namespace scpi;
 

@@ -3,14 +3,14 @@
 // leaves everything alone, and the status registers and error queue.
 #include "scpi_session.h"
 
+#include <vector>
+
+#include <gtest/gtest.h>
+
 #include "d2xx.h"
 #include "expected_writes.h"
 #include "px418usb.h"
 #include "virtual/virtual_generator.h"
-
-#include <gtest/gtest.h>
-
-#include <vector>
 
 using px418virtual::TheVirtualGenerator;
 using scpi::DeviceContext;

@@ -105,9 +105,11 @@ std::vector<Call> D2xxDouble::CallsOf(const std::string &function) const
 {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<Call> out;
-    for (const Call &call : calls_)
-        if (call.name == function)
+    for (const Call &call : calls_) {
+        if (call.name == function) {
             out.push_back(call);
+        }
+    }
     return out;
 }
 
@@ -115,8 +117,9 @@ std::vector<std::string> D2xxDouble::CallNames() const
 {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<std::string> out;
-    for (const Call &call : calls_)
+    for (const Call &call : calls_) {
         out.push_back(call.name);
+    }
     return out;
 }
 
@@ -131,10 +134,12 @@ std::vector<Bytes> D2xxDouble::Written(int converter) const
 {
     std::lock_guard<std::mutex> guard(mutex_);
     std::vector<Bytes> out;
-    for (const Call &call : calls_)
+    for (const Call &call : calls_) {
         if (call.name == "FT_Write" && call.status == FT_OK
-            && (converter < 0 || call.converter == converter))
+            && (converter < 0 || call.converter == converter)) {
             out.push_back(call.bytes);
+        }
+    }
     return out;
 }
 
@@ -142,9 +147,11 @@ Bytes D2xxDouble::ReadBytes(int converter) const
 {
     std::lock_guard<std::mutex> guard(mutex_);
     Bytes out;
-    for (const Call &call : calls_)
-        if (call.name == "FT_Read" && (converter < 0 || call.converter == converter))
+    for (const Call &call : calls_) {
+        if (call.name == "FT_Read" && (converter < 0 || call.converter == converter)) {
             out.insert(out.end(), call.bytes.begin(), call.bytes.end());
+        }
+    }
     return out;
 }
 
@@ -160,8 +167,9 @@ void D2xxDouble::ClearCalls()
 bool D2xxDouble::TakeFault(const std::string &function, Fault::Kind kind, Fault &fault)
 {
     auto found = faults_.find(function);
-    if (found == faults_.end())
+    if (found == faults_.end()) {
         return false;
+    }
     auto &pending = found->second;
     bool due = false;
     Fault chosen{};
@@ -178,8 +186,9 @@ bool D2xxDouble::TakeFault(const std::string &function, Fault::Kind kind, Fault 
             ++it;
         }
     }
-    if (due)
+    if (due) {
         fault = chosen;
+    }
     return due;
 }
 
@@ -192,11 +201,14 @@ FT_STATUS D2xxDouble::Finish(Call call)
 
 int D2xxDouble::ConverterOf(FT_HANDLE handle) const
 {
-    if (handle == nullptr)
+    if (handle == nullptr) {
         return -1;
-    for (std::size_t i = 0; i < converters_.size(); ++i)
-        if (converters_[i].handle == handle)
+    }
+    for (std::size_t i = 0; i < converters_.size(); ++i) {
+        if (converters_[i].handle == handle) {
             return static_cast<int>(i);
+        }
+    }
     return -1;
 }
 
@@ -227,8 +239,9 @@ FT_STATUS D2xxDouble::Open(int index, FT_HANDLE *pHandle)
 {
     std::lock_guard<std::mutex> guard(mutex_);
     Call call{"FT_Open", -1, nullptr, {static_cast<std::uint32_t>(index)}, {}, 0, FT_OK};
-    if (pHandle != nullptr)
+    if (pHandle != nullptr) {
         *pHandle = nullptr;
+    }
     Fault fault{};
     if (TakeFault(call.name, Fault::kStatus, fault)) {
         call.status = fault.status;
@@ -241,8 +254,9 @@ FT_STATUS D2xxDouble::Open(int index, FT_HANDLE *pHandle)
     // Indices count the plugged converters only.
     int seen = -1;
     for (std::size_t i = 0; i < converters_.size(); ++i) {
-        if (!converters_[i].plugged)
+        if (!converters_[i].plugged) {
             continue;
+        }
         if (++seen == index) {
             call.converter = static_cast<int>(i);
             break;
@@ -284,16 +298,17 @@ FT_STATUS D2xxDouble::Close(FT_HANDLE handle)
 D2xxDouble::Converter *D2xxDouble::TransferTarget(Call &call, bool due, const Fault &fault,
                                                   bool argumentsOk)
 {
-    if (due && fault.kind == Fault::kStatus)
+    if (due && fault.kind == Fault::kStatus) {
         call.status = fault.status;
-    else if (!argumentsOk)
+    } else if (!argumentsOk) {
         call.status = FT_INVALID_PARAMETER;
-    else if (call.converter < 0)
+    } else if (call.converter < 0) {
         call.status = FT_INVALID_HANDLE;
-    else if (!converters_[static_cast<std::size_t>(call.converter)].plugged)
+    } else if (!converters_[static_cast<std::size_t>(call.converter)].plugged) {
         call.status = FT_IO_ERROR;
-    else
+    } else {
         return &converters_[static_cast<std::size_t>(call.converter)];
+    }
     return nullptr;
 }
 
@@ -301,22 +316,26 @@ FT_STATUS D2xxDouble::Read(FT_HANDLE handle, void *buffer, DWORD toRead, DWORD *
 {
     std::lock_guard<std::mutex> guard(mutex_);
     Call call{"FT_Read", ConverterOf(handle), handle, {toRead}, {}, 0, FT_OK};
-    if (pReturned != nullptr)
+    if (pReturned != nullptr) {
         *pReturned = 0;
+    }
     Fault fault{};
     const bool due = TakeFault(call.name, Fault::kEmptyRead, fault);
     Converter *target = TransferTarget(call, due, fault,
                                        pReturned != nullptr && (buffer != nullptr || toRead == 0));
-    if (target == nullptr)
+    if (target == nullptr) {
         return Finish(std::move(call));
+    }
     Converter &converter = *target;
-    if (due)  // an empty read: the timeout ran out with nothing received
+    if (due) {  // an empty read: the timeout ran out with nothing received
         return Finish(std::move(call));
+    }
     const std::size_t n = std::min<std::size_t>(toRead, converter.queue.size());
     call.bytes.assign(converter.queue.begin(), converter.queue.begin() + static_cast<long>(n));
     converter.queue.erase(converter.queue.begin(), converter.queue.begin() + static_cast<long>(n));
-    if (n > 0)
+    if (n > 0) {
         std::memcpy(buffer, call.bytes.data(), n);
+    }
     call.result = static_cast<std::uint32_t>(n);
     *pReturned = static_cast<DWORD>(n);
     return Finish(std::move(call));
@@ -326,14 +345,16 @@ FT_STATUS D2xxDouble::Write(FT_HANDLE handle, void *buffer, DWORD toWrite, DWORD
 {
     std::lock_guard<std::mutex> guard(mutex_);
     Call call{"FT_Write", ConverterOf(handle), handle, {toWrite}, {}, 0, FT_OK};
-    if (pWritten != nullptr)
+    if (pWritten != nullptr) {
         *pWritten = 0;
+    }
     Fault fault{};
     const bool due = TakeFault(call.name, Fault::kShortWrite, fault);
     Converter *target = TransferTarget(call, due, fault,
                                        pWritten != nullptr && (buffer != nullptr || toWrite == 0));
-    if (target == nullptr)
+    if (target == nullptr) {
         return Finish(std::move(call));
+    }
     Converter &converter = *target;
     const DWORD accepted = due ? std::min<DWORD>(fault.accepted, toWrite) : toWrite;
     const auto *bytes = static_cast<const std::uint8_t *>(buffer);
@@ -368,8 +389,9 @@ FT_STATUS D2xxDouble::Setting(const char *name, FT_HANDLE handle, std::vector<st
         call.status = FT_IO_ERROR;
         return Finish(std::move(call));
     }
-    if (apply)
+    if (apply) {
         apply(converter);
+    }
     return Finish(std::move(call));
 }
 
@@ -397,8 +419,9 @@ FT_STATUS D2xxDouble::SetLatencyTimer(FT_HANDLE handle, UCHAR latency)
 FT_STATUS D2xxDouble::Purge(FT_HANDLE handle, ULONG mask)
 {
     return Setting("FT_Purge", handle, {mask}, [mask](Converter &converter) {
-        if (mask & FT_PURGE_RX)
+        if (mask & FT_PURGE_RX) {
             converter.queue.clear();
+        }
     });
 }
 

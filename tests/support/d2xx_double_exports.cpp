@@ -2,7 +2,6 @@
 // linkage, each forwarding to the one double instance, so that the library
 // can be loaded as a converter driver (PX418USB_DRIVER=<path of this file>).
 #include "d2xx_double.h"
-
 #include "d2xx_table.h"
 
 D2XX_DEFINE_EXPORTS(D2xxForwarding<&d2xxdouble::Instance>);

@@ -36,10 +36,12 @@ public:
     FrameLog()
     {
         const char *path = std::getenv("PX418_FRAME_LOG");
-        if (path != nullptr && path[0] != '\0')
+        if (path != nullptr && path[0] != '\0') {
             file_ = std::fopen(path, "a");
-        if (file_ == nullptr)
+        }
+        if (file_ == nullptr) {
             file_ = stderr;
+        }
     }
 
     void Line(const std::string &text)
@@ -103,10 +105,12 @@ private:
             // No good frame starts here: up to the next FEND it is damage,
             // or, at the end, perhaps a frame still arriving.
             next = at + 1;
-            while (next < bytes.size() && bytes[next] != kFend)
+            while (next < bytes.size() && bytes[next] != kFend) {
                 ++next;
-            if (next == bytes.size() && !final)
+            }
+            if (next == bytes.size() && !final) {
                 return oracle::Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(at), bytes.end());
+            }
             Line(std::string(direction) + "!" + Hex(bytes, at, next));
             at = next;
         }
@@ -138,8 +142,9 @@ FT_STATUS Logged(FT_STATUS status, const std::string &call)
 std::string Args(std::initializer_list<unsigned long> values)
 {
     std::string text;
-    for (const unsigned long v : values)
+    for (const unsigned long v : values) {
         text += " " + std::to_string(v);
+    }
     return text;
 }
 
@@ -149,8 +154,9 @@ struct LoggingCalls {
     {
         const FT_STATUS status = Converter().ListDevices(pArg1, pArg2, flags);
         DWORD count = 0;
-        if (status == FT_OK && pArg1 != nullptr)
+        if (status == FT_OK && pArg1 != nullptr) {
             count = *static_cast<DWORD *>(pArg1);
+        }
         return Logged(status, "FT_ListDevices" + Args({flags, count}));
     }
 
@@ -187,8 +193,9 @@ struct LoggingCalls {
             Log().Written(oracle::Bytes(bytes, bytes + toWrite));
         }
         const FT_STATUS status = Converter().Write(handle, buffer, toWrite, pWritten);
-        if (status != FT_OK)
+        if (status != FT_OK) {
             Log().Line("write-failed " + std::to_string(status));
+        }
         return status;
     }
 

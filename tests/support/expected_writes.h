@@ -2,10 +2,10 @@
 // included) and value, compared and printed as (group, 0xnumber, value).
 #pragma once
 
-#include "virtual/virtual_generator.h"
-
 #include <ostream>
 #include <vector>
+
+#include "virtual/virtual_generator.h"
 
 struct Write {
     int group = 0;

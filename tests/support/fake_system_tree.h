@@ -4,10 +4,9 @@
 // and processes whose open files include it.
 #pragma once
 
-#include <stdlib.h>
-
 #include <cstdint>
 #include <filesystem>
+#include <stdlib.h>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -18,16 +17,18 @@ public:
     {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "px418-fake-system-XXXXXX").string();
-        if (mkdtemp(pattern.data()) != nullptr)
+        if (mkdtemp(pattern.data()) != nullptr) {
             root_ = pattern;
+        }
         std::filesystem::create_directories(Sys() + "/bus/usb/devices");
         std::filesystem::create_directories(Proc());
     }
     ~FakeSystemTree()
     {
         std::error_code ec;
-        if (!root_.empty())
+        if (!root_.empty()) {
             std::filesystem::remove_all(root_, ec);
+        }
     }
     FakeSystemTree(const FakeSystemTree &) = delete;
     FakeSystemTree &operator=(const FakeSystemTree &) = delete;
@@ -41,8 +42,9 @@ public:
                 int configuration = 1, int interface = 0)
     {
         std::string name = std::to_string(bus) + "-";
-        for (std::size_t i = 0; i < ports.size(); ++i)
+        for (std::size_t i = 0; i < ports.size(); ++i) {
             name += (i != 0 ? "." : "") + std::to_string(ports[i]);
+        }
         name += ":" + std::to_string(configuration) + "." + std::to_string(interface);
         std::filesystem::create_directories(Sys() + "/bus/usb/devices/" + name + "/" + tty + "/tty/"
                                             + tty);

@@ -2,7 +2,6 @@
 // C locale so that "." is the decimal separator unless a test says otherwise.
 #include <QApplication>
 #include <QLocale>
-
 #include <gtest/gtest.h>
 
 int main(int argc, char **argv)

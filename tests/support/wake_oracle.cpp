@@ -31,8 +31,9 @@ std::uint8_t Crc(const Bytes &values, std::uint8_t init)
         for (int i = 0; i < 8; ++i) {
             const bool mix = ((b ^ crc) & 1) != 0;
             crc = static_cast<std::uint8_t>(crc >> 1);
-            if (mix)
+            if (mix) {
                 crc ^= 0x8C;
+            }
             b = static_cast<std::uint8_t>(b >> 1);
         }
     }
@@ -42,8 +43,9 @@ std::uint8_t Crc(const Bytes &values, std::uint8_t init)
 Bytes Encode(std::uint8_t command, const Bytes &data, std::uint8_t address)
 {
     Bytes plain{kFend};
-    if ((address & 0x7F) != 0)
+    if ((address & 0x7F) != 0) {
         plain.push_back(address & 0x7F);
+    }
     plain.push_back(command & 0x7F);
     plain.push_back(static_cast<std::uint8_t>(data.size()));
     plain.insert(plain.end(), data.begin(), data.end());
@@ -51,10 +53,12 @@ Bytes Encode(std::uint8_t command, const Bytes &data, std::uint8_t address)
 
     Bytes out{kFend};
     std::size_t i = 1;
-    if ((address & 0x7F) != 0)
+    if ((address & 0x7F) != 0) {
         Stuff(static_cast<std::uint8_t>(plain[i++] | 0x80), out);
-    for (; i < plain.size(); ++i)
+    }
+    for (; i < plain.size(); ++i) {
         Stuff(plain[i], out);
+    }
     Stuff(crc, out);
     return out;
 }
@@ -88,54 +92,63 @@ Bytes GetPar(std::uint8_t group, std::uint8_t number)
 
 std::optional<Decoded> DecodeAt(const Bytes &wire, std::size_t &at)
 {
-    if (at >= wire.size() || wire[at] != kFend)
+    if (at >= wire.size() || wire[at] != kFend) {
         return std::nullopt;
+    }
     ++at;
     Bytes values{kFend};
     auto next = [&](std::uint8_t &v) -> bool {
-        if (at >= wire.size() || wire[at] == kFend)
+        if (at >= wire.size() || wire[at] == kFend) {
             return false;
+        }
         std::uint8_t b = wire[at++];
         if (b == kFesc) {
-            if (at >= wire.size())
+            if (at >= wire.size()) {
                 return false;
+            }
             const std::uint8_t t = wire[at++];
-            if (t == kTfend)
+            if (t == kTfend) {
                 b = kFend;
-            else if (t == kTfesc)
+            } else if (t == kTfesc) {
                 b = kFesc;
-            else
+            } else {
                 return false;
+            }
         }
         v = b;
         return true;
     };
     Decoded frame;
     std::uint8_t first = 0;
-    if (!next(first))
+    if (!next(first)) {
         return std::nullopt;
+    }
     if (first & 0x80) {
         frame.address = first & 0x7F;
         values.push_back(frame.address);
-        if (!next(first) || (first & 0x80))
+        if (!next(first) || (first & 0x80)) {
             return std::nullopt;
+        }
     }
     frame.command = first;
     values.push_back(first);
     std::uint8_t length = 0;
-    if (!next(length))
+    if (!next(length)) {
         return std::nullopt;
+    }
     values.push_back(length);
     for (int i = 0; i < length; ++i) {
         std::uint8_t v = 0;
-        if (!next(v))
+        if (!next(v)) {
             return std::nullopt;
+        }
         values.push_back(v);
         frame.data.push_back(v);
     }
     std::uint8_t crc = 0;
-    if (!next(crc) || crc != Crc(values))
+    if (!next(crc) || crc != Crc(values)) {
         return std::nullopt;
+    }
     frame.valid = true;
     return frame;
 }
@@ -144,8 +157,9 @@ std::optional<Decoded> DecodeOnly(const Bytes &wire)
 {
     std::size_t at = 0;
     auto frame = DecodeAt(wire, at);
-    if (at != wire.size())
+    if (at != wire.size()) {
         return std::nullopt;
+    }
     return frame;
 }
 

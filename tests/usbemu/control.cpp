@@ -37,8 +37,9 @@ int AddConverter(const ConverterSetup &setup)
     auto converter = std::make_shared<Converter>();
     converter->index = static_cast<int>(emu.converters.size());
     converter->setup = setup;
-    if (converter->setup.ports.size() > 7)
+    if (converter->setup.ports.size() > 7) {
         converter->setup.ports.resize(7);  // USB allows no deeper hub chain
+    }
     emu.converters.push_back(converter);
     emu.PlugIn(*converter, Clock::now());
     return converter->index;
@@ -64,8 +65,9 @@ void PeerSend(int converter, const Bytes &bytes)
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     Converter &c = emu.At(converter);
-    if (!c.plugged)
+    if (!c.plugged) {
         return;  // nobody hears it
+    }
     c.QueueRx(bytes, Clock::now());
     emu.changed.notify_all();
 }
@@ -82,8 +84,9 @@ void Plug(int converter)
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     Converter &c = emu.At(converter);
-    if (!c.plugged)
+    if (!c.plugged) {
         emu.PlugIn(c, Clock::now());
+    }
 }
 
 void SetHotplugSupported(bool supported)
@@ -111,8 +114,9 @@ void FailTransfers(int converter, int error, int count, Transfers which)
 {
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
-    if (count > 0 && error < 0)
+    if (count > 0 && error < 0) {
         emu.At(converter).faults.push_back({error, count, which});
+    }
 }
 
 ConverterState State(int converter)
@@ -130,8 +134,9 @@ ConverterState State(int converter)
     state.claimed = c.claimedBy != nullptr;
     state.openHandles = c.openHandles;
     state.line = c.line;
-    for (const TxChunk &chunk : c.tx)
+    for (const TxChunk &chunk : c.tx) {
         state.txPending += chunk.bytes.size();
+    }
     state.rxPending = c.rx.size();
     return state;
 }
@@ -151,8 +156,9 @@ std::vector<Event> Log(int converter)
     emu.Pump(Clock::now());
     std::vector<Event> events;
     for (const Event &event : emu.log) {
-        if (converter < 0 || event.converter == converter)
+        if (converter < 0 || event.converter == converter) {
             events.push_back(event);
+        }
     }
     return events;
 }

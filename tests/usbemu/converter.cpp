@@ -14,10 +14,12 @@ int DecodeBaudRate(std::uint16_t value, std::uint16_t index, bool amChip)
     // 0 and 1 are the two divisors below 2: 1 and 1.5.
     static const int kEighths[8] = {0, 4, 2, 1, 3, 5, 6, 7};
     const unsigned encoded = value | (amChip ? 0u : (index & 1u) << 16);
-    if (encoded == 0)
+    if (encoded == 0) {
         return 3000000;
-    if (encoded == 1)
+    }
+    if (encoded == 1) {
         return 2000000;
+    }
     const int eighths = static_cast<int>(encoded & 0x3FFF) * 8 + kEighths[(encoded >> 14) & 7];
     return (24000000 + eighths / 2) / eighths;
 }
@@ -63,8 +65,9 @@ Bytes StringBytes(const std::string &text)
 int CopyOut(const Bytes &bytes, unsigned char *data, std::uint16_t length)
 {
     const std::size_t n = std::min<std::size_t>(bytes.size(), length);
-    if (n > 0)
+    if (n > 0) {
         std::memcpy(data, bytes.data(), n);
+    }
     return static_cast<int>(n);
 }
 
@@ -101,8 +104,9 @@ void Converter::Deliver(TimePoint now)
         const TimePoint at = chunk.End();
         Bytes answer = peer ? peer(chunk.bytes.data(), chunk.bytes.size()) : Bytes{};
         Record(EventKind::Exchange, at, chunk.bytes, answer);
-        if (!answer.empty())
+        if (!answer.empty()) {
             QueueRx(answer, at + turnaround);
+        }
     }
 }
 
@@ -130,8 +134,9 @@ void Converter::PurgeTx(TimePoint now)
     if (!tx.empty()) {
         TxChunk &first = tx.front();
         std::size_t started = 0;
-        while (started < first.bytes.size() && first.Finish(started) - first.byteTime < now)
+        while (started < first.bytes.size() && first.Finish(started) - first.byteTime < now) {
             ++started;
+        }
         first.bytes.resize(started);
         tx.resize(started > 0 ? 1 : 0);
     }
@@ -141,8 +146,9 @@ void Converter::PurgeTx(TimePoint now)
 void Converter::PurgeRx(TimePoint now)
 {
     // Bytes still arriving on the wire are not in the buffer yet.
-    while (!rx.empty() && rx.front().ready <= now)
+    while (!rx.empty() && rx.front().ready <= now) {
         rx.pop_front();
+    }
 }
 
 int Converter::Control(std::uint8_t requestType, std::uint8_t request, std::uint16_t wValue,
@@ -153,8 +159,9 @@ int Converter::Control(std::uint8_t requestType, std::uint8_t request, std::uint
     const int type = requestType & (0x03 << 5);
 
     if (type == LIBUSB_REQUEST_TYPE_STANDARD) {
-        if (!in)
+        if (!in) {
             return LIBUSB_ERROR_PIPE;
+        }
         switch (request) {
         case LIBUSB_REQUEST_GET_STATUS:
             return CopyOut({0, 0}, data, length);
@@ -173,16 +180,18 @@ int Converter::Control(std::uint8_t requestType, std::uint8_t request, std::uint
             } else if (kind == LIBUSB_DT_STRING) {
                 bytes = StringDescriptor(static_cast<std::uint8_t>(number));
             }
-            if (bytes.empty())
+            if (bytes.empty()) {
                 return LIBUSB_ERROR_PIPE;
+            }
             return CopyOut(bytes, data, length);
         }
         default:
             return LIBUSB_ERROR_PIPE;
         }
     }
-    if (type != LIBUSB_REQUEST_TYPE_VENDOR)
+    if (type != LIBUSB_REQUEST_TYPE_VENDOR) {
         return LIBUSB_ERROR_PIPE;
+    }
 
     if (in) {
         switch (request) {
@@ -215,10 +224,12 @@ int Converter::Control(std::uint8_t requestType, std::uint8_t request, std::uint
         }
         return 0;
     case kModemCtrl:
-        if (wValue & 0x0100)
+        if (wValue & 0x0100) {
             line.dtr = (wValue & 0x01) != 0;
-        if (wValue & 0x0200)
+        }
+        if (wValue & 0x0200) {
             line.rts = (wValue & 0x02) != 0;
+        }
         return 0;
     case kFlowCtrl:
         line.flowControl = static_cast<std::uint16_t>(wIndex >> 8);
@@ -267,13 +278,15 @@ void Converter::StartOut(Flight &flight, TimePoint now)
     std::size_t count = static_cast<std::size_t>(flight.length);
     if (count > 0 && acceptedAt(count - 1) > flight.deadline) {
         // Only what the buffer takes before the timeout goes out.
-        while (count > 0 && acceptedAt(count - 1) > flight.deadline)
+        while (count > 0 && acceptedAt(count - 1) > flight.deadline) {
             --count;
+        }
         flight.forcedTimeout = true;
     }
     flight.acceptedAt = count > 0 ? acceptedAt(count - 1) : now;
-    if (flight.forcedTimeout)
+    if (flight.forcedTimeout) {
         flight.acceptedAt = flight.deadline;
+    }
     flight.data.assign(flight.buffer, flight.buffer + count);
     flight.actual = static_cast<int>(count);
     if (count > 0) {
@@ -314,8 +327,9 @@ bool Converter::StepIn(Flight &flight, TimePoint now, TimePoint &wake)
             return false;
         }
         std::size_t count = 0;
-        while (count < rx.size() && count < kPacketSize - kStatusBytes && rx[count].ready <= at)
+        while (count < rx.size() && count < kPacketSize - kStatusBytes && rx[count].ready <= at) {
             ++count;
+        }
         const int space = flight.length - flight.actual;
         if (static_cast<int>(count) + kStatusBytes > space) {
             // The packet does not fit: a real host reports a babble. Its
@@ -348,8 +362,9 @@ bool Converter::StepIn(Flight &flight, TimePoint now, TimePoint &wake)
 int Converter::TakeFault(bool control, bool in)
 {
     for (Fault &fault : faults) {
-        if (fault.count <= 0)
+        if (fault.count <= 0) {
             continue;
+        }
         const bool applies =
             fault.which == Transfers::All
             || (control ? fault.which == Transfers::Control

@@ -1,10 +1,10 @@
 // FT_Read of the default driver (the D2XX calls over libftdi1) on an
 // emulated converter that sends nothing while it has nothing to send: a read
 // times out as D2XX's does, with FT_OK and the bytes that came.
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "d2xx.h"
 #include "emulated_bus.h"

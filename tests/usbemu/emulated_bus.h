@@ -3,11 +3,11 @@
 // libusb) through the library's exports and through the program.
 #pragma once
 
-#include <dlfcn.h>
-#include <libusb.h>
-
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
+
+#include <libusb.h>
 
 #include "px418_protocol.h"
 #include "usbemu.h"
@@ -22,8 +22,9 @@ inline std::string LibusbInUse()
 {
     Dl_info info{};
     void *init = dlsym(RTLD_DEFAULT, "libusb_init");
-    if (init == nullptr || dladdr(init, &info) == 0 || info.dli_fname == nullptr)
+    if (init == nullptr || dladdr(init, &info) == 0 || info.dli_fname == nullptr) {
         return "<none>";
+    }
     return info.dli_fname;
 }
 inline bool EmulationInUse()
@@ -74,8 +75,9 @@ inline bool Disturbed(int converter)
         case usbemu::EventKind::BulkOut:
             return true;
         case usbemu::EventKind::Control:
-            if ((e.requestType & 0x60) == 0x40)  // vendor request
+            if ((e.requestType & 0x60) == 0x40) {  // vendor request
                 return true;
+            }
             break;
         default:
             break;

@@ -1,9 +1,9 @@
 // The emulation's shared state and its clock work: moving transfers and
 // serial bytes on, plugging converters in and out, the log.
+#include "emulation.h"
+
 #include <algorithm>
 #include <thread>
-
-#include "emulation.h"
 
 namespace usbemu::detail {
 
@@ -28,8 +28,9 @@ void RefDevice(libusb_device *device)
 
 void UnrefDevice(libusb_device *device)
 {
-    if (device != nullptr && --device->refs == 0)
+    if (device != nullptr && --device->refs == 0) {
         delete device;
+    }
 }
 
 bool Attached(const libusb_device *device)
@@ -41,8 +42,9 @@ bool Attached(const libusb_device *device)
 void Emulation::Record(Event event)
 {
     log.push_back(std::move(event));
-    if (log.size() > kLogLimit)
+    if (log.size() > kLogLimit) {
         log.pop_front();
+    }
 }
 
 Converter &Emulation::At(int index)
@@ -55,12 +57,14 @@ TimePoint Emulation::Pump(TimePoint now)
     TimePoint wake = kNever;
     for (const auto &converter : converters) {
         Converter &c = *converter;
-        if (!c.present)
+        if (!c.present) {
             continue;
+        }
         const std::size_t before = c.rx.size();
         c.Deliver(now);
-        if (c.rx.size() != before)
+        if (c.rx.size() != before) {
             changed.notify_all();  // a waiting read may get its packet sooner
+        }
         wake = std::min(wake, c.NextDelivery());
 
         // Bulk-in transfers take their turn on the endpoint one after the
@@ -70,20 +74,23 @@ TimePoint Emulation::Pump(TimePoint now)
         for (Flight *f : flights) {
             TimePoint next = kNever;
             if (f->forcedTimeout) {
-                if (now >= f->deadline)
+                if (now >= f->deadline) {
                     Finish(*f, LIBUSB_ERROR_TIMEOUT, f->deadline);
-                else
+                } else {
                     next = f->deadline;
+                }
             } else if (!f->in) {
-                if (now >= f->acceptedAt)
+                if (now >= f->acceptedAt) {
                     Finish(*f, LIBUSB_SUCCESS, f->acceptedAt);
-                else
+                } else {
                     next = f->acceptedAt;
+                }
             } else if (inBusy) {
-                if (now >= f->deadline)
+                if (now >= f->deadline) {
                     Finish(*f, LIBUSB_ERROR_TIMEOUT, f->deadline);
-                else
+                } else {
                     next = f->deadline;
+                }
             } else if (c.StepIn(*f, now, next)) {
                 Finish(*f, f->error, f->ended);
             } else {
@@ -93,8 +100,9 @@ TimePoint Emulation::Pump(TimePoint now)
                 f->wasCancelled = true;
                 Finish(*f, LIBUSB_ERROR_INTERRUPTED, now);
             }
-            if (!f->done)
+            if (!f->done) {
                 wake = std::min(wake, next);
+            }
         }
     }
     return wake;
@@ -156,12 +164,14 @@ void Emulation::PlugIn(Converter &c, TimePoint now)
 
 void Emulation::PullOut(Converter &c, TimePoint now, bool announce)
 {
-    if (!c.plugged)
+    if (!c.plugged) {
         return;
+    }
     Pump(now);  // what was due before the plug came out still happened
     const std::vector<Flight *> flights = c.flights;
-    for (Flight *f : flights)
+    for (Flight *f : flights) {
         Finish(*f, LIBUSB_ERROR_NO_DEVICE, now);
+    }
     c.tx.clear();
     c.rx.clear();
     c.claimedBy = nullptr;
@@ -173,8 +183,9 @@ void Emulation::PullOut(Converter &c, TimePoint now, bool announce)
     event.converter = c.index;
     event.kind = EventKind::Unplug;
     Record(std::move(event));
-    if (announce)
+    if (announce) {
         Announce(c, LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT);
+    }
     c.plugged = false;
     for (libusb_context *context : contexts) {
         auto &devices = context->devices;
@@ -193,8 +204,9 @@ void Emulation::PullOut(Converter &c, TimePoint now, bool announce)
 void Emulation::Announce(Converter &c, libusb_hotplug_event event)
 {
     for (libusb_context *context : contexts) {
-        if (context->callbacks.empty())
+        if (context->callbacks.empty()) {
             continue;
+        }
         libusb_device *device = DeviceFor(context, c);
         RefDevice(device);
         context->hotplugEvents.push_back({device, event});
@@ -204,8 +216,9 @@ void Emulation::Announce(Converter &c, libusb_hotplug_event event)
 libusb_device *Emulation::DeviceFor(libusb_context *context, Converter &c)
 {
     for (libusb_device *device : context->devices) {
-        if (device->converter.get() == &c && device->generation == c.generation)
+        if (device->converter.get() == &c && device->generation == c.generation) {
             return device;
+        }
     }
     auto *device = new libusb_device;
     device->context = context;
@@ -218,8 +231,9 @@ libusb_device *Emulation::DeviceFor(libusb_context *context, Converter &c)
 
 void Emulation::StartWire()
 {
-    if (wireStarted_)
+    if (wireStarted_) {
         return;
+    }
     wireStarted_ = true;
     // Hands written bytes to the peers on time even when nobody polls, and
     // finishes transfers that nobody waits on. Runs until the process ends.
@@ -227,10 +241,11 @@ void Emulation::StartWire()
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
             const TimePoint wake = Pump(Clock::now());
-            if (wake == kNever)
+            if (wake == kNever) {
                 changed.wait(lock);
-            else
+            } else {
                 changed.wait_until(lock, wake);
+            }
         }
     }).detach();
 }

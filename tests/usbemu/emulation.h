@@ -4,8 +4,6 @@
 // every function and member below expects the caller to hold it.
 #pragma once
 
-#include <libusb-1.0/libusb.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -13,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include <libusb-1.0/libusb.h>
 
 #include "usbemu.h"
 

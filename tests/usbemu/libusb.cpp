@@ -2,11 +2,10 @@
 // returns what libusb 1.0.26 on Linux returns in the same situation; the
 // declarations come from the system's libusb.h, so the types and
 // constants are libusb's own.
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <sys/time.h>
 
 #include "emulation.h"
 
@@ -57,8 +56,9 @@ void DetachDriver(Converter &c)
     c.kernelDriver = false;
     c.busy = false;  // the other program's tty is gone
     ++c.counters.detaches;
-    if (busy)
+    if (busy) {
         ++c.counters.busyDetaches;
+    }
     RecordSimple(c, EventKind::DetachKernelDriver, 0, busy);
 }
 
@@ -74,18 +74,22 @@ void AttachDriver(Converter &c)
 int Submit(libusb_device_handle *handle, unsigned char endpoint, unsigned char *buffer, int length,
            unsigned timeoutMs, Flight &flight, TimePoint now)
 {
-    if (handle == nullptr || length < 0 || (buffer == nullptr && length > 0))
+    if (handle == nullptr || length < 0 || (buffer == nullptr && length > 0)) {
         return LIBUSB_ERROR_INVALID_PARAM;
-    if (!Attached(handle->device))
+    }
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     Converter &c = ConverterOf(handle);
-    if ((endpoint != kEndpointIn && endpoint != kEndpointOut) || c.configuration == 0)
+    if ((endpoint != kEndpointIn && endpoint != kEndpointOut) || c.configuration == 0) {
         return LIBUSB_ERROR_IO;
+    }
     if (c.claimedBy != handle) {
         // usbfs claims the interface for a transfer on an unclaimed one, but
         // not from the kernel's driver or another handle.
-        if (c.claimedBy != nullptr || c.kernelDriver)
+        if (c.claimedBy != nullptr || c.kernelDriver) {
             return LIBUSB_ERROR_IO;
+        }
         c.claimedBy = handle;
         ++c.counters.claims;
         RecordSimple(c, EventKind::Claim);
@@ -103,8 +107,9 @@ int Submit(libusb_device_handle *handle, unsigned char endpoint, unsigned char *
     const int fault = c.TakeFault(false, flight.in);
     if (fault == LIBUSB_ERROR_TIMEOUT) {
         flight.forcedTimeout = true;
-        if (timeoutMs == 0)
+        if (timeoutMs == 0) {
             flight.deadline = now;
+        }
     } else if (fault != 0) {
         Emu().Finish(flight, fault, now);
         return 0;
@@ -118,8 +123,9 @@ int Submit(libusb_device_handle *handle, unsigned char endpoint, unsigned char *
 
 libusb_transfer_status StatusOf(const Flight &flight)
 {
-    if (flight.wasCancelled)
+    if (flight.wasCancelled) {
         return LIBUSB_TRANSFER_CANCELLED;
+    }
     switch (flight.error) {
     case LIBUSB_SUCCESS:
         return LIBUSB_TRANSFER_COMPLETED;
@@ -141,8 +147,9 @@ std::unique_ptr<Flight> Unlink(libusb_transfer *transfer)
 {
     Emulation &emu = Emu();
     const auto it = emu.asyncFlights.find(transfer);
-    if (it == emu.asyncFlights.end())
+    if (it == emu.asyncFlights.end()) {
         return nullptr;
+    }
     std::unique_ptr<Flight> flight = std::move(it->second);
     emu.asyncFlights.erase(it);
     auto &flights = flight->converter->flights;
@@ -183,14 +190,16 @@ void RunHotplugCallbacks(Lock &lock, libusb_context *context, libusb_device *dev
 {
     const std::vector<HotplugCallback> callbacks = context->callbacks;
     for (const HotplugCallback &callback : callbacks) {
-        if (!Registered(context, callback.handle) || !Matches(callback, device, event))
+        if (!Registered(context, callback.handle) || !Matches(callback, device, event)) {
             continue;
+        }
         lock.unlock();
         const int done = callback.function(
             context, device, static_cast<libusb_hotplug_event>(event), callback.userData);
         lock.lock();
-        if (done != 0)
+        if (done != 0) {
             Deregister(context, callback.handle);
+        }
     }
 }
 
@@ -253,27 +262,33 @@ void libusb_exit(libusb_context *context)
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     libusb_context *c = ContextOf(context);
-    if (c == nullptr)
+    if (c == nullptr) {
         return;
-    if (c == emu.defaultContext && --c->refs > 0)
+    }
+    if (c == emu.defaultContext && --c->refs > 0) {
         return;
+    }
     emu.contexts.erase(std::remove(emu.contexts.begin(), emu.contexts.end(), c),
                        emu.contexts.end());
     // Transfers still on their way are forgotten; their structs stay the
     // caller's.
     const std::vector<Flight *> flights = c->flights;
-    for (Flight *f : flights)
+    for (Flight *f : flights) {
         Unlink(f->transfer);
-    for (const HotplugEvent &event : c->hotplugEvents)
+    }
+    for (const HotplugEvent &event : c->hotplugEvents) {
         UnrefDevice(event.device);
-    for (libusb_device *device : c->devices)
+    }
+    for (libusb_device *device : c->devices) {
         UnrefDevice(device);
+    }
     c->callbacks.clear();
     c->hotplugEvents.clear();
     c->flights.clear();
     c->devices.clear();
-    if (c == emu.defaultContext)
+    if (c == emu.defaultContext) {
         emu.defaultContext = nullptr;
+    }
     // Kept, empty: handles and devices that outlive their context (libusb
     // leaves that undefined) still point to it.
     emu.retired.push_back(c);
@@ -399,8 +414,9 @@ ssize_t libusb_get_device_list(libusb_context *context, libusb_device ***list)
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     libusb_context *c = ContextOf(context);
-    if (c == nullptr || list == nullptr)
+    if (c == nullptr || list == nullptr) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     std::vector<libusb_device *> devices;
     for (const auto &converter : emu.converters) {
         if (converter->present && converter->plugged) {
@@ -417,12 +433,14 @@ ssize_t libusb_get_device_list(libusb_context *context, libusb_device ***list)
 
 void libusb_free_device_list(libusb_device **list, int unrefDevices)
 {
-    if (list == nullptr)
+    if (list == nullptr) {
         return;
+    }
     if (unrefDevices) {
         Lock lock(Emu().mutex);
-        for (libusb_device **d = list; *d != nullptr; ++d)
+        for (libusb_device **d = list; *d != nullptr; ++d) {
             UnrefDevice(*d);
+        }
     }
     delete[] list;
 }
@@ -453,11 +471,13 @@ uint8_t libusb_get_port_number(libusb_device *device)
 
 int libusb_get_port_numbers(libusb_device *device, uint8_t *portNumbers, int length)
 {
-    if (portNumbers == nullptr || length <= 0)
+    if (portNumbers == nullptr || length <= 0) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     const auto &ports = device->converter->setup.ports;
-    if (ports.size() > static_cast<std::size_t>(length))
+    if (ports.size() > static_cast<std::size_t>(length)) {
         return LIBUSB_ERROR_OVERFLOW;
+    }
     std::copy(ports.begin(), ports.end(), portNumbers);
     return static_cast<int>(ports.size());
 }
@@ -486,8 +506,9 @@ int libusb_get_device_descriptor(libusb_device *device, struct libusb_device_des
 int libusb_get_config_descriptor(libusb_device *, uint8_t index,
                                  struct libusb_config_descriptor **config)
 {
-    if (index != 0)
+    if (index != 0) {
         return LIBUSB_ERROR_NOT_FOUND;
+    }
     auto *block = new ConfigBlock{};
     FillConfig(*block);
     *config = &block->config;
@@ -499,8 +520,9 @@ int libusb_get_active_config_descriptor(libusb_device *device,
 {
     {
         Lock lock(Emu().mutex);
-        if (device->converter->configuration == 0)
+        if (device->converter->configuration == 0) {
             return LIBUSB_ERROR_NOT_FOUND;
+        }
     }
     return libusb_get_config_descriptor(device, 0, config);
 }
@@ -515,10 +537,12 @@ void libusb_free_config_descriptor(struct libusb_config_descriptor *config)
 int libusb_open(libusb_device *device, libusb_device_handle **handle)
 {
     Lock lock(Emu().mutex);
-    if (device == nullptr || handle == nullptr)
+    if (device == nullptr || handle == nullptr) {
         return LIBUSB_ERROR_INVALID_PARAM;
-    if (!Attached(device))
+    }
+    if (!Attached(device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     Converter &c = *device->converter;
     if (c.refuseOpen != 0) {
         ++c.counters.refusedOpens;
@@ -546,8 +570,9 @@ libusb_device_handle *libusb_open_device_with_vid_pid(libusb_context *context, u
         libusb_device_descriptor d;
         libusb_get_device_descriptor(list[i], &d);
         if (d.idVendor == vendorId && d.idProduct == productId) {
-            if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS)
+            if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS) {
                 handle = nullptr;
+            }
             break;
         }
     }
@@ -557,8 +582,9 @@ libusb_device_handle *libusb_open_device_with_vid_pid(libusb_context *context, u
 
 void libusb_close(libusb_device_handle *handle)
 {
-    if (handle == nullptr)
+    if (handle == nullptr) {
         return;
+    }
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     Converter &c = ConverterOf(handle);
@@ -570,8 +596,9 @@ void libusb_close(libusb_device_handle *handle)
     std::sort(flights.begin(), flights.end());
     flights.erase(std::unique(flights.begin(), flights.end()), flights.end());
     for (Flight *f : flights) {
-        if (f->handle != handle)
+        if (f->handle != handle) {
             continue;
+        }
         if (f->transfer != nullptr) {
             f->transfer->dev_handle = nullptr;
             Unlink(f->transfer);
@@ -581,8 +608,9 @@ void libusb_close(libusb_device_handle *handle)
     }
     // Closing gives up the claim, but only libusb_release_interface hands
     // the interface back to the kernel's driver.
-    if (c.claimedBy == handle)
+    if (c.claimedBy == handle) {
         c.claimedBy = nullptr;
+    }
     --c.openHandles;
     ++c.counters.closes;
     RecordSimple(c, EventKind::Close);
@@ -599,8 +627,9 @@ libusb_device *libusb_get_device(libusb_device_handle *handle)
 int libusb_get_configuration(libusb_device_handle *handle, int *config)
 {
     Lock lock(Emu().mutex);
-    if (!Attached(handle->device))
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     *config = ConverterOf(handle).configuration;
     return LIBUSB_SUCCESS;
 }
@@ -608,13 +637,16 @@ int libusb_get_configuration(libusb_device_handle *handle, int *config)
 int libusb_set_configuration(libusb_device_handle *handle, int configuration)
 {
     Lock lock(Emu().mutex);
-    if (!Attached(handle->device))
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     Converter &c = ConverterOf(handle);
-    if (configuration != 1 && configuration != 0 && configuration != -1)
+    if (configuration != 1 && configuration != 0 && configuration != -1) {
         return LIBUSB_ERROR_NOT_FOUND;
-    if (c.claimedBy != nullptr)
+    }
+    if (c.claimedBy != nullptr) {
         return LIBUSB_ERROR_BUSY;
+    }
     c.configuration = std::max(configuration, 0);
     ++c.counters.controlRequests;
     Event event;
@@ -629,21 +661,27 @@ int libusb_set_configuration(libusb_device_handle *handle, int configuration)
 
 int libusb_claim_interface(libusb_device_handle *handle, int interface)
 {
-    if (interface < 0 || interface >= kMaxInterfaces)
+    if (interface < 0 || interface >= kMaxInterfaces) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     Lock lock(Emu().mutex);
-    if (!Attached(handle->device))
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     Converter &c = ConverterOf(handle);
-    if (handle->claimed && c.claimedBy == handle)
+    if (handle->claimed && c.claimedBy == handle) {
         return LIBUSB_SUCCESS;
-    if (interface != 0 || c.configuration == 0)
+    }
+    if (interface != 0 || c.configuration == 0) {
         return LIBUSB_ERROR_NOT_FOUND;
-    if (c.claimedBy != nullptr && c.claimedBy != handle)
+    }
+    if (c.claimedBy != nullptr && c.claimedBy != handle) {
         return LIBUSB_ERROR_BUSY;
+    }
     if (c.kernelDriver) {
-        if (!handle->autoDetach)
+        if (!handle->autoDetach) {
             return LIBUSB_ERROR_BUSY;
+        }
         DetachDriver(c);
     }
     c.claimedBy = handle;
@@ -655,63 +693,78 @@ int libusb_claim_interface(libusb_device_handle *handle, int interface)
 
 int libusb_release_interface(libusb_device_handle *handle, int interface)
 {
-    if (interface < 0 || interface >= kMaxInterfaces)
+    if (interface < 0 || interface >= kMaxInterfaces) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     Lock lock(Emu().mutex);
-    if (interface != 0 || !handle->claimed)
+    if (interface != 0 || !handle->claimed) {
         return LIBUSB_ERROR_NOT_FOUND;
-    if (!Attached(handle->device))
+    }
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     Converter &c = ConverterOf(handle);
     handle->claimed = false;
-    if (c.claimedBy == handle)
+    if (c.claimedBy == handle) {
         c.claimedBy = nullptr;
+    }
     ++c.counters.releases;
     RecordSimple(c, EventKind::Release);
     // libusb re-attaches whenever auto-detach is on, detached by it or not.
-    if (handle->autoDetach && !c.kernelDriver)
+    if (handle->autoDetach && !c.kernelDriver) {
         AttachDriver(c);
+    }
     return LIBUSB_SUCCESS;
 }
 
 int libusb_kernel_driver_active(libusb_device_handle *handle, int interface)
 {
-    if (interface < 0 || interface >= kMaxInterfaces)
+    if (interface < 0 || interface >= kMaxInterfaces) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     Lock lock(Emu().mutex);
-    if (!Attached(handle->device))
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
-    if (interface != 0)
+    }
+    if (interface != 0) {
         return LIBUSB_ERROR_NOT_FOUND;
+    }
     return ConverterOf(handle).kernelDriver ? 1 : 0;
 }
 
 int libusb_detach_kernel_driver(libusb_device_handle *handle, int interface)
 {
-    if (interface < 0 || interface >= kMaxInterfaces)
+    if (interface < 0 || interface >= kMaxInterfaces) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     Lock lock(Emu().mutex);
-    if (!Attached(handle->device))
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     Converter &c = ConverterOf(handle);
-    if (interface != 0 || !c.kernelDriver)
+    if (interface != 0 || !c.kernelDriver) {
         return LIBUSB_ERROR_NOT_FOUND;
+    }
     DetachDriver(c);
     return LIBUSB_SUCCESS;
 }
 
 int libusb_attach_kernel_driver(libusb_device_handle *handle, int interface)
 {
-    if (interface < 0 || interface >= kMaxInterfaces)
+    if (interface < 0 || interface >= kMaxInterfaces) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     Lock lock(Emu().mutex);
-    if (!Attached(handle->device))
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     Converter &c = ConverterOf(handle);
-    if (interface != 0)
+    if (interface != 0) {
         return LIBUSB_ERROR_NOT_FOUND;
-    if (c.kernelDriver || c.claimedBy != nullptr)
+    }
+    if (c.kernelDriver || c.claimedBy != nullptr) {
         return LIBUSB_ERROR_BUSY;
+    }
     AttachDriver(c);
     return LIBUSB_SUCCESS;
 }
@@ -729,12 +782,14 @@ int libusb_control_transfer(libusb_device_handle *handle, uint8_t requestType, u
                             uint16_t value, uint16_t index, unsigned char *data, uint16_t length,
                             unsigned int timeoutMs)
 {
-    if (handle == nullptr || (data == nullptr && length > 0))
+    if (handle == nullptr || (data == nullptr && length > 0)) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
-    if (!Attached(handle->device))
+    if (!Attached(handle->device)) {
         return LIBUSB_ERROR_NO_DEVICE;
+    }
     Converter &c = ConverterOf(handle);
     const bool in = (requestType & LIBUSB_ENDPOINT_IN) != 0;
     const TimePoint start = Clock::now();
@@ -744,8 +799,9 @@ int libusb_control_transfer(libusb_device_handle *handle, uint8_t requestType, u
     const int fault = c.TakeFault(true, in);
     if (fault == LIBUSB_ERROR_TIMEOUT) {
         const TimePoint until = start + std::chrono::milliseconds(timeoutMs);
-        while (Clock::now() < until)
+        while (Clock::now() < until) {
             emu.changed.wait_until(lock, until);
+        }
         result = LIBUSB_ERROR_TIMEOUT;
     } else if (fault != 0) {
         result = fault;
@@ -764,10 +820,11 @@ int libusb_control_transfer(libusb_device_handle *handle, uint8_t requestType, u
     event.request = request;
     event.value = value;
     event.index = index;
-    if (!in && length > 0)
+    if (!in && length > 0) {
         event.data.assign(data, data + length);
-    else if (in && result > 0)
+    } else if (in && result > 0) {
         event.data.assign(data, data + result);
+    }
     emu.Record(std::move(event));
     emu.changed.notify_all();  // latency and baud changes move waiting reads
     return result;
@@ -776,25 +833,30 @@ int libusb_control_transfer(libusb_device_handle *handle, uint8_t requestType, u
 int libusb_bulk_transfer(libusb_device_handle *handle, unsigned char endpoint, unsigned char *data,
                          int length, int *transferred, unsigned int timeoutMs)
 {
-    if (transferred != nullptr)
+    if (transferred != nullptr) {
         *transferred = 0;
+    }
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     Flight flight;
     const int submitted = Submit(handle, endpoint, data, length, timeoutMs, flight, Clock::now());
-    if (submitted != 0)
+    if (submitted != 0) {
         return submitted;
+    }
     while (!flight.done) {
         const TimePoint wake = emu.Pump(Clock::now());
-        if (flight.done)
+        if (flight.done) {
             break;
-        if (wake == kNever)
+        }
+        if (wake == kNever) {
             emu.changed.wait(lock);
-        else
+        } else {
             emu.changed.wait_until(lock, wake);
+        }
     }
-    if (transferred != nullptr)
+    if (transferred != nullptr) {
         *transferred = flight.actual;
+    }
     return flight.error;
 }
 
@@ -802,23 +864,28 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle *handle, uint8_t ind
                                        unsigned char *data, int length)
 {
     // As libusb does it: the first language, then the string in it.
-    if (index == 0 || data == nullptr || length <= 0)
+    if (index == 0 || data == nullptr || length <= 0) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     unsigned char buffer[255];
     int r = libusb_control_transfer(handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
                                     LIBUSB_DT_STRING << 8, 0, buffer, 4, kDescriptorTimeoutMs);
-    if (r < 0)
+    if (r < 0) {
         return r;
-    if (r != 4 || buffer[0] < 4 || buffer[1] != LIBUSB_DT_STRING)
+    }
+    if (r != 4 || buffer[0] < 4 || buffer[1] != LIBUSB_DT_STRING) {
         return LIBUSB_ERROR_IO;
+    }
     const std::uint16_t language = static_cast<std::uint16_t>(buffer[2] | buffer[3] << 8);
     r = libusb_control_transfer(handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
                                 static_cast<std::uint16_t>(LIBUSB_DT_STRING << 8 | index), language,
                                 buffer, sizeof buffer, kDescriptorTimeoutMs);
-    if (r < 0)
+    if (r < 0) {
         return r;
-    if (r < 2 || buffer[0] > r || buffer[1] != LIBUSB_DT_STRING)
+    }
+    if (r < 2 || buffer[0] > r || buffer[1] != LIBUSB_DT_STRING) {
         return LIBUSB_ERROR_IO;
+    }
     int out = 0;
     for (int i = 2; i + 1 < buffer[0] && out < length - 1; i += 2) {
         const unsigned unit = buffer[i] | buffer[i + 1] << 8;
@@ -832,46 +899,54 @@ int libusb_get_string_descriptor_ascii(libusb_device_handle *handle, uint8_t ind
 
 struct libusb_transfer *libusb_alloc_transfer(int isoPackets)
 {
-    if (isoPackets < 0)
+    if (isoPackets < 0) {
         return nullptr;
+    }
     const std::size_t size =
         sizeof(libusb_transfer)
         + static_cast<std::size_t>(isoPackets) * sizeof(libusb_iso_packet_descriptor);
     auto *transfer = static_cast<libusb_transfer *>(std::calloc(1, size));
-    if (transfer != nullptr)
+    if (transfer != nullptr) {
         transfer->num_iso_packets = isoPackets;
+    }
     return transfer;
 }
 
 void libusb_free_transfer(struct libusb_transfer *transfer)
 {
-    if (transfer == nullptr)
+    if (transfer == nullptr) {
         return;
+    }
     {
         Lock lock(Emu().mutex);
         Unlink(transfer);  // freeing one on its way is the caller's error; forget it
     }
-    if ((transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) != 0)
+    if ((transfer->flags & LIBUSB_TRANSFER_FREE_BUFFER) != 0) {
         std::free(transfer->buffer);
+    }
     std::free(transfer);
 }
 
 int libusb_submit_transfer(struct libusb_transfer *transfer)
 {
-    if (transfer == nullptr || transfer->dev_handle == nullptr)
+    if (transfer == nullptr || transfer->dev_handle == nullptr) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     const auto it = emu.asyncFlights.find(transfer);
-    if (it != emu.asyncFlights.end())
+    if (it != emu.asyncFlights.end()) {
         return LIBUSB_ERROR_BUSY;
-    if (transfer->type != LIBUSB_TRANSFER_TYPE_BULK)
+    }
+    if (transfer->type != LIBUSB_TRANSFER_TYPE_BULK) {
         return LIBUSB_ERROR_NOT_SUPPORTED;
+    }
     auto flight = std::make_unique<Flight>();
     const int submitted = Submit(transfer->dev_handle, transfer->endpoint, transfer->buffer,
                                  transfer->length, transfer->timeout, *flight, Clock::now());
-    if (submitted != 0)
+    if (submitted != 0) {
         return submitted;
+    }
     flight->transfer = transfer;
     transfer->dev_handle->context->flights.push_back(flight.get());
     emu.asyncFlights[transfer] = std::move(flight);
@@ -883,8 +958,9 @@ int libusb_cancel_transfer(struct libusb_transfer *transfer)
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     const auto it = emu.asyncFlights.find(transfer);
-    if (it == emu.asyncFlights.end() || it->second->done || it->second->cancelled)
+    if (it == emu.asyncFlights.end() || it->second->done || it->second->cancelled) {
         return LIBUSB_ERROR_NOT_FOUND;
+    }
     it->second->cancelled = true;
     emu.changed.notify_all();
     return LIBUSB_SUCCESS;
@@ -901,13 +977,15 @@ int libusb_handle_events_timeout_completed(libusb_context *context, struct timev
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     libusb_context *c = ContextOf(context);
-    if (c == nullptr || tv == nullptr || tv->tv_sec < 0 || tv->tv_usec < 0)
+    if (c == nullptr || tv == nullptr || tv->tv_sec < 0 || tv->tv_usec < 0) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     const TimePoint deadline =
         Clock::now() + std::chrono::seconds(tv->tv_sec) + std::chrono::microseconds(tv->tv_usec);
     for (;;) {
-        if (completed != nullptr && *completed != 0)
+        if (completed != nullptr && *completed != 0) {
             return LIBUSB_SUCCESS;
+        }
         const TimePoint now = Clock::now();
         const TimePoint wake = emu.Pump(now);
 
@@ -915,8 +993,9 @@ int libusb_handle_events_timeout_completed(libusb_context *context, struct timev
         events.swap(c->hotplugEvents);
         std::vector<std::unique_ptr<Flight>> finished;
         for (Flight *f : std::vector<Flight *>(c->flights)) {
-            if (f->done)
+            if (f->done) {
                 finished.push_back(Unlink(f->transfer));
+            }
         }
         if (!events.empty() || !finished.empty()) {
             for (const HotplugEvent &event : events) {
@@ -928,16 +1007,19 @@ int libusb_handle_events_timeout_completed(libusb_context *context, struct timev
                 transfer->status = StatusOf(*f);
                 transfer->actual_length = f->actual;
                 lock.unlock();
-                if (transfer->callback != nullptr)
+                if (transfer->callback != nullptr) {
                     transfer->callback(transfer);
-                if ((transfer->flags & LIBUSB_TRANSFER_FREE_TRANSFER) != 0)
+                }
+                if ((transfer->flags & LIBUSB_TRANSFER_FREE_TRANSFER) != 0) {
                     libusb_free_transfer(transfer);
+                }
                 lock.lock();
             }
             return LIBUSB_SUCCESS;
         }
-        if (now >= deadline)
+        if (now >= deadline) {
             return LIBUSB_SUCCESS;
+        }
         emu.changed.wait_until(lock, std::min(wake, deadline));
     }
 }
@@ -970,15 +1052,18 @@ int libusb_hotplug_register_callback(libusb_context *context, int events, int fl
         || (vendorId != LIBUSB_HOTPLUG_MATCH_ANY && (vendorId & ~0xFFFF) != 0)
         || (productId != LIBUSB_HOTPLUG_MATCH_ANY && (productId & ~0xFFFF) != 0)
         || (deviceClass != LIBUSB_HOTPLUG_MATCH_ANY && (deviceClass & ~0xFF) != 0)
-        || function == nullptr)
+        || function == nullptr) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     Emulation &emu = Emu();
-    if (!emu.hotplugSupported)
+    if (!emu.hotplugSupported) {
         return LIBUSB_ERROR_NOT_SUPPORTED;
+    }
     Lock lock(emu.mutex);
     libusb_context *c = ContextOf(context);
-    if (c == nullptr)
+    if (c == nullptr) {
         return LIBUSB_ERROR_INVALID_PARAM;
+    }
     const HotplugCallback callback = {c->nextCallback++, events,   vendorId, productId,
                                       deviceClass,       function, userData};
     c->callbacks.push_back(callback);
@@ -1001,14 +1086,16 @@ int libusb_hotplug_register_callback(libusb_context *context, int events, int fl
                 lock.unlock();
                 const int done = function(c, device, LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED, userData);
                 lock.lock();
-                if (done != 0)
+                if (done != 0) {
                     Deregister(c, callback.handle);
+                }
             }
             UnrefDevice(device);
         }
     }
-    if (callbackHandle != nullptr)
+    if (callbackHandle != nullptr) {
         *callbackHandle = callback.handle;
+    }
     return LIBUSB_SUCCESS;
 }
 
@@ -1018,6 +1105,7 @@ void libusb_hotplug_deregister_callback(libusb_context *context,
     Emulation &emu = Emu();
     Lock lock(emu.mutex);
     libusb_context *c = ContextOf(context);
-    if (c != nullptr)
+    if (c != nullptr) {
         Deregister(c, callbackHandle);
+    }
 }

@@ -2,14 +2,14 @@
 // devices on the bus alone: ticks of the program's timer (one
 // PX418_OpenDevice each, 100 ms apart) against emulated converters, with a
 // fake sysfs and procfs that tell which converter's tty a program holds.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "d2xx.h"
 #include "emulated_bus.h"
@@ -87,8 +87,9 @@ TEST_F(PoliteSearchTest, AConverterWhoseTtyAProgramHoldsIsNeverTouched)
     system.EndProcess(4321);
     usbemu::SetKernelDriver(busy, true, false);
     for (const auto end = Clock::now() + std::chrono::seconds(8);
-         Probes(busy) == 0 && Clock::now() < end;)
+         Probes(busy) == 0 && Clock::now() < end;) {
         Tick();
+    }
     EXPECT_EQ(Probes(busy), 1);
     EXPECT_TRUE(usbemu::State(busy).kernelDriverActive) << "given back to the kernel";
 }
@@ -178,8 +179,9 @@ TEST_F(PoliteSearchTest, AGeneratorSwitchedOnLaterIsFoundWithinAboutASecond)
     generator.SetSilent(false);
     const auto on = Clock::now();
     bool found = false;
-    while (!found && Clock::now() - on < std::chrono::seconds(5))
+    while (!found && Clock::now() - on < std::chrono::seconds(5)) {
         found = Tick();
+    }
     const double seconds = std::chrono::duration<double>(Clock::now() - on).count();
     EXPECT_TRUE(found);
     EXPECT_LT(seconds, 2.5);

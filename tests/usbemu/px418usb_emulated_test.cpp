@@ -2,8 +2,6 @@
 // its built-in libftdi1 driver (PX418USB_DRIVER unset), on libftdi1, on the
 // emulated libusb, with generators, foreign devices and silent converters
 // on the emulated bus.
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +9,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "emulated_bus.h"
 #include "px418usb.h"
@@ -223,8 +223,9 @@ TEST_F(EmulatedPathTest, WithoutAnyAccessTheSearchFailsWithOneHint)
 {
     usbemu::RefuseOpen(usbemu::AddConverter(emulated::At(1)), LIBUSB_ERROR_ACCESS);
     ::testing::internal::CaptureStderr();
-    for (int tick = 0; tick < 3; ++tick)
+    for (int tick = 0; tick < 3; ++tick) {
         EXPECT_FALSE(PX418_OpenDevice());
+    }
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }

@@ -1,17 +1,17 @@
 // libftdi1 driven against the emulated converters, as the product's driver
 // drives it: enumeration, opening, settings, a request and its answer, and
 // the ways a converter fails.
-#include <dlfcn.h>
-#include <ftdi.h>
-#include <gtest/gtest.h>
-#include <libusb.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
 #include <thread>
+
+#include <ftdi.h>
+#include <gtest/gtest.h>
+#include <libusb.h>
 
 #include "usbemu.h"
 
@@ -31,8 +31,9 @@ protected:
     void SetUp() override { usbemu::Reset(); }
     void TearDown() override
     {
-        if (ftdi != nullptr)
+        if (ftdi != nullptr) {
             ftdi_free(ftdi);
+        }
         usbemu::Reset();
     }
 
@@ -41,12 +42,14 @@ protected:
     int Open(ftdi_module_detach_mode mode = AUTO_DETACH_REATACH_SIO_MODULE)
     {
         ftdi = ftdi_new();
-        if (ftdi == nullptr)
+        if (ftdi == nullptr) {
             return -100;
+        }
         ftdi->module_detach_mode = mode;
         ftdi_device_list *list = nullptr;
-        if (ftdi_usb_find_all(ftdi, &list, 0, 0) < 1)
+        if (ftdi_usb_find_all(ftdi, &list, 0, 0) < 1) {
             return -101;
+        }
         const int opened = ftdi_usb_open_dev(ftdi, list->dev);
         ftdi_list_free(&list);
         return opened;
@@ -73,8 +76,9 @@ protected:
         while (got.size() < count && Clock::now() < deadline) {
             const int n = ftdi_read_data(ftdi, buffer, std::min(ask, 256));
             if (n < 0) {
-                if (error != nullptr)
+                if (error != nullptr) {
                     *error = n;
+                }
                 break;
             }
             got.insert(got.end(), buffer, buffer + n);
@@ -185,8 +189,9 @@ TEST_F(UsbemuLibftdiTest, OpeningDetachesResetsAndSetsTheLine)
     // ftdi_tcioflush: the transmit side (1) first, then the receive side (2).
     std::vector<std::uint16_t> resetValues;
     for (const usbemu::Event &e : usbemu::Log(0)) {
-        if (e.kind == usbemu::EventKind::Control && e.requestType == 0x40 && e.request == 0)
+        if (e.kind == usbemu::EventKind::Control && e.requestType == 0x40 && e.request == 0) {
             resetValues.push_back(e.value);
+        }
     }
     EXPECT_EQ(resetValues, (std::vector<std::uint16_t>{0, 1, 2}));
 
@@ -266,8 +271,9 @@ TEST_F(UsbemuLibftdiTest, ARequestsAnswerComesBackAfterItsWireTime)
 TEST_F(UsbemuLibftdiTest, LongAnswersArriveWholeAcrossPackets)
 {
     Bytes answer(300);
-    for (std::size_t i = 0; i < answer.size(); ++i)
+    for (std::size_t i = 0; i < answer.size(); ++i) {
         answer[i] = static_cast<std::uint8_t>(i * 7);
+    }
     usbemu::AddConverter();
     usbemu::SetPeer(0, usbemu::Fixed(answer));
     OpenForWake();
@@ -279,8 +285,9 @@ TEST_F(UsbemuLibftdiTest, LongAnswersArriveWholeAcrossPackets)
     // Full packets of 62 data bytes and a short one to end each transfer.
     int packets = 0;
     for (const usbemu::Event &e : usbemu::Log(0)) {
-        if (e.kind == usbemu::EventKind::BulkIn && !e.data.empty())
+        if (e.kind == usbemu::EventKind::BulkIn && !e.data.empty()) {
             packets += e.packets;
+        }
     }
     EXPECT_GE(packets, 5);
 }
@@ -418,8 +425,9 @@ TEST_F(UsbemuLibftdiTest, PurgedBytesNeverReachThePeer)
     // Only the byte that was on the wire went out.
     std::vector<Bytes> delivered;
     for (const usbemu::Event &e : usbemu::Log(0)) {
-        if (e.kind == usbemu::EventKind::Exchange)
+        if (e.kind == usbemu::EventKind::Exchange) {
             delivered.push_back(e.data);
+        }
     }
     EXPECT_EQ(delivered, (std::vector<Bytes>{{1}}));
 }

@@ -1,12 +1,12 @@
 // The emulation at the level of libusb calls: what libftdi1 does not show,
 // such as the packets on the in endpoint, hot-plug events, the kernel
 // driver calls and the refusals of a real device.
-#include <gtest/gtest.h>
-#include <libusb.h>
-
 #include <chrono>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <libusb.h>
 
 #include "usbemu.h"
 
@@ -25,8 +25,9 @@ protected:
     }
     void TearDown() override
     {
-        if (handle != nullptr)
+        if (handle != nullptr) {
             libusb_close(handle);
+        }
         libusb_exit(context);
         usbemu::Reset();
     }
@@ -98,8 +99,9 @@ TEST_F(UsbemuLibusbTest, InPacketsCarryStatusAndUpTo62Bytes)
     OpenClaimed();
     ASSERT_EQ(Vendor(0x40, 0x03, 0x001A), 0);  // 115200 baud
     Bytes sent(100);
-    for (std::size_t i = 0; i < sent.size(); ++i)
+    for (std::size_t i = 0; i < sent.size(); ++i) {
         sent[i] = static_cast<std::uint8_t>(i + 1);
+    }
     usbemu::PeerSend(0, sent);
     std::this_thread::sleep_for(milliseconds(15));  // 100 bytes take 8.7 ms
 
@@ -141,8 +143,9 @@ TEST_F(UsbemuLibusbTest, ReadsHonourTheirTimeoutAndTheLatencyTimer)
     EXPECT_GE(Clock::now() - start, milliseconds(80));
     std::vector<Clock::time_point> packets;
     for (const usbemu::Event &e : usbemu::Log(0)) {
-        if (e.kind == usbemu::EventKind::BulkIn && e.packets > 0)
+        if (e.kind == usbemu::EventKind::BulkIn && e.packets > 0) {
             packets.push_back(e.time);
+        }
     }
     ASSERT_EQ(packets.size(), 2u);
     EXPECT_EQ(packets[1] - packets[0], milliseconds(100));

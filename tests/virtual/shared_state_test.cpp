@@ -1,21 +1,21 @@
 // The virtual generator's state file: its text form, what the parse refuses,
 // and the virtual converter meeting the generator the file holds.
-#include <gtest/gtest.h>
-
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "virtual/shared_state.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
 
 #include "d2xx.h"
 #include "px418_protocol.h"
-#include "virtual/shared_state.h"
 #include "virtual/virtual_generator.h"
 #include "wake_oracle.h"
 
@@ -57,8 +57,9 @@ std::string WithLine(const std::string &key, const std::string &line)
 {
     std::istringstream in(StateText(DeviceState::PowerOn()));
     std::string out, each;
-    while (std::getline(in, each))
+    while (std::getline(in, each)) {
         out += (each.rfind(key + " ", 0) == 0 ? line : each) + "\n";
+    }
     return out;
 }
 

@@ -43,8 +43,9 @@ protected:
             DWORD got = 999;
             EXPECT_EQ(api.Read(h, buf, chunk, &got), FT_OK);
             EXPECT_LE(got, chunk);
-            if (got == 0 || got > chunk)
+            if (got == 0 || got > chunk) {
                 return out;
+            }
             out.insert(out.end(), buf, buf + got);
         }
     }
@@ -192,14 +193,16 @@ TEST_F(ConverterTest, ClosedOrUnknownHandlesAreRefused)
     const FT_HANDLE h = OpenOne();
     EXPECT_EQ(api.Close(h), FT_OK);
     EXPECT_FALSE(VirtualConverterState().open);
-    for (FT_STATUS st : CallEverything(api, h))
+    for (FT_STATUS st : CallEverything(api, h)) {
         EXPECT_EQ(st, FT_INVALID_HANDLE);
+    }
     EXPECT_EQ(api.Close(h), FT_INVALID_HANDLE);
     EXPECT_EQ(api.Close(nullptr), FT_INVALID_HANDLE);
 
     const FT_HANDLE again = OpenOne();
-    for (FT_STATUS st : CallEverything(api, h))
+    for (FT_STATUS st : CallEverything(api, h)) {
         EXPECT_EQ(st, FT_INVALID_HANDLE);  // stale
+    }
     EXPECT_EQ(api.SetBaudRate(again, 38400), FT_OK);
 }
 
@@ -208,11 +211,13 @@ TEST_F(ConverterTest, UnpluggingKillsTheHandleForGood)
     const FT_HANDLE h = OpenOne();
     ASSERT_EQ(Write(h, Frame(7)), FT_OK);  // an answer waiting, lost with the link
     TheVirtualGenerator().SetPlugged(false);
-    for (FT_STATUS st : CallEverything(api, h))
+    for (FT_STATUS st : CallEverything(api, h)) {
         EXPECT_EQ(st, FT_IO_ERROR);
+    }
     TheVirtualGenerator().SetPlugged(true);
-    for (FT_STATUS st : CallEverything(api, h))
+    for (FT_STATUS st : CallEverything(api, h)) {
         EXPECT_EQ(st, FT_IO_ERROR);
+    }
     EXPECT_EQ(TheVirtualGenerator().FrameLog().size(), 1u);  // nothing got through
 
     // A new opening works even before the dead handle is closed.

@@ -1,17 +1,16 @@
 // The library's exported functions talking to the virtual generator through
 // the virtual converter: the whole link without hardware.
-#include "wake_oracle.h"
-
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "d2xx.h"
 #include "px418usb.h"
 #include "virtual/virtual_generator.h"
+#include "wake_oracle.h"
 
 using px418virtual::TheVirtualGenerator;
 using px418virtual::VirtualConverterState;
@@ -178,8 +177,9 @@ TEST_F(EndToEndTest, TwoThreadsCallingAtOnceNeverMixAnswers)
     };
     std::thread a(worker, 0, 1000);
     std::thread b(worker, 1, 200000);
-    for (int i = 0; i < kRounds; ++i)
+    for (int i = 0; i < kRounds; ++i) {
         (void)TheVirtualGenerator().State();
+    }
     a.join();
     b.join();
     EXPECT_EQ(TheVirtualGenerator().ParamWrites().size(), std::size_t{2 * kRounds});

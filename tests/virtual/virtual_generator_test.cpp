@@ -1,9 +1,10 @@
 // The virtual generator driven with request frames, byte for byte.
-#include <gtest/gtest.h>
+#include "virtual/virtual_generator.h"
 
 #include <thread>
 
-#include "virtual/virtual_generator.h"
+#include <gtest/gtest.h>
+
 #include "wake_oracle.h"
 
 using namespace oracle;
@@ -60,8 +61,9 @@ TEST(EncodeFrameTest, MatchesTheWireVectors)
         {7, {0x00, 0x01}, 0, {0xC0, 0x07, 0x02, 0x00, 0x01, 0x49}},
         {6, {0x00}, 0, {0xC0, 0x06, 0x01, 0x00, 0x38}},
     };
-    for (const Case &c : cases)
+    for (const Case &c : cases) {
         EXPECT_EQ(EncodeFrame(c.cmd, c.data, c.address), c.wire);
+    }
 
     // Lengths 0xC0 and 0xDB are stuffed like any other byte.
     EXPECT_EQ(EncodeFrame(2, Bytes(0xC0, 0x11))[2], 0xDB);
@@ -111,8 +113,9 @@ TEST_F(GeneratorTest, PowerOnValuesAreReadBack)
         {1, 2, -1200}, {1, 3, 1000},  {2, 0, 0}, {2, 1, 50000}, {2, 2, 1200}, {2, 3, 1000},
         {3, 0, 0},     {3, 1, 0},     {3, 2, 0}, {3, 3, 0},     {4, 2, 44},
     };
-    for (const Case &c : cases)
+    for (const Case &c : cases) {
         EXPECT_EQ(Get(c.g, c.n), c.v) << int(c.g) << ", " << int(c.n);
+    }
     EXPECT_EQ(Ask(Frame(7)).data, (Bytes{0, 0}));
     const Decoded sel = Ask(Frame(10));
     EXPECT_EQ(sel.command, 10);
@@ -372,8 +375,9 @@ TEST_F(GeneratorTest, ReassemblesFramesAcrossAndWithinWrites)
 
     // Two requests and some line noise in one write: two answers in order.
     Bytes both{0x00, 0x55};
-    for (const Bytes &r : {Frame(7), GetPar(0, 1)})
+    for (const Bytes &r : {Frame(7), GetPar(0, 1)}) {
         both.insert(both.end(), r.begin(), r.end());
+    }
     const Bytes wire = Send(both);
     std::size_t at = 0;
     const auto first = DecodeAt(wire, at);
@@ -488,8 +492,9 @@ TEST_F(GeneratorTest, ConcurrentHostsAndObserversAreSerialised)
             for (int i = 0; i < kWrites; ++i) {
                 const Bytes r = SetPar(std::uint8_t(t % 3), 0x81, i);
                 const auto a = DecodeOnly(gen.Receive(r.data(), r.size()));
-                if (!a || a->data != Bytes{0})
+                if (!a || a->data != Bytes{0}) {
                     ADD_FAILURE() << "thread " << t << " write " << i;
+                }
             }
         });
     }
@@ -499,8 +504,9 @@ TEST_F(GeneratorTest, ConcurrentHostsAndObserversAreSerialised)
             (void)gen.FrameLog();
         }
     });
-    for (auto &th : threads)
+    for (auto &th : threads) {
         th.join();
+    }
     EXPECT_EQ(gen.ParamWrites().size(), std::size_t{kThreads * kWrites});
 }
 

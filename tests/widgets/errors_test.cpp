@@ -2,10 +2,10 @@
 // kinds of exception.
 #include "errors.h"
 
-#include <gtest/gtest.h>
-
 #include <stdexcept>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,16 +1,6 @@
 // TFloatEdit driven offscreen as an operator would: focus, typing, Enter and
 // leaving the field.
-#include "errors.h"
 #include "floatedit.h"
-
-#include <QApplication>
-#include <QDialog>
-#include <QLocale>
-#include <QPushButton>
-#include <QTest>
-#include <QVBoxLayout>
-
-#include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
@@ -18,6 +8,16 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <QApplication>
+#include <QDialog>
+#include <QLocale>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+
+#include "errors.h"
 
 namespace {
 

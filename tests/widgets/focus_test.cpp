@@ -1,8 +1,9 @@
 // Entries and exits of a watched widget that is not a numeric field, and of
 // both kinds of control when the menu bar takes the keyboard focus.
-#include "errors.h"
-#include "floatedit.h"
 #include "focus.h"
+
+#include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QComboBox>
@@ -11,11 +12,10 @@
 #include <QMenuBar>
 #include <QTest>
 #include <QVBoxLayout>
-
 #include <gtest/gtest.h>
 
-#include <string>
-#include <vector>
+#include "errors.h"
+#include "floatedit.h"
 
 namespace {
 

@@ -1,6 +1,5 @@
 // The input rules of the program's windows: the wheel acts only on the
 // focused control, Enter clicks a focused button.
-#include "floatedit.h"
 #include "operator_input.h"
 
 #include <QApplication>
@@ -12,8 +11,9 @@
 #include <QTest>
 #include <QVBoxLayout>
 #include <QWheelEvent>
-
 #include <gtest/gtest.h>
+
+#include "floatedit.h"
 
 namespace {
 

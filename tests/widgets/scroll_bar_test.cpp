@@ -1,6 +1,8 @@
 // TScrollBar: its focus mark, its keys, and a gesture ended by the program.
 #include "scroll_bar.h"
 
+#include <utility>
+
 #include <QApplication>
 #include <QImage>
 #include <QLineEdit>
@@ -8,10 +10,7 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 #include <QVBoxLayout>
-
 #include <gtest/gtest.h>
-
-#include <utility>
 
 namespace {
 
