@@ -144,9 +144,9 @@ Examples:
         .overview = {{"load FILE.par", "write a parameter file's settings to the generator"}},
         .text = R"(Writes the settings of a parameter file (the window's File > Open... format)
 to the generator as one run, as the window's Reload does. A file that does
-not exist, is not a parameter file, or holds a value out of range is refused
-before anything is sent. Keys missing from the file take their defaults, as
-in the window.
+not exist, is not a parameter file, or holds a value that does not have its
+key's form or lies out of range is refused before anything is sent. Keys
+missing from the file take their defaults, as in the window.
 )",
     },
     {
