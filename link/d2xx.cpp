@@ -6,14 +6,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dlfcn.h>
 #include <mutex>
+#include <string>
 #include <string_view>
 #include <type_traits>
 
 #include "d2xx_table.h"
+#include "dynlib.h"
 
 namespace {
+
+// The driver of an unset or empty PX418USB_DRIVER: libftdi1 where the
+// library is built with it; on Windows the converter maker's own D2XX
+// library, from the program's folder or the system folder.
+#if defined(PX418USB_WITH_LIBFTDI)
+constexpr const char *kDefaultDriver = "libftdi";
+#else
+constexpr const char *kDefaultDriver = "ftd2xx.dll";
+#endif
 
 // The table used when no provider could be loaded: every call fails, so the
 // count fails and no device is ever opened.
@@ -30,19 +40,23 @@ std::atomic<bool> serialNoticeGiven{false};
 
 const D2xxApi *Choose()
 {
-    const char *driver = std::getenv("PX418USB_DRIVER");
+    const char *name = std::getenv("PX418USB_DRIVER");
+    if (name == nullptr || name[0] == '\0') {
+        name = kDefaultDriver;
+    }
     const char *why = "unknown reason";
     const D2xxApi *api = nullptr;
-    const char *name = "libftdi";
-    if (driver == nullptr || driver[0] == '\0' || std::strcmp(driver, "libftdi") == 0) {
+    if (std::strcmp(name, "libftdi") == 0) {
+#if defined(PX418USB_WITH_LIBFTDI)
         api = D2xxLibftdiProvider(&why);
-    } else if (std::strcmp(driver, "virtual") == 0) {
-        name = driver;
+#else
+        why = "this build of the library has no libftdi1 driver";
+#endif
+    } else if (std::strcmp(name, "virtual") == 0) {
         api = D2xxVirtualProvider();
         why = "the virtual converter is not available";
     } else {
-        name = driver;
-        api = D2xxLoadLibrary(driver, &why);
+        api = D2xxLoadLibrary(name, &why);
     }
     // Only the libftdi1 driver reads serial numbers; a choice of converter
     // that is not applied should not pass unnoticed.
@@ -90,15 +104,14 @@ void D2xxInstall(const D2xxApi *api)
 
 const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why)
 {
-    // Reasons outlive this call: dlerror()'s text is only good until the
-    // next dl call.
+    // Reasons outlive this call.
     static char reason[512];
     static D2xxApi loaded;
 
-    void *library = dlopen(nameOrPath, RTLD_NOW | RTLD_LOCAL);
+    std::string error;
+    void *library = DynlibOpen(nameOrPath, error);
     if (library == nullptr) {
-        const char *error = dlerror();
-        std::snprintf(reason, sizeof reason, "%s", error != nullptr ? error : "cannot be loaded");
+        std::snprintf(reason, sizeof reason, "%s", error.c_str());
         if (why != nullptr) {
             *why = reason;
         }
@@ -108,7 +121,7 @@ const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why)
     // Resolves one function into its slot; false (and the reason) when the
     // library does not export it.
     const auto resolve = [&](const char *symbol, auto &slot) {
-        void *address = dlsym(library, symbol);
+        void *address = DynlibSymbol(library, symbol);
         if (address == nullptr) {
             std::snprintf(reason, sizeof reason, "%s does not export %s", nameOrPath, symbol);
             return false;
@@ -128,7 +141,7 @@ const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why)
         if (why != nullptr) {
             *why = reason;
         }
-        dlclose(library);
+        DynlibClose(library);
         return nullptr;
     }
     // The library stays loaded for the rest of the process: its functions

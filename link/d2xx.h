@@ -100,9 +100,10 @@ struct D2xxApi {
 };
 
 // The provider's table. Chosen once per process, at the first call, from
-// PX418USB_DRIVER: unset, empty or "libftdi" -> libftdi1; "virtual" -> the
-// virtual converter; anything else -> a D2XX-compatible shared library loaded
-// by name or path. A provider that cannot be loaded yields a table whose
+// PX418USB_DRIVER: "libftdi" -> libftdi1; "virtual" -> the virtual converter;
+// anything else -> a D2XX-compatible shared library loaded by name or path.
+// Unset or empty: libftdi1, or on Windows (built without libftdi1) the
+// converter maker's ftd2xx.dll. A provider that cannot be loaded yields a table whose
 // calls all fail (FT_ListDevices answers FT_DEVICE_NOT_FOUND), after one line
 // on standard error that names the reason.
 const D2xxApi &D2xx();
@@ -112,11 +113,15 @@ const D2xxApi &D2xx();
 void D2xxInstall(const D2xxApi *api);
 
 // The built-in providers. Each returns nullptr and fills `why` when it
-// cannot be used.
+// cannot be used. The libftdi1 driver is built where PX418USB_WITH_LIBFTDI
+// is defined (not on Windows).
 const D2xxApi *D2xxLibftdiProvider(const char **why);
 // Where the libftdi1 driver looks for the kernel's view of the converters
 // (sysfs) and for the programs' open files (procfs): "/sys" and "/proc"
 // unless a test names a fake tree. Set before the driver is first used.
 void D2xxLibftdiSetSystemRoots(const char *sysRoot, const char *procRoot);
 const D2xxApi *D2xxVirtualProvider();
+// A D2XX library: a bare name is looked for only where the system keeps
+// libraries (on Windows the program's folder and the system folder, never
+// the current folder), a name with a folder in it is the path it is.
 const D2xxApi *D2xxLoadLibrary(const char *nameOrPath, const char **why);

@@ -126,7 +126,11 @@ struct D2xxStub {
 
 // The ten FT_ functions of a D2XX-compatible shared library, with C linkage
 // and exported, each calling the static member of the same name of `Calls`.
+#if defined(_WIN32)
+#define D2XX_EXPORT extern "C" __declspec(dllexport)
+#else
 #define D2XX_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 #define D2XX_DEFINE_EXPORTS(Calls)                                                                 \
     D2XX_EXPORT FT_STATUS D2XX_CALL FT_ListDevices(void *pArg1, void *pArg2, DWORD flags)          \
     {                                                                                              \

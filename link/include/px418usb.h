@@ -68,9 +68,13 @@
 
 #include "px418_protocol.h"
 
+/* On Windows the functions come from px418usb.dll; define PX418USB_STATIC
+   where they are linked from a static library instead. */
 #if defined(_WIN32)
 #if defined(PX418USB_BUILDING)
 #define PX418USB_API __declspec(dllexport)
+#elif defined(PX418USB_STATIC)
+#define PX418USB_API
 #else
 #define PX418USB_API __declspec(dllimport)
 #endif

@@ -1,17 +1,12 @@
 #include "virtual/shared_state.h"
 
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fcntl.h>
 #include <sstream>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "px418_protocol.h"
+#include "virtual/state_file.h"
 
 namespace px418virtual {
 namespace {
@@ -117,164 +112,6 @@ void ReportLeftAlone(const std::string &path, const char *what)
     ReportOnce(gLeftAloneReported,
                "\"" + path + "\" " + what
                    + "; it is left alone and the generator keeps its state in this process only");
-}
-
-std::string SystemReason()
-{
-    return std::strerror(errno);
-}
-
-// The name that `path` stands for: symbolic links at its last component
-// followed, up to a name that is no link or does not exist (a state file
-// made there later is then the link's target). False, with the reason, when
-// a link cannot be read or the links go round.
-bool FollowLinks(std::string &path, std::string &why)
-{
-    constexpr int kMaxLinks = 40;
-    for (int hops = 0; hops < kMaxLinks; ++hops) {
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0) {
-            const bool missing = errno == ENOENT;
-            why = SystemReason();
-            return missing;
-        }
-        if (!S_ISLNK(st.st_mode)) {
-            return true;
-        }
-        char buffer[4096];
-        const ssize_t n = readlink(path.c_str(), buffer, sizeof buffer);
-        if (n <= 0 || static_cast<std::size_t>(n) == sizeof buffer) {
-            why = n < 0 ? SystemReason() : std::string("the link cannot be read");
-            return false;
-        }
-        std::string target(buffer, static_cast<std::size_t>(n));
-        const std::size_t slash = path.rfind('/');
-        if (target.front() != '/' && slash != std::string::npos) {
-            target = path.substr(0, slash + 1) + target;
-        }
-        path = target;
-    }
-    errno = ELOOP;
-    why = SystemReason();
-    return false;
-}
-
-enum class FileKind { Missing, Regular, Other, Failed };
-
-FileKind KindOf(const std::string &path, std::string &why)
-{
-    struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) {
-        const bool missing = errno == ENOENT;
-        why = SystemReason();
-        return missing ? FileKind::Missing : FileKind::Failed;
-    }
-    return S_ISREG(st.st_mode) ? FileKind::Regular : FileKind::Other;
-}
-
-// Opens (or makes) the lock file beside the state file. Never blocks, and
-// never takes a terminal for the process, whatever the name stands for.
-int OpenLock(const std::string &path, std::string &why)
-{
-    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0644);
-    if (fd < 0) {
-        why = SystemReason();
-        return -1;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = path + " is not a regular file";
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// The whole file; a missing file reads as empty. Opened so that a name that
-// has meanwhile become a pipe or a device can neither block nor be read.
-FileKind ReadFileText(const std::string &path, std::string &text, std::string &why)
-{
-    text.clear();
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW);
-    if (fd < 0) {
-        const bool missing = errno == ENOENT;
-        why = SystemReason();
-        return missing ? FileKind::Missing : FileKind::Failed;
-    }
-    struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        close(fd);
-        return FileKind::Other;
-    }
-    char buffer[4096];
-    FileKind kind = FileKind::Regular;
-    while (text.size() <= kMaxText) {  // anything longer is refused by the parse
-        const ssize_t n = read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            why = SystemReason();
-            kind = FileKind::Failed;
-        }
-        if (n <= 0) {
-            break;
-        }
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    close(fd);
-    return kind;
-}
-
-// Writes a file beside `path` and renames it over `path`, so that a process
-// killed while writing leaves the earlier state whole. Only a regular file is
-// replaced, and it keeps its permissions.
-bool ReplaceFileText(const std::string &path, const std::string &text, std::string &why)
-{
-    struct stat old {};
-    const bool exists = lstat(path.c_str(), &old) == 0;
-    if (!exists && errno != ENOENT) {
-        why = SystemReason();
-        return false;
-    }
-    if (exists && !S_ISREG(old.st_mode)) {
-        why = "it is no longer a regular file";
-        return false;
-    }
-    // A leftover of a process killed while writing, or whatever else holds
-    // the name, goes first: the new file is always one of this process's
-    // own, never written through a link.
-    const std::string temporary = path + ".new";
-    unlink(temporary.c_str());
-    const int fd =
-        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        why = SystemReason();
-        return false;
-    }
-    // Each step runs only while the ones before it succeeded; the first
-    // failure's reason is the one given.
-    bool ok = !exists || fchmod(fd, old.st_mode & 07777) == 0;
-    std::size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            errno = n == 0 ? EIO : errno;
-            ok = false;
-        } else {
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    ok = close(fd) == 0 && ok;
-    ok = ok && rename(temporary.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        why = SystemReason();
-        unlink(temporary.c_str());
-    }
-    return ok;
 }
 
 }  // namespace
@@ -395,18 +232,11 @@ void SharedStateExchange::Load()
     // The lock has a file of its own: the state file is replaced, not
     // rewritten, at every change. So it is always read whole, and without
     // the lock it is still read, only never written.
-    lockFd_ = OpenLock(target_ + ".lock", why);
-    while (lockFd_ >= 0 && flock(lockFd_, LOCK_EX) != 0) {
-        if (errno != EINTR) {
-            why = SystemReason();
-            close(lockFd_);
-            lockFd_ = -1;
-        }
-    }
-    if (lockFd_ < 0) {
+    if (!lock_.Take(target_ + ".lock", why)) {
         unreachable("locked", why);
     }
-    if (!usable(ReadFileText(target_, loaded_, why))) {
+    // Anything longer than kMaxText is refused by the parse.
+    if (!usable(ReadFileText(target_, kMaxText, loaded_, why))) {
         return;
     }
     // An empty file is a new one: it gets this generator's state.
@@ -417,7 +247,7 @@ void SharedStateExchange::Load()
         return;
     }
     generator_.SetState(state);
-    if (lockFd_ >= 0) {
+    if (lock_.Held()) {
         sharing_ = Sharing::Shared;
     }
 }
@@ -443,11 +273,6 @@ bool SharedStateExchange::Store()
     return false;
 }
 
-SharedStateExchange::~SharedStateExchange()
-{
-    if (lockFd_ >= 0) {
-        close(lockFd_);  // also releases the lock
-    }
-}
+SharedStateExchange::~SharedStateExchange() = default;
 
 }  // namespace px418virtual

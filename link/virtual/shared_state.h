@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "virtual/state_file.h"
 #include "virtual/virtual_generator.h"
 
 namespace px418virtual {
@@ -31,9 +32,10 @@ bool ParseStateText(const std::string &text, DeviceState &state);
 // nothing.
 //
 // A symbolic link is followed to the file it names, which is locked and
-// replaced in its place, so that every name of it meets one generator. A
-// name that stands for anything but a regular file (a folder, a device, a
-// pipe), and a file that holds something else than a state, are left alone:
+// replaced in its place, so that every name of it meets one generator (on
+// Windows a symbolic link or a junction is left alone instead). A name that
+// stands for anything but a regular file (a folder, a device, a pipe), and a
+// file that holds something else than a state, are left alone:
 // they are never opened in a way that could block, never written, and the
 // generator keeps its state in this process only.
 // A file that cannot be locked, read or written keeps the shared generator
@@ -68,7 +70,7 @@ private:
     std::string target_;  // the regular file it stands for, links followed
     std::string loaded_;  // the file's text as read
     DeviceState before_;  // the generator before the exchange
-    int lockFd_ = -1;
+    StateFileLock lock_;
 };
 
 }  // namespace px418virtual
