@@ -2,11 +2,14 @@
 # Installs the Debian packages that building, running and testing PX418 need,
 # where they are missing. Runs apt-get as root, or through sudo.
 #
-# Usage: install-deps.sh [package] [e2e]
+# Usage: install-deps.sh [package] [e2e] [windows]
 #   (no argument)  building, running and the test suite
 #   package        also what building and checking the Debian package needs
 #   e2e            also what the test of the installed program needs (a
 #                  virtual X server, a window manager, input and screenshots)
+#   windows        also what the Windows build of the library needs: the
+#                  MinGW-w64 cross compiler (posix threads), GoogleTest's
+#                  sources to build for it, wine to run its tests, zip to pack
 set -euo pipefail
 
 packages=(
@@ -22,8 +25,9 @@ for group in "$@"; do
   case "$group" in
   package) packages+=(dpkg-dev lintian) ;;
   e2e) packages+=(dpkg xvfb openbox xdotool x11-utils imagemagick python3) ;;
+  windows) packages+=(g++-mingw-w64-x86-64-posix googletest wine wine64 zip) ;;
   *)
-    echo "error: unknown group '$group' (known: package, e2e)" >&2
+    echo "error: unknown group '$group' (known: package, e2e, windows)" >&2
     exit 2
     ;;
   esac

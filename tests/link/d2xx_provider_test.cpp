@@ -1,6 +1,8 @@
 // Choice and loading of the converter driver behind the D2XX table.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -9,6 +11,7 @@
 
 #include "d2xx.h"
 #include "d2xx_double.h"
+#include "test_env.h"
 
 namespace {
 
@@ -79,7 +82,11 @@ TEST_F(ProviderTest, ExplainsWhyALibraryCannotBeUsed)
         const char *reason;
     } cases[] = {
         {"/nonexistent/libftd2xx.so", "/nonexistent/libftd2xx.so"},
+#if defined(_WIN32)
+        {"kernel32.dll", "does not export FT_ListDevices"},
+#else
         {"libm.so.6", "does not export FT_ListDevices"},
+#endif
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.library);
@@ -134,6 +141,38 @@ TEST_F(ProviderTest, AChoiceOfConverterThatADriverCannotApplyIsSaidOnce)
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
+// A bare name is looked for where the system keeps libraries, never in the
+// current folder, so that a library planted there is not loaded; a path to
+// it is taken as given.
+TEST_F(ProviderTest, ABareNameIsNeverLoadedFromTheCurrentFolder)
+{
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path()
+        / ("px418_planted_" + std::to_string(std::random_device{}()));
+    const std::filesystem::path previous = std::filesystem::current_path();
+    std::filesystem::create_directories(folder);
+#if defined(_WIN32)
+    const std::string planted = "px418_planted_d2xx.dll";
+#else
+    const std::string planted = "libpx418_planted_d2xx.so";
+#endif
+    std::filesystem::copy_file(PX418_TEST_DOUBLE_LIBRARY, folder / planted);
+    std::filesystem::current_path(folder);
+
+    const char *why = nullptr;
+    const D2xxApi *bare = D2xxLoadLibrary(planted.c_str(), &why);
+    const std::string refusal = why != nullptr ? why : "";
+    const D2xxApi *path = D2xxLoadLibrary(("./" + planted).c_str(), &why);
+
+    std::filesystem::current_path(previous);
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);  // a loaded DLL stays where it is
+    EXPECT_EQ(bare, nullptr);
+    EXPECT_NE(refusal.find(planted), std::string::npos) << refusal;
+    EXPECT_NE(path, nullptr) << why;
+}
+
+#if !defined(_WIN32)
 // No converter (or no USB at all) must give a count or a failure, never a
 // crash; handles that were never opened are refused.
 TEST_F(ProviderTest, LibftdiCopesWithoutConverters)
@@ -166,5 +205,6 @@ TEST_F(ProviderTest, LibftdiCopesWithoutConverters)
     EXPECT_EQ(api->Close(&notAPort), FT_INVALID_HANDLE);
     EXPECT_EQ(api->Close(nullptr), FT_INVALID_HANDLE);
 }
+#endif
 
 }  // namespace

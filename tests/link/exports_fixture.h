@@ -11,6 +11,7 @@
 
 #include "d2xx_double.h"
 #include "px418usb.h"
+#include "test_env.h"
 #include "virtual/virtual_generator.h"
 
 namespace {

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "px418usb.h"
+#include "test_env.h"
 
 namespace {
 

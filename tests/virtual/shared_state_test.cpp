@@ -3,19 +3,23 @@
 #include "virtual/shared_state.h"
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "d2xx.h"
 #include "px418_protocol.h"
+#include "test_env.h"
 #include "virtual/virtual_generator.h"
 #include "wake_oracle.h"
 
@@ -115,7 +119,7 @@ protected:
         path_ = std::filesystem::temp_directory_path()
                 / ("px418_shared_state_" + std::to_string(::getpid()));
         std::filesystem::remove(path_);
-        ::setenv(px418virtual::kSharedStateVariable, path_.c_str(), 1);
+        ::setenv(px418virtual::kSharedStateVariable, path_.string().c_str(), 1);
         Restart();
     }
     void TearDown() override
@@ -164,7 +168,7 @@ protected:
     void Name(const std::filesystem::path &path)
     {
         path_ = path;
-        ::setenv(px418virtual::kSharedStateVariable, path_.c_str(), 1);
+        ::setenv(px418virtual::kSharedStateVariable, path_.string().c_str(), 1);
     }
     std::string FileText() { return FileText(path_); }
     static std::string FileText(const std::filesystem::path &path)
@@ -177,6 +181,9 @@ protected:
     std::filesystem::path dir_;
     const D2xxApi &api_ = *D2xxVirtualProvider();
 };
+
+const oracle::Bytes kSetA1000 =
+    oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 1000);
 
 TEST_F(SharedStateExchangeTest, AWriteIsSeenByTheNextProcess)
 {
@@ -193,25 +200,53 @@ TEST_F(SharedStateExchangeTest, AWriteIsSeenByTheNextProcess)
 
 TEST_F(SharedStateExchangeTest, AChangeReplacesTheFileWholeAndAReadLeavesItAlone)
 {
-    auto inode = [this] {
-        struct stat st {};
-        EXPECT_EQ(::stat(path_.c_str(), &st), 0);
-        return st.st_ino;
+    // Another name of the file as it stands: a replaced file keeps it, a
+    // rewritten one would change under it.
+    const auto other = Folder() / "other-name";
+    const auto nameTheFile = [&] {
+        std::filesystem::remove(other);
+        std::filesystem::create_hard_link(path_, other);
     };
     Exchange(oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 1000));
     // A process killed while writing must leave the earlier state whole: the
     // new state goes to a file of its own that replaces the old one.
-    const auto first = inode();
+    const std::string first = FileText();
+    nameTheFile();
     Exchange(oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 2000));
-    EXPECT_NE(inode(), first);
+    EXPECT_EQ(FileText(other), first);
+    EXPECT_FALSE(std::filesystem::equivalent(path_, other));
     EXPECT_FALSE(std::filesystem::exists(path_.string() + ".new"));
     DeviceState read = DeviceState::PowerOn();
     ASSERT_TRUE(ParseStateText(FileText(), read));
     EXPECT_EQ(read.active[0][1], 2000);
 
-    const auto second = inode();
+    nameTheFile();
     Exchange(oracle::GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY));
-    EXPECT_EQ(inode(), second);
+    EXPECT_TRUE(std::filesystem::equivalent(path_, other));
+}
+
+TEST_F(SharedStateExchangeTest, AnExchangeWaitsForTheOneThatHoldsTheFile)
+{
+    // The lock holds across processes, and so between two exchanges of one
+    // process too: the second loads the generator only once the first has
+    // stored its change.
+    px418virtual::VirtualGenerator first;
+    px418virtual::VirtualGenerator second;
+    std::atomic<bool> loaded{false};
+    std::thread waiting;
+    {
+        px418virtual::SharedStateExchange holding(first);
+        waiting = std::thread([&] {
+            px418virtual::SharedStateExchange exchange(second);
+            loaded = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_FALSE(loaded);
+        first.Receive(kSetA1000.data(), kSetA1000.size());
+        EXPECT_TRUE(holding.Store());
+    }
+    waiting.join();
+    EXPECT_EQ(second.State().active[0][1], 1000);
 }
 
 TEST_F(SharedStateExchangeTest, AFileThatIsNotAStateFileIsLeftAlone)
@@ -235,23 +270,30 @@ TEST_F(SharedStateExchangeTest, WithoutTheVariableNothingIsKept)
     EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 50000);
 }
 
-const oracle::Bytes kSetA1000 =
-    oracle::SetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY | PX418_FLAG_TAKE_EFFECT, 1000);
-
 TEST_F(SharedStateExchangeTest, ANameOfAnotherKindIsLeftAloneUnopened)
 {
     // A pipe would block an open for reading, and a device must never be
     // replaced: neither is opened or written, and nothing is made beside
     // them. The generator goes on in this process, with one line said.
     const auto folder = Folder();
-    const auto pipe = folder / "pipe.state";
-    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const auto sub = folder / "folder.state";
     std::filesystem::create_directory(sub);
+#if defined(_WIN32)
+    // Names that the system takes for a device or a pipe, whatever is on
+    // the disk.
+    const std::vector<std::filesystem::path> names = {sub, folder / "nul.state", folder / "COM9",
+                                                      "\\\\.\\pipe\\px418.state"};
+    const std::ptrdiff_t entries = 1;
+#else
+    const auto pipe = folder / "pipe.state";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
     const auto link = folder / "link-to-pipe.state";
     std::filesystem::create_symlink(pipe, link);
+    const std::vector<std::filesystem::path> names = {sub, pipe, link};
+    const std::ptrdiff_t entries = 3;
+#endif
     testing::internal::CaptureStderr();
-    for (const auto &name : {pipe, sub, link}) {
+    for (const auto &name : names) {
         SCOPED_TRACE(name);
         Restart();
         Name(name);
@@ -259,17 +301,22 @@ TEST_F(SharedStateExchangeTest, ANameOfAnotherKindIsLeftAloneUnopened)
         EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 1000);
     }
     const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_NE(said.find("pipe.state\" is not a regular file; it is left alone"), std::string::npos)
+    EXPECT_NE(said.find("folder.state\" is not a regular file; it is left alone"),
+              std::string::npos)
         << said;
     EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_TRUE(std::filesystem::is_empty(sub));
+#if !defined(_WIN32)
     EXPECT_TRUE(std::filesystem::is_fifo(pipe));
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_TRUE(std::filesystem::is_empty(sub));
+#endif
+    // Nothing was made beside them.
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder),
                             std::filesystem::directory_iterator()),
-              3);
+              entries);
 }
 
+#if !defined(_WIN32)
 TEST_F(SharedStateExchangeTest, ALinkIsFollowedSoThatBothNamesMeetOneGenerator)
 {
     // The link's target does not exist yet: the first change makes it.
@@ -288,6 +335,7 @@ TEST_F(SharedStateExchangeTest, ALinkIsFollowedSoThatBothNamesMeetOneGenerator)
     Exchange(oracle::GetPar(PX418_GROUP_OUT_A, PX418_OUT_FREQUENCY));
     EXPECT_EQ(TheVirtualGenerator().State().active[0][1], 2000);
 }
+#endif
 
 TEST_F(SharedStateExchangeTest, AChangeThatCannotReachTheFileFailsAndAReadIsAnswered)
 {

@@ -9,6 +9,7 @@
 
 #include "d2xx.h"
 #include "px418usb.h"
+#include "test_env.h"
 #include "virtual/virtual_generator.h"
 #include "wake_oracle.h"
 
