@@ -1,5 +1,6 @@
 /*
- * px418demo - drives a PX-418 through libpx418usb.so and its C header alone.
+ * px418demo - drives a PX-418 through the device link library and its C
+ * header alone.
  *
  * Opens the first generator found, prints its identity, writes the
  * frequency of output A and reads it back, locks and unlocks the front
@@ -13,6 +14,12 @@
  *
  *   cc px418demo.c $(pkg-config --cflags --libs px418usb) -o px418demo
  *   PX418USB_DRIVER=virtual ./px418demo
+ *
+ * or on Windows, from the unpacked zip, with MinGW-w64:
+ *
+ *   gcc px418demo.c -Iinclude -Llib -lpx418usb -o px418demo.exe
+ *   set PX418USB_DRIVER=virtual
+ *   px418demo.exe
  */
 #include <stdio.h>
 
