@@ -1,5 +1,6 @@
 /*
- * px418usb.h - C interface of the PX-418 device link library (libpx418usb.so).
+ * px418usb.h - C interface of the PX-418 device link library (libpx418usb.so;
+ * px418usb.dll on Windows).
  *
  * The library finds a PX-418 three-phase generator among the FTDI USB-serial
  * converters on the bus, opens it and exchanges Wake packets with it.
@@ -50,13 +51,15 @@
  * the command still runs.
  *
  * Once loaded, the library stays in the process until it ends: unloading it
- * (dlclose) leaves it mapped, with its state, and a later load finds it as
- * it was.
+ * (dlclose, FreeLibrary) leaves it mapped, with its state, and a later load
+ * finds it as it was.
  *
  * The converter driver is chosen by the environment variable PX418USB_DRIVER:
  * unset, empty or "libftdi" for real FTDI converters, "virtual" for the
  * built-in virtual generator, or the file name or path of a D2XX-compatible
- * shared library.
+ * shared library. On Windows, unset or empty means the converter maker's
+ * ftd2xx.dll, and a bare file name is looked for only in the program's
+ * folder and the system folder, never in the current folder.
  */
 #ifndef PX418USB_H
 #define PX418USB_H
