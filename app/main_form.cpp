@@ -139,8 +139,11 @@ void TMainForm::EditToParam(TFloatEdit *edit, int &channel, int &quantity, doubl
     const TagParam tag = TagOf(edit);
     channel = tag.channel;
     quantity = tag.quantity;
-    value = ShownToDevice(quantity, edit->Value(), mnRms->isChecked());
-    FParams[ParamIndex(channel, quantity)] = RoundValue(value);
+    const bool rms = mnRms->isChecked();
+    value = ShownToDevice(quantity, edit->Value(), rms);
+    // Rounded as the field's text reads: 9.995 V shows as 10.00 and stores
+    // 1000, where the binary product 999.4999... would give 999.
+    FParams[ParamIndex(channel, quantity)] = ShownToEntry(quantity, edit->Value(), rms);
 }
 
 void TMainForm::ComboToParam(QComboBox *combo, int &channel, int &quantity, int &index)
@@ -200,7 +203,7 @@ void TMainForm::SendField(QObject *Sender, std::int32_t flags)
     int quantity = 0;
     double v = 0;
     EditToParam(dynamic_cast<TFloatEdit *>(Sender), channel, quantity, v);
-    CheckedSetPar(channel, quantity | flags, RoundValue(v));
+    CheckedSetPar(channel, quantity | flags, FParams[ParamIndex(channel, quantity)]);
     UpdateControls();
 }
 

@@ -93,6 +93,8 @@ public:
 
     // The parameter model.
     void UpdateControls();
+    // Stores the field's value in the table, rounded as its text reads;
+    // `value` is the value in device units before rounding.
     void EditToParam(TFloatEdit *edit, int &channel, int &quantity, double &value);
     void ComboToParam(QComboBox *combo, int &channel, int &quantity, int &index);
     static std::int32_t RoundValue(double x);

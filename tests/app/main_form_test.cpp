@@ -442,6 +442,7 @@ TEST_F(MainWindowTest, TypedValuesAreScaledRoundedStoredAndSent)
 {
     CreateOnLine();
     form->mnMute->trigger();  // no beeps: entry writes carry bit 7 only
+    form->mnRms->trigger();   // peak amplitudes
     TheVirtualGenerator().ClearLog();
 
     struct Case {
@@ -451,14 +452,17 @@ TEST_F(MainWindowTest, TypedValuesAreScaledRoundedStoredAndSent)
         std::uint8_t number;
         std::int32_t sent;
         int index;
+        const char *shown;
     };
     const Case cases[] = {
-        {form->feFa, "1.001", 0, 0x81, 1001, 1},
-        {form->fePa, "-0.05", 0, 0x82, -1, 2},
-        {form->fePb, "0.05", 1, 0x82, 1, 6},
-        {form->feFc, "2999.9995", 2, 0x81, 3000000, 9},  // the half rounds up
-        {form->fePc, "-359.95", 2, 0x82, -3600, 10},     // and down below zero
-        {form->feFb, "0.0005", 1, 0x81, 1, 5},
+        {form->feFa, "1.001", 0, 0x81, 1001, 1, "1.001"},
+        {form->fePa, "-0.05", 0, 0x82, -1, 2, "-0.1"},
+        {form->fePb, "0.05", 1, 0x82, 1, 6, "0.1"},
+        {form->feFc, "2999.9995", 2, 0x81, 3000000, 9, "3000.000"},  // the half rounds up
+        {form->fePc, "-359.95", 2, 0x82, -3600, 10, "-360.0"},       // and down below zero
+        {form->feFb, "0.0005", 1, 0x81, 1, 5, "0.001"},
+        // The decimal text's half, not the binary product's 999.4999...
+        {form->feAa, "9.995", 0, 0x83, 1000, 3, "10.00"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.text);
@@ -471,6 +475,7 @@ TEST_F(MainWindowTest, TypedValuesAreScaledRoundedStoredAndSent)
         EXPECT_EQ(writes[writes.size() - 2].number, c.number);
         EXPECT_EQ(writes.back(), (Write{c.group, c.number, c.sent}));
         EXPECT_EQ(form->FParams[c.index], c.sent);
+        EXPECT_EQ(c.field->text(), QString::fromLatin1(c.shown));
     }
     EXPECT_TRUE(boxes.empty());
 }
