@@ -8,8 +8,9 @@ namespace {
 
 constexpr double kDegree = std::numbers::pi / 180.0;
 
-// Below this a positive sequence counts as none: far under the smallest one
-// that settings in 0.01 V and 0.1 degree steps can make, far above rounding.
+// Below this a positive sequence counts as none, and two sequences this
+// close count as equal: far under the smallest difference that settings in
+// 0.01 V and 0.1 degree steps can make, far above rounding.
 constexpr double kNoPositiveSequence = 1e-9;
 
 // Time span when every output is at 0 Hz: two periods of 50 Hz.
@@ -47,6 +48,11 @@ double NiceCeil(double x)
 
 }  // namespace
 
+double PhasorOutput::DcLevel() const
+{
+    return peak * std::sin(phase * kDegree);
+}
+
 PhasorOutputs PhasorOutputsOf(const ParamTable &table)
 {
     PhasorOutputs outputs;
@@ -67,7 +73,7 @@ PhasorSet PhasorsOf(const ParamTable &table, bool rms)
     const PhasorOutputs outputs = PhasorOutputsOf(table);
     for (std::size_t c = 0; c < phasors.size(); ++c) {
         const double magnitude = rms ? outputs[c].peak * kInvSqrt2 : outputs[c].peak;
-        phasors[c] = std::polar(magnitude, outputs[c].phase * kDegree);
+        phasors[c] = outputs[c].Dc() ? Phasor() : std::polar(magnitude, outputs[c].phase * kDegree);
     }
     return phasors;
 }
@@ -87,10 +93,16 @@ double PhaseDifference(std::int32_t fromEntry, std::int32_t toEntry)
 
 PhaseDifferences PhaseDifferencesOf(const ParamTable &table)
 {
-    const std::int32_t a = ShownEntry(table, 0, PX418_OUT_PHASE);
-    const std::int32_t b = ShownEntry(table, 1, PX418_OUT_PHASE);
-    const std::int32_t c = ShownEntry(table, 2, PX418_OUT_PHASE);
-    return {PhaseDifference(a, b), PhaseDifference(b, c), PhaseDifference(c, a)};
+    const PhasorOutputs outputs = PhasorOutputsOf(table);
+    auto difference = [&](int from, int to) -> std::optional<double> {
+        if (outputs[static_cast<std::size_t>(from)].Dc()
+            || outputs[static_cast<std::size_t>(to)].Dc()) {
+            return std::nullopt;
+        }
+        return PhaseDifference(ShownEntry(table, from, PX418_OUT_PHASE),
+                               ShownEntry(table, to, PX418_OUT_PHASE));
+    };
+    return {difference(0, 1), difference(1, 2), difference(2, 0)};
 }
 
 SequenceComponents SymmetricalComponentsOf(const PhasorSet &phasors)
@@ -107,14 +119,28 @@ SequenceComponents SymmetricalComponentsOf(const PhasorSet &phasors)
     if (s.positive >= kNoPositiveSequence) {
         s.unbalance = s.negative / s.positive * 100.0;
     }
+    if (s.positive - s.negative >= kNoPositiveSequence) {
+        s.rotation = Rotation::Forward;
+    } else if (s.negative - s.positive >= kNoPositiveSequence) {
+        s.rotation = Rotation::Reverse;
+    }
     return s;
 }
 
 bool FrequenciesDiffer(const ParamTable &table)
 {
-    const std::int32_t a = ShownEntry(table, 0, PX418_OUT_FREQUENCY);
-    return ShownEntry(table, 1, PX418_OUT_FREQUENCY) != a
-           || ShownEntry(table, 2, PX418_OUT_FREQUENCY) != a;
+    std::optional<std::int32_t> first;
+    for (int c = 0; c < PX418_OUTPUTS; ++c) {
+        const std::int32_t entry = ShownEntry(table, c, PX418_OUT_FREQUENCY);
+        if (entry == 0) {
+            continue;  // DC: no phasor
+        }
+        if (first && *first != entry) {
+            return true;
+        }
+        first = entry;
+    }
+    return false;
 }
 
 double NiceScale(double value)

@@ -26,15 +26,21 @@ using PhasorSet = std::array<Phasor, PX418_OUTPUTS>;
 // when coupled) in Hz, its phase in degrees, its peak amplitude in V. An
 // entry outside the device's range (a file's values are not checked) is
 // taken at the nearest bound, as the fields show it.
+//
+// An output at 0 Hz is no phasor: it holds the DC level V sin(phi), the
+// same peak or RMS.
 struct PhasorOutput {
     double frequency = 0;
     double phase = 0;
     double peak = 0;
+    bool Dc() const { return frequency == 0; }
+    double DcLevel() const;
 };
 using PhasorOutputs = std::array<PhasorOutput, PX418_OUTPUTS>;
 PhasorOutputs PhasorOutputsOf(const ParamTable &table);
 
-// The three phasors, peak or (rms) RMS magnitudes in V.
+// The three phasors, peak or (rms) RMS magnitudes in V; a DC output's is 0,
+// so that the figures worked out from them leave it out.
 PhasorSet PhasorsOf(const ParamTable &table, bool rms);
 
 // The phase difference from one output to the next: the first output's
@@ -42,10 +48,11 @@ PhasorSet PhasorsOf(const ParamTable &table, bool rms);
 // out in tenths of a degree, so it is exact. The balanced default (A 0,
 // B -120, C 120) gives 120 for each pair.
 double PhaseDifference(std::int32_t fromEntry, std::int32_t toEntry);
+// A difference with a DC output has no value.
 struct PhaseDifferences {
-    double ab = 0;  // A to B: angle A - angle B
-    double bc = 0;  // B to C: angle B - angle C
-    double ca = 0;  // C to A: angle C - angle A
+    std::optional<double> ab;  // A to B: angle A - angle B
+    std::optional<double> bc;  // B to C: angle B - angle C
+    std::optional<double> ca;  // C to A: angle C - angle A
 };
 PhaseDifferences PhaseDifferencesOf(const ParamTable &table);
 
@@ -56,17 +63,22 @@ PhaseDifferences PhaseDifferencesOf(const ParamTable &table);
 // so that A, B, C at 0, -120 and 120 degrees (the order A, B, C in time) is
 // a pure positive sequence. The unbalance factor is negative over positive
 // in percent; it has no value while the positive sequence is 0 (all three
-// in phase, or all amplitudes 0).
+// in phase, all amplitudes 0, or A, C, B in order). The rotation is the
+// order in time of the larger sequence: A-B-C (positive), A-C-B (negative,
+// the reverse rotation of two swapped outputs), or none while the two are
+// equal (all in phase, a single output).
+enum class Rotation { None, Forward, Reverse };
 struct SequenceComponents {
     double positive = 0;
     double negative = 0;
     double zero = 0;
     std::optional<double> unbalance;
+    Rotation rotation = Rotation::None;
 };
 SequenceComponents SymmetricalComponentsOf(const PhasorSet &phasors);
 
-// The outputs run at different frequencies ("A.B.C" with differing
-// entries): the diagram and the figures then hold for time 0 only.
+// The outputs that are phasors run at different frequencies ("A.B.C" with
+// differing entries): the diagram and the figures then hold for time 0 only.
 bool FrequenciesDiffer(const ParamTable &table);
 
 // The smallest of 1, 2 and 5 times a power of ten that is at least `value`

@@ -1,9 +1,12 @@
 // The phasor view's arithmetic against values worked out by hand.
 #include "phasors.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include <gtest/gtest.h>
+
+#include "output_colours.h"
 
 namespace {
 
@@ -45,26 +48,34 @@ TEST(PhasorsTest, FiguresOfTheUsualCases)
     //   and zero |5 - 10| / 3, unbalance 20 %;
     // - B 10 degrees late (-110): positive 10/3 sqrt(5 + 4 cos 10deg),
     //   negative and zero 20/3 sin 5deg;
-    // - all in phase: only a zero sequence, no unbalance factor;
-    // - A and B swapped: only a negative sequence, no unbalance factor, and
-    //   the differences read -120 (the reverse rotation).
+    // - all in phase: only a zero sequence, no unbalance factor, no rotation;
+    // - A and B swapped: only a negative sequence, no unbalance factor, the
+    //   reverse rotation, and the differences read -120;
+    // - B and C swapped with B at half: positive |10 + 5 at 240 + 10 at 120|
+    //   / 3 = 5/3, negative (10 + 5 + 10) / 3, zero 5/3: 500 %, reverse.
     struct Case {
         const char *name;
         ParamTable table;
         double positive, negative, zero;
         std::optional<double> unbalance;
+        Rotation rotation;
         double ab, bc, ca;
     };
     const Case cases[] = {
-        {"balanced", kBalanced, 10, 0, 0, 0.0, 120, 120, 120},
+        {"balanced", kBalanced, 10, 0, 0, 0.0, Rotation::Forward, 120, 120, 120},
         {"A at half", Table(50000, 0, 500, 50000, -1200, 1000, 50000, 1200, 1000), 25.0 / 3,
-         5.0 / 3, 5.0 / 3, 20.0, 120, 120, 120},
+         5.0 / 3, 5.0 / 3, 20.0, Rotation::Forward, 120, 120, 120},
         {"B 10 degrees off", Phases(0, -110, 120), 9.966182269, 0.581038285, 0.581038285,
-         5.830098921, 110, 130, 120},
-        {"all in phase", Phases(0, 0, 0), 0, 0, 10, std::nullopt, 0, 0, 0},
-        {"A and B swapped", Phases(-120, 0, 120), 0, 10, 0, std::nullopt, -120, -120, -120},
-        {"all off", Table(50000, 0, 0, 50000, -1200, 0, 50000, 1200, 0), 0, 0, 0, std::nullopt, 120,
-         120, 120},
+         5.830098921, Rotation::Forward, 110, 130, 120},
+        {"all in phase", Phases(0, 0, 0), 0, 0, 10, std::nullopt, Rotation::None, 0, 0, 0},
+        {"A and B swapped", Phases(-120, 0, 120), 0, 10, 0, std::nullopt, Rotation::Reverse, -120,
+         -120, -120},
+        {"B and C swapped, B at half", Table(50000, 0, 1000, 50000, 1200, 500, 50000, -1200, 1000),
+         5.0 / 3, 25.0 / 3, 5.0 / 3, 500.0, Rotation::Reverse, -120, -120, -120},
+        {"A alone", Table(50000, 0, 1000, 50000, -1200, 0, 50000, 1200, 0), 10.0 / 3, 10.0 / 3,
+         10.0 / 3, 100.0, Rotation::None, 120, 120, 120},
+        {"all off", Table(50000, 0, 0, 50000, -1200, 0, 50000, 1200, 0), 0, 0, 0, std::nullopt,
+         Rotation::None, 120, 120, 120},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -76,11 +87,53 @@ TEST(PhasorsTest, FiguresOfTheUsualCases)
         if (c.unbalance) {
             EXPECT_NEAR(*s.unbalance, *c.unbalance, 1e-7);
         }
+        EXPECT_EQ(s.rotation, c.rotation);
         const PhaseDifferences d = PhaseDifferencesOf(c.table);
-        EXPECT_DOUBLE_EQ(d.ab, c.ab);
-        EXPECT_DOUBLE_EQ(d.bc, c.bc);
-        EXPECT_DOUBLE_EQ(d.ca, c.ca);
+        EXPECT_EQ(d.ab, c.ab);
+        EXPECT_EQ(d.bc, c.bc);
+        EXPECT_EQ(d.ca, c.ca);
     }
+}
+
+TEST(PhasorsTest, ADcOutputIsItsLevelAndTheFiguresLeaveItOut)
+{
+    // C at 0 Hz, 30 degrees, 10 V holds 5 V; A and B alone give positive
+    // |10 + 10| / 3, negative and zero |10 + 10 at 120| / 3.
+    ParamTable table = Table(50000, 0, 1000, 50000, -1200, 1000, 0, 300, 1000);
+    const PhasorOutputs o = PhasorOutputsOf(table);
+    EXPECT_FALSE(o[0].Dc());
+    ASSERT_TRUE(o[2].Dc());
+    EXPECT_NEAR(o[2].DcLevel(), 5, 1e-12);
+    for (bool rms : {false, true}) {
+        EXPECT_EQ(PhasorsOf(table, rms)[2], Phasor());
+    }
+    const SequenceComponents s = SymmetricalComponentsOf(PhasorsOf(table, false));
+    EXPECT_NEAR(s.positive, 20.0 / 3, 1e-12);
+    EXPECT_NEAR(s.negative, 10.0 / 3, 1e-12);
+    EXPECT_NEAR(s.zero, 10.0 / 3, 1e-12);
+    EXPECT_NEAR(*s.unbalance, 50, 1e-9);
+    EXPECT_EQ(s.rotation, Rotation::Forward);
+    PhaseDifferences d = PhaseDifferencesOf(table);
+    EXPECT_EQ(d.ab, 120.0);
+    EXPECT_EQ(d.bc, std::nullopt);
+    EXPECT_EQ(d.ca, std::nullopt);
+    // Only the phasors' frequencies count for the snapshot note.
+    EXPECT_FALSE(FrequenciesDiffer(table));
+    table[ParamIndex(1, PX418_OUT_FREQUENCY)] = 60000;
+    EXPECT_TRUE(FrequenciesDiffer(table));
+
+    // Coupled to A at 0 Hz, every output is DC: no phasor, no figure.
+    table = Table(0, -900, 1000, 50000, -1200, 1000, 50000, 1200, 400, kModeCoupled);
+    const PhasorOutputs dc = PhasorOutputsOf(table);
+    EXPECT_TRUE(dc[0].Dc() && dc[1].Dc() && dc[2].Dc());
+    EXPECT_NEAR(dc[0].DcLevel(), -10, 1e-12);
+    EXPECT_NEAR(dc[2].DcLevel(), 4 * std::sin(120 * std::numbers::pi / 180), 1e-12);
+    const SequenceComponents none = SymmetricalComponentsOf(PhasorsOf(table, true));
+    EXPECT_EQ(none.unbalance, std::nullopt);
+    EXPECT_EQ(none.rotation, Rotation::None);
+    d = PhaseDifferencesOf(table);
+    EXPECT_FALSE(d.ab || d.bc || d.ca);
+    EXPECT_FALSE(FrequenciesDiffer(table));
 }
 
 TEST(PhasorsTest, RmsScalesTheMagnitudesButNotTheUnbalance)
@@ -116,7 +169,7 @@ TEST(PhasorsTest, PhaseDifferencesAreNormalisedToTheHalfOpenCircle)
 TEST(PhasorsTest, EntriesOutsideTheDeviceRangeCountAsTheFieldsShowThem)
 {
     // A file's values are not checked; the fields show them at the bound.
-    const ParamTable table = Table(5000000, 5000, 5000, -7, -9000, -5, 50000, 0, 1000);
+    const ParamTable table = Table(5000000, 5000, 5000, -7, -9000, -5, 50000, -9000, 1000);
     const PhasorOutputs o = PhasorOutputsOf(table);
     EXPECT_DOUBLE_EQ(o[0].frequency, 3000);
     EXPECT_DOUBLE_EQ(o[0].phase, 360);
@@ -124,7 +177,7 @@ TEST(PhasorsTest, EntriesOutsideTheDeviceRangeCountAsTheFieldsShowThem)
     EXPECT_DOUBLE_EQ(o[1].frequency, 0);
     EXPECT_DOUBLE_EQ(o[1].phase, -360);
     EXPECT_DOUBLE_EQ(o[1].peak, 0);
-    EXPECT_DOUBLE_EQ(PhaseDifferencesOf(table).ab, 0);  // 360 - (-360)
+    EXPECT_EQ(PhaseDifferencesOf(table).ca, 0.0);  // -360 - 360
 }
 
 TEST(PhasorsTest, CoupledOutputsRunAtChannelAsFrequency)
@@ -241,4 +294,43 @@ TEST(PhasorsTest, DcAmplitudeZeroAndTooManyCycles)
     EXPECT_TRUE(w.traces[1].points.empty());
     EXPECT_DOUBLE_EQ(w.traces[1].peak, 7);
     EXPECT_FALSE(w.traces[0].band);
+}
+
+namespace {
+
+// Contrast against white, by the relative luminance of sRGB.
+double ContrastOnWhite(std::uint32_t rgb)
+{
+    auto linear = [](std::uint32_t channel) {
+        const double c = channel / 255.0;
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    const double luminance = 0.2126 * linear(rgb >> 16 & 0xFF) + 0.7152 * linear(rgb >> 8 & 0xFF)
+                             + 0.0722 * linear(rgb & 0xFF);
+    return 1.05 / (luminance + 0.05);
+}
+
+double HueDegrees(std::uint32_t rgb)
+{
+    const double r = (rgb >> 16 & 0xFF) / 255.0;
+    const double g = (rgb >> 8 & 0xFF) / 255.0;
+    const double b = (rgb & 0xFF) / 255.0;
+    return std::fmod(
+        std::atan2(std::sqrt(3.0) * (g - b), 2 * r - g - b) * 180 / std::numbers::pi + 360, 360);
+}
+
+}  // namespace
+
+TEST(OutputColoursTest, TextReadsOnWhiteInTheHuesOfTheLines)
+{
+    for (std::size_t c = 0; c < kOutputRgb.size(); ++c) {
+        SCOPED_TRACE(c);
+        EXPECT_GE(ContrastOnWhite(kOutputTextRgb[c]), 4.5);
+        EXPECT_NEAR(HueDegrees(kOutputTextRgb[c]), HueDegrees(kOutputRgb[c]), 1.0);
+    }
+    EXPECT_GE(ContrastOnWhite(kNoteTextRgb), 4.5);
+    // The measure itself: black, white and the lines' C as commonly given.
+    EXPECT_NEAR(ContrastOnWhite(0x000000), 21, 1e-9);
+    EXPECT_NEAR(ContrastOnWhite(0xFFFFFF), 1, 1e-9);
+    EXPECT_NEAR(ContrastOnWhite(kOutputRgb[2]), 3.4, 0.05);
 }
