@@ -154,10 +154,16 @@ private:
     std::int32_t EntryFlags() const;
     void SaveWithErrorBox(const SectionedText &file, const QString &path);
     // The phasor view (main_form_view.cpp): its menu and window, what it is
-    // told after every refresh and change of the on-line state, and its
-    // keys in the settings file.
+    // told after every refresh and change of the on-line state, where it
+    // opens, and its keys in the settings file.
     void BuildView();
     void ShowInView();
+    void ShowView();
+    void HideView();
+    // This window's frame, with the allowance before it is framed.
+    QRect MainFrame() const;
+    // Where the view opens beside this window: frame top left, client size.
+    QRect ViewBeside() const;
     void ReadViewKeys(const SectionedText &ini);
     void WriteViewKeys(SectionedText &ini) const;
     // Moves the window onto a screen when its title bar lies on none.
@@ -172,7 +178,7 @@ private:
     QString FOpenName;  // the name last chosen in Open..., proposed the next time
     QLabel *FStatusLabel = nullptr;
     bool FClosed = false;
-    bool FViewPlaced = false;    // the view's place and size are set
+    bool FViewPlaced = false;    // the view has a place: stored, or beside this window
     bool FViewRestored = false;  // shown with the window if the settings say so
 };
 

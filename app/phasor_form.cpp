@@ -10,9 +10,12 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QImage>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSaveFile>
+#include <QShortcut>
 #include <QStandardPaths>
 #include <QSvgGenerator>
 #include <QVBoxLayout>
@@ -20,11 +23,9 @@
 #include "about_form.h"
 #include "errors.h"
 #include "inifile.h"
+#include "operator_input.h"
 
 namespace {
-
-constexpr int kMinimumWidth = 480;
-constexpr int kMinimumHeight = 440;
 
 const QString kPngFilter = QStringLiteral("PNG image (*.png)");
 const QString kSvgFilter = QStringLiteral("SVG image (*.svg)");
@@ -54,6 +55,23 @@ bool IsSvgName(const QString &path)
     return path.endsWith(QStringLiteral(".svg"), Qt::CaseInsensitive);
 }
 
+// QSvgGenerator declares a document's size in millimetres, which viewers
+// turn into pixels at different resolutions; declared in pixels, the
+// picture opens at the size the view showed.
+QByteArray DeclaredInPixels(QByteArray svg, QSize size)
+{
+    static const QRegularExpression root(QStringLiteral(R"(<svg width="[^"]*" height="[^"]*")"));
+    const QRegularExpressionMatch match = root.match(QString::fromLatin1(svg.left(512)));
+    if (match.hasMatch()) {
+        svg.replace(match.capturedStart(), match.capturedLength(),
+                    QStringLiteral(R"(<svg width="%1" height="%2")")
+                        .arg(size.width())
+                        .arg(size.height())
+                        .toLatin1());
+    }
+    return svg;
+}
+
 }  // namespace
 
 TPhasorForm::TPhasorForm(QWidget *parent)
@@ -64,34 +82,50 @@ TPhasorForm::TPhasorForm(QWidget *parent)
     setObjectName(QStringLiteral("PhasorForm"));
     setWindowTitle(QStringLiteral("Phasors"));
     setWindowIcon(QIcon(TAboutForm::DrawIcon()));
-    // Showing the view leaves the keyboard with the main window.
-    setAttribute(Qt::WA_ShowWithoutActivating);
-    setMinimumSize(kMinimumWidth, kMinimumHeight);
-    resize(kDefaultWidth, kDefaultHeight);
-
     Canvas = new PhasorCanvas(this, FState);
-    Canvas->setContextMenuPolicy(Qt::ActionsContextMenu);
-    acCopy = new QAction(QStringLiteral("Copy"), Canvas);
+    Canvas->setMinimumSize(MinimumPictureSize());
+    // The actions belong to the window, so that their shortcuts work
+    // wherever its focus is. Ctrl+S stays the main window's "Save as...".
+    acCopy = new QAction(QStringLiteral("Copy"), this);
     acCopy->setObjectName(QStringLiteral("acCopy"));
     acCopy->setShortcut(QKeySequence::Copy);
-    acSaveImage = new QAction(QStringLiteral("Save image..."), Canvas);
+    acSaveImage = new QAction(QStringLiteral("Save image..."), this);
     acSaveImage->setObjectName(QStringLiteral("acSaveImage"));
-    acSaveImage->setShortcut(QKeySequence::Save);
-    Canvas->addAction(acCopy);
-    Canvas->addAction(acSaveImage);
+    acSaveImage->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    addAction(acCopy);
+    addAction(acSaveImage);
     connect(acCopy, &QAction::triggered, this, [this] { Guarded([this] { acCopyClick(); }); });
     connect(acSaveImage, &QAction::triggered, this,
             [this] { Guarded([this] { acSaveImageClick(); }); });
 
+    ContextMenu = new QMenu(this);
+    ContextMenu->setObjectName(QStringLiteral("ContextMenu"));
+    ContextMenu->addAction(acCopy);
+    ContextMenu->addAction(acSaveImage);
+    Canvas->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(Canvas, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { PopUpContextMenu(Canvas->mapToGlobal(at)); });
+    // From the keyboard: the Menu key and Shift+F10, wherever the focus is.
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this,
+                [this] { PopUpContextMenuAtFocus(); });
+    }
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), this), &QShortcut::activated, this,
+            &QWidget::close);
+
     btCopy = new QPushButton(QStringLiteral("Copy"), this);
     btCopy->setObjectName(QStringLiteral("btCopy"));
+    btCopy->setToolTip(QStringLiteral("Copy the picture (%1)")
+                           .arg(acCopy->shortcut().toString(QKeySequence::NativeText)));
     btSaveImage = new QPushButton(QStringLiteral("Save image..."), this);
     btSaveImage->setObjectName(QStringLiteral("btSaveImage"));
-    // The buttons do what the menu items do; they need not take the focus.
-    btCopy->setFocusPolicy(Qt::NoFocus);
-    btSaveImage->setFocusPolicy(Qt::NoFocus);
+    btSaveImage->setToolTip(QStringLiteral("Save the picture as PNG or SVG (%1)")
+                                .arg(acSaveImage->shortcut().toString(QKeySequence::NativeText)));
     connect(btCopy, &QPushButton::clicked, acCopy, &QAction::trigger);
     connect(btSaveImage, &QPushButton::clicked, acSaveImage, &QAction::trigger);
+    // Tab moves between the buttons; the picture takes no keys.
+    QWidget::setTabOrder(btCopy, btSaveImage);
 
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -104,6 +138,18 @@ TPhasorForm::TPhasorForm(QWidget *parent)
     buttons->setContentsMargins(6, 0, 6, 0);
     buttonRow->setLayout(buttons);
     layout->addWidget(buttonRow);
+    // Enter on a focused button clicks it, as in the main window.
+    ApplyOperatorInputRules(this);
+    // The smallest size shows the whole picture and the buttons.
+    setMinimumSize(minimumSizeHint());
+    resize(DefaultSize());
+}
+
+QSize TPhasorForm::DefaultSize() const
+{
+    // Drawn for the usual font; it grows with the picture's.
+    constexpr QSize kDesigned(680, 640);
+    return (kDesigned * PictureScale()).expandedTo(minimumSize());
 }
 
 TPhasorForm::~TPhasorForm() = default;
@@ -144,7 +190,7 @@ QByteArray TPhasorForm::PictureSvg() const
         QPainter p(&svg);
         PaintPhasorPicture(p, Canvas->size(), FState);
     }
-    return buffer.data();
+    return DeclaredInPixels(buffer.data(), Canvas->size());
 }
 
 void TPhasorForm::CopyPicture()
@@ -169,6 +215,18 @@ void TPhasorForm::SavePicture(const QString &path)
         || !file.commit()) {
         ShowErrorBox(QStringLiteral("Error"), EFCreateError(path).Message(), this);
     }
+}
+
+void TPhasorForm::PopUpContextMenu(const QPoint &global)
+{
+    ContextMenu->popup(global);
+}
+
+void TPhasorForm::PopUpContextMenuAtFocus()
+{
+    QWidget *focus = focusWidget();
+    const QWidget *at = focus && focus->isVisible() ? focus : Canvas;
+    PopUpContextMenu(at->mapToGlobal(at->rect().center()));
 }
 
 void TPhasorForm::acCopyClick()

@@ -1,8 +1,10 @@
 // TPhasorForm: the "Phasors" window beside the main window. It shows the
 // three outputs as a phasor diagram, the figures three-phase users check and
 // the waveforms, from what the main window hands it; it never talks to the
-// device. Right-click or Ctrl+C copies the picture; "Save image..." stores
-// it as PNG or SVG.
+// device. "Copy" (Ctrl+C) puts the picture on the clipboard; "Save image..."
+// (Ctrl+E) stores it as PNG or SVG. Both are buttons and items of the
+// context menu, which the right mouse button, the Menu key and Shift+F10
+// open; Escape closes the window.
 #pragma once
 
 #include <functional>
@@ -14,6 +16,7 @@
 class QAction;
 class QFileDialog;
 class QImage;
+class QMenu;
 class QPushButton;
 
 class TPhasorForm : public QWidget {
@@ -22,8 +25,7 @@ public:
     ~TPhasorForm() override;
 
     // The size the window opens with when no settings say otherwise.
-    static constexpr int kDefaultWidth = 680;
-    static constexpr int kDefaultHeight = 640;
+    QSize DefaultSize() const;
 
     // Shows this state; repaints only when it differs from the last one.
     void ShowState(const PhasorViewState &state);
@@ -49,6 +51,7 @@ public:
     QWidget *Canvas = nullptr;
     QPushButton *btCopy = nullptr, *btSaveImage = nullptr;
     QAction *acCopy = nullptr, *acSaveImage = nullptr;
+    QMenu *ContextMenu = nullptr;
 
     // Handlers.
     void acCopyClick();
@@ -58,6 +61,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Opens the context menu at `global`, or, from the keyboard, at the
+    // control that holds the focus.
+    void PopUpContextMenu(const QPoint &global);
+    void PopUpContextMenuAtFocus();
+
     PhasorViewState FState;
     QString FImageFolder;
 };

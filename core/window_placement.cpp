@@ -31,11 +31,44 @@ QRect TitleBar(const QRect &frame, int titleBarHeight)
     return QRect(frame.topLeft(), QSize(frame.width(), std::max(1, titleBarHeight)));
 }
 
-// Space between the main window and a window placed beside it, and what a
-// usual window manager adds around a client area.
+// Space between the main window and a window placed beside it.
 constexpr int kGap = 8;
-constexpr int kFrameWidth = 8;
-constexpr int kFrameHeight = 36;
+
+qint64 Area(const QRect &r)
+{
+    return r.isEmpty() ? 0 : qint64(r.width()) * r.height();
+}
+
+// A frame of `frame` size moved as little as needed to lie on `screen`.
+QPoint Within(const QPoint &topLeft, const QSize &frame, const QRect &screen)
+{
+    return {Clamp(topLeft.x(), frame.width(), screen.x(), screen.width()),
+            Clamp(topLeft.y(), frame.height(), screen.y(), screen.height())};
+}
+
+// The frame of `minimum` size among the usual places around `anchor` that
+// covers the least of it; the first of equals.
+QPoint LeastCovering(const QRect &anchor, const QSize &frame, const QRect &screen)
+{
+    const int xs[] = {anchor.right() + 1 + kGap, anchor.left() - kGap - frame.width(),
+                      screen.left(), screen.right() + 1 - frame.width(), anchor.left()};
+    const int ys[] = {anchor.top(), anchor.bottom() + 1 + kGap,
+                      anchor.top() - kGap - frame.height(), screen.top(),
+                      screen.bottom() + 1 - frame.height()};
+    QPoint best = Within(QPoint(xs[0], ys[0]), frame, screen);
+    qint64 bestArea = std::numeric_limits<qint64>::max();
+    for (const int x : xs) {
+        for (const int y : ys) {
+            const QPoint at = Within(QPoint(x, y), frame, screen);
+            const qint64 covered = Area(QRect(at, frame).intersected(anchor));
+            if (covered < bestArea) {
+                bestArea = covered;
+                best = at;
+            }
+        }
+    }
+    return best;
+}
 
 }  // namespace
 
@@ -74,21 +107,53 @@ QPoint PositionOnScreens(const QRect &frame, int titleBarHeight, const QList<QRe
                   Clamp(frame.y(), frame.height(), nearest->y(), nearest->height()));
 }
 
-QRect PlaceBeside(const QRect &anchor, const QSize &size, const QRect &screen)
+QRect FrameOf(const QRect &placed)
 {
-    const QSize frame = size + QSize(kFrameWidth, kFrameHeight);
-    int top = anchor.top();
-    top = std::max(screen.top(), std::min(top, screen.bottom() + 1 - frame.height()));
-    // Right of the anchor, else left of it, else as far right as the screen
-    // allows.
-    const int right = anchor.right() + 1 + kGap;
-    const int left = anchor.left() - kGap - frame.width();
-    int x = right;
-    if (right + frame.width() > screen.right() + 1) {
-        x = left >= screen.left() ? left : screen.right() + 1 - frame.width();
+    return {placed.topLeft(), placed.size() + kFrameAllowance};
+}
+
+QRect PlaceBeside(const QRect &anchor, const QSize &size, const QSize &minimum, const QRect &screen)
+{
+    const QSize least = minimum + kFrameAllowance;
+    const QSize wanted = size.expandedTo(minimum) + kFrameAllowance;
+    // The room on each side: the strip of the screen beyond the anchor and
+    // the gap.
+    enum { kRight, kLeft, kBelow, kAbove };
+    const QSize rooms[] = {
+        {screen.right() - anchor.right() - kGap, screen.height()},
+        {anchor.left() - kGap - screen.left(), screen.height()},
+        {screen.width(), screen.bottom() - anchor.bottom() - kGap},
+        {screen.width(), anchor.top() - kGap - screen.top()},
+    };
+    int side = -1;
+    QSize frame;
+    for (int i = 0; i < 4; ++i) {
+        const QSize fitted = wanted.boundedTo(rooms[i]);
+        if (fitted.width() >= least.width() && fitted.height() >= least.height()
+            && (side < 0 || Area(QRect(QPoint(), fitted)) > Area(QRect(QPoint(), frame)))) {
+            side = i;
+            frame = fitted;
+        }
     }
-    x = std::max(screen.left(), x);
-    return {QPoint(x, top), size};
+    if (side < 0) {
+        return {LeastCovering(anchor, least, screen), minimum};
+    }
+    QPoint at;
+    switch (side) {
+    case kRight:
+        at = QPoint(anchor.right() + 1 + kGap, anchor.top());
+        break;
+    case kLeft:
+        at = QPoint(anchor.left() - kGap - frame.width(), anchor.top());
+        break;
+    case kBelow:
+        at = QPoint(anchor.left(), anchor.bottom() + 1 + kGap);
+        break;
+    default:
+        at = QPoint(anchor.left(), anchor.top() - kGap - frame.height());
+        break;
+    }
+    return {Within(at, frame, screen), frame - kFrameAllowance};
 }
 
 QRect ScreenOfTitleBar(const QRect &frame, int titleBarHeight, const QList<QRect> &screens,
@@ -110,8 +175,14 @@ QRect ScreenOfTitleBar(const QRect &frame, int titleBarHeight, const QList<QRect
 
 QSize SizeWithinScreen(const QSize &size, const QSize &minimum, const QRect &screen)
 {
-    const int maxWidth = std::max(minimum.width(), screen.width() - kFrameWidth);
-    const int maxHeight = std::max(minimum.height(), screen.height() - kFrameHeight);
+    const int maxWidth = std::max(minimum.width(), screen.width() - kFrameAllowance.width());
+    const int maxHeight = std::max(minimum.height(), screen.height() - kFrameAllowance.height());
     return {std::clamp(size.width(), minimum.width(), maxWidth),
             std::clamp(size.height(), minimum.height(), maxHeight)};
+}
+
+QRect KeptOnScreen(const QRect &placed, const QSize &minimum, const QRect &screen)
+{
+    const QSize size = SizeWithinScreen(placed.size(), minimum, screen);
+    return {Within(placed.topLeft(), size + kFrameAllowance, screen), size};
 }

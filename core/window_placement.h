@@ -24,13 +24,25 @@ bool TitleBarOnScreens(const QRect &frame, int titleBarHeight, const QList<QRect
 // top left corner). Without screens it stays.
 QPoint PositionOnScreens(const QRect &frame, int titleBarHeight, const QList<QRect> &screens);
 
-// A window of client `size` beside `anchor` with a small gap, top edges
-// level: right of it, else left of it, else as far right as `screen`
-// allows; moved up as far as needed to end within the screen. Its title bar
-// and borders count with an allowance (they are not known before the window
-// shows). It keeps to the screen's left and top edges when it is larger
-// than the screen. The result is the frame's top left and `size`.
-QRect PlaceBeside(const QRect &anchor, const QSize &size, const QRect &screen);
+// What a usual window manager adds around a client area (title bar and
+// borders): the frame is not known before a window shows, so it counts with
+// this allowance.
+constexpr QSize kFrameAllowance(8, 36);
+
+// The frame of a window placed at `placed`: its frame's top left, its
+// client size with the allowance.
+QRect FrameOf(const QRect &placed);
+
+// Where a window of client `size` (never below `minimum`) opens beside the
+// frame `anchor` on `screen`, with a small gap: on the side (right, left,
+// below, above) where the largest part of its size fits, the first of them
+// in that order when several fit as well, shrunk as far as that side needs
+// but not below `minimum`; level with the anchor's top (right, left) or
+// left edge (below, above) as far as the screen allows. When no side holds
+// even its minimum, it takes its minimum where it covers the least of the
+// anchor. The result is the frame's top left and the client size.
+QRect PlaceBeside(const QRect &anchor, const QSize &size, const QSize &minimum,
+                  const QRect &screen);
 
 // The screen that shows the largest piece of `frame`'s title bar, or
 // `fallback` when none shows any.
@@ -41,3 +53,8 @@ QRect ScreenOfTitleBar(const QRect &frame, int titleBarHeight, const QList<QRect
 // that the title bar's buttons and the borders stay within reach; never
 // below `minimum`.
 QSize SizeWithinScreen(const QSize &size, const QSize &minimum, const QRect &screen);
+
+// A stored place (frame top left, client size) made to lie on `screen`: the
+// size cut as SizeWithinScreen does, then the whole frame moved as little as
+// needed to lie on the screen (to its top left corner when it is larger).
+QRect KeptOnScreen(const QRect &placed, const QSize &minimum, const QRect &screen);

@@ -23,12 +23,14 @@ namespace {
 const std::array<std::int32_t, 12> kDefaultTable = {0, 1, 0, 1, 0, 1, 0, 1, 0, 1, 0, 1};
 
 // The phasor view's section, which lies between "Mode" and "OUT A", holds
-// its place on the test screen.
+// the place where it would open on the test screen (800 x 800): no side of
+// the main window holds it, so it takes its smallest size in the top left
+// corner, where it covers the least of the main window.
 const QByteArray kFreshSettings =
     "[General]\r\nLeft=443\r\nTop=419\r\n\r\n"
     "[Mode]\r\nLock=0\r\nMute=0\r\nReview=0\r\nAutorecall=1\r\nRMS=1\r\n\r\n"
-    "[View]\r\nPhasors=0\r\nPhasorsLeft=%1\r\nPhasorsTop=%2\r\nPhasorsWidth=680\r\n"
-    "PhasorsHeight=640\r\n\r\n"
+    "[View]\r\nPhasors=0\r\nPhasorsLeft=0\r\nPhasorsTop=0\r\nPhasorsWidth=%1\r\n"
+    "PhasorsHeight=%2\r\n\r\n"
     "[OUT A]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n"
     "[OUT B]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n"
     "[OUT C]\r\nM=0\r\nF=1\r\nP=0\r\nA=1\r\n\r\n";
@@ -90,10 +92,11 @@ TEST_F(MainFilesTest, AFirstStartTakesTheDefaultsAndTheFirstCloseWritesThemAll)
     EXPECT_FALSE(form->FUpdate);
     EXPECT_FALSE(QFileInfo::exists(IniPath()));
 
-    const QPoint view = form->PhasorForm->pos();
+    const QSize view = form->PhasorForm->minimumSize();
     form->close();
-    EXPECT_EQ(ReadFile(IniPath()),
-              QString::fromLatin1(kFreshSettings).arg(view.x()).arg(view.y()).toLatin1());
+    EXPECT_EQ(
+        ReadFile(IniPath()).toStdString(),
+        QString::fromLatin1(kFreshSettings).arg(view.width()).arg(view.height()).toStdString());
     EXPECT_TRUE(boxes.empty());
 }
 

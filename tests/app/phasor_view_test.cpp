@@ -4,6 +4,7 @@
 #include <numbers>
 
 #include <QAction>
+#include <QBuffer>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QImage>
@@ -12,9 +13,14 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
+#include <QSvgGenerator>
+#include <QSvgRenderer>
 
+#include "inifile.h"
 #include "main_window_fixture.h"
 #include "output_colours.h"
+#include "param_file.h"
 #include "phasor_form.h"
 
 namespace {
@@ -105,7 +111,7 @@ TEST(PhasorPictureTest, ArrowTipsLieWherePhasesAndAmplitudesPutThem)
 
 TEST(PhasorPictureTest, AtTheSmallestSizeTheNotesStackAndTheFiguresKeepTheirWidth)
 {
-    const PhasorLayout smallest = LayoutPhasorPicture(QSize(480, 400));
+    const PhasorLayout smallest = LayoutPhasorPicture(MinimumPictureSize());
     EXPECT_EQ(smallest.noteLines, 2);
     EXPECT_GE(smallest.figures.width(), 200);
     EXPECT_LE(smallest.figures.right(), 480);
@@ -115,7 +121,7 @@ TEST(PhasorPictureTest, AtTheSmallestSizeTheNotesStackAndTheFiguresKeepTheirWidt
 
     ParamTable table = Balanced();
     table[ParamIndex(1, PX418_OUT_FREQUENCY)] = 60000;  // the snapshot note shows
-    const QImage image = Render({table, false, true}, QSize(480, 400));
+    const QImage image = Render({table, false, true}, MinimumPictureSize());
     ExpectTip(image, 0, 0, 1);
     ExpectTip(image, 2, 120, 1);
 }
@@ -128,6 +134,72 @@ TEST(PhasorPictureTest, OffLineTheOutputsAreGreyed)
         ExpectTip(image, c, degrees, 1, OutputColour(c, false));
         EXPECT_FALSE(Near(OutputColour(c, false), Output(c)));
     }
+}
+
+// The picture's text, as an SVG document holds it.
+QString PictureText(const PhasorViewState &state, QSize size = QSize(680, 600))
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QSvgGenerator svg;
+    svg.setOutputDevice(&buffer);
+    svg.setSize(size);
+    {
+        QPainter p(&svg);
+        PaintPhasorPicture(p, size, state);
+    }
+    return QString::fromUtf8(buffer.data());
+}
+
+TEST(PhasorPictureTest, TheFiguresShowADcLevelAndNameAReverseRotation)
+{
+    // C at 0 Hz, 30 degrees, 10 V holds 5 V: no phasor of 7.07 V RMS.
+    ParamTable table = Balanced();
+    table[ParamIndex(2, PX418_OUT_FREQUENCY)] = 0;
+    table[ParamIndex(2, PX418_OUT_PHASE)] = 300;
+    QString text = PictureText({table, true, true});
+    EXPECT_TRUE(text.contains(QStringLiteral("DC 5.00 V")));
+    EXPECT_TRUE(text.contains(QStringLiteral("(C is DC: left out)")));
+    EXPECT_FALSE(text.contains(QStringLiteral("C 7.07 V")));
+    EXPECT_FALSE(text.contains(QStringLiteral("\u2220 30.0")));
+
+    // B and C swapped: said plainly, in place of the factor's legend.
+    text =
+        PictureText({{0, 50000, 0, 1000, 0, 50000, 1200, 1000, 0, 50000, -1200, 1000}, true, true});
+    EXPECT_TRUE(text.contains(QStringLiteral("Reverse sequence: A-C-B")));
+    EXPECT_FALSE(text.contains(QStringLiteral("(no positive sequence)")));
+    text = PictureText({Balanced(), true, true});
+    EXPECT_FALSE(text.contains(QStringLiteral("Reverse sequence")));
+    EXPECT_TRUE(text.contains(QStringLiteral("(VUF = negative / positive)")));
+    EXPECT_FALSE(text.contains(QStringLiteral("left out")));
+}
+
+TEST(PhasorPictureTest, AtItsSmallestInAnyFontThePictureKeepsTheFiguresAboveTheWaveforms)
+{
+    // The longest figures: a reverse rotation and two DC outputs.
+    ParamTable table = {0, 50000, 0, 1000, 0, 0, 1200, 1000, 0, 0, -1200, 1000};
+    const QFont desktop = QApplication::font();
+    for (const double larger : {1.0, 1.25}) {
+        SCOPED_TRACE(larger);
+        QFont font = desktop;
+        font.setPointSizeF(desktop.pointSizeF() * larger);
+        QApplication::setFont(font);
+        const QSize smallest = MinimumPictureSize();
+        const PhasorLayout l = LayoutPhasorPicture(smallest);
+        EXPECT_GE(smallest.width(), 480 * larger - 1);
+        EXPECT_LT(l.figures.bottom(), l.plot.top());
+        EXPECT_GE(l.plot.height(), 60);
+        // Nothing is drawn between the figures' last line and the plot.
+        const QImage image = Render({table, false, true}, smallest);
+        int inked = 0;
+        for (int y = static_cast<int>(l.figures.bottom()) + 1; y < l.plot.top() - 3; ++y) {
+            for (int x = static_cast<int>(l.figures.left()); x < image.width(); ++x) {
+                inked += image.pixel(x, y) != qRgb(255, 255, 255) ? 1 : 0;
+            }
+        }
+        EXPECT_EQ(inked, 0);
+    }
+    QApplication::setFont(desktop);
 }
 
 // ---------------------------------------------------------------------------
@@ -257,14 +329,14 @@ TEST_F(PhasorViewTest, ShownStatePlaceAndSizeAreKeptInTheViewSection)
     EXPECT_FALSE(form->PhasorForm->isVisible());
     ShowView();
     form->PhasorForm->move(30, 40);
-    form->PhasorForm->resize(500, 480);
+    form->PhasorForm->resize(520, 560);
     form->close();
     const QByteArray saved = ReadFile(IniPath());
     // The other sections keep their places and keys; the new ones follow.
     EXPECT_TRUE(saved.startsWith("[General]\r\nLeft=5\r\nTop=6\r\n\r\n[OUT A]\r\nF=7\r\nM=0\r\n"))
         << saved.toStdString();
     EXPECT_TRUE(saved.contains("[View]\r\nPhasors=1\r\nPhasorsLeft=30\r\nPhasorsTop=40\r\n"
-                               "PhasorsWidth=500\r\nPhasorsHeight=480\r\n"))
+                               "PhasorsWidth=520\r\nPhasorsHeight=560\r\n"))
         << saved.toStdString();
 
     // The next start shows the view where it was, with the check mark.
@@ -272,30 +344,113 @@ TEST_F(PhasorViewTest, ShownStatePlaceAndSizeAreKeptInTheViewSection)
     EXPECT_TRUE(form->mnPhasors->isChecked());
     EXPECT_TRUE(form->PhasorForm->isVisible());
     EXPECT_EQ(form->PhasorForm->pos(), QPoint(30, 40));
-    EXPECT_EQ(form->PhasorForm->size(), QSize(500, 480));
+    EXPECT_EQ(form->PhasorForm->size(), QSize(520, 560));
 
-    // A place on a screen that is gone is given up for one on the screen.
-    form.reset();
-    WriteFile(IniPath(), "[View]\r\nPhasors=0\r\nPhasorsLeft=9000\r\nPhasorsTop=9000\r\n");
-    Create();
-    EXPECT_FALSE(form->PhasorForm->isVisible());
+    // A place on a screen that is gone, and a size no screen holds, on the
+    // screen or off it: the view opens wholly on the screen, and that place
+    // is what is kept.
     const QRect screen = form->screen()->availableGeometry();
-    EXPECT_TRUE(screen.contains(form->PhasorForm->pos())) << form->PhasorForm->pos().x();
-
-    // A size no screen holds is cut to the screen, on the screen or off it.
     for (const char *place :
-         {"PhasorsLeft=10\r\nPhasorsTop=10", "PhasorsLeft=99999\r\nPhasorsTop=99999"}) {
+         {"PhasorsLeft=9000\r\nPhasorsTop=9000",
+          "PhasorsLeft=100\r\nPhasorsTop=10\r\n"
+          "PhasorsWidth=100000\r\nPhasorsHeight=70000",
+          "PhasorsLeft=99999\r\nPhasorsTop=99999\r\nPhasorsWidth=100000\r\nPhasorsHeight=70000",
+          "PhasorsLeft=500\r\nPhasorsTop=10\r\nPhasorsWidth=700\r\nPhasorsHeight=600"}) {
         SCOPED_TRACE(place);
         form.reset();
-        WriteFile(IniPath(), QByteArray("[View]\r\nPhasors=1\r\n") + place
-                                 + "\r\nPhasorsWidth=100000\r\nPhasorsHeight=70000\r\n");
+        WriteFile(IniPath(), QByteArray("[View]\r\nPhasors=0\r\n") + place + "\r\n");
         Create();
-        ASSERT_TRUE(form->PhasorForm->isVisible());
-        EXPECT_LE(form->PhasorForm->width(), screen.width());
-        EXPECT_LE(form->PhasorForm->height(), screen.height());
-        EXPECT_TRUE(screen.contains(form->PhasorForm->pos())) << form->PhasorForm->pos().x();
+        EXPECT_FALSE(form->PhasorForm->isVisible());
+        ShowView();
+        const QRect shown = form->PhasorForm->frameGeometry();
+        EXPECT_TRUE(screen.contains(shown))
+            << shown.x() << "," << shown.y() << " " << shown.width() << "x" << shown.height();
+        form->close();
+        const ViewSettings kept = ReadViewSettings(SectionedText::Load(IniPath()), {});
+        EXPECT_TRUE(screen.contains(QRect(kept.left, kept.top, kept.width, kept.height)));
     }
     EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(PhasorViewTest, AViewOverTheMainWindowTakesTheKeyboardAndEscapeGivesItBack)
+{
+    // The offscreen screen is 800 x 800. Beside a main window in its top
+    // left corner the view fits below it and leaves the keyboard there.
+    CreateOnLine();
+    form->move(0, 0);
+    ClickInto(form->fePa);
+    TheVirtualGenerator().ClearLog();
+    QTest::keyClick(form.get(), Qt::Key_F2);
+    TPhasorForm *view = form->PhasorForm;
+    ASSERT_TRUE(view->isVisible());
+    EXPECT_FALSE(view->frameGeometry().intersects(form->frameGeometry()));
+    EXPECT_EQ(QApplication::activeWindow(), form.get());
+    QTest::keyClick(form.get(), Qt::Key_F2);
+    ASSERT_FALSE(view->isVisible());
+
+    // Where it can only cover part of the main window, it takes the
+    // keyboard: Tab goes between its buttons, never to the hidden controls.
+    form->move(300, 300);
+    QTest::keyClick(form.get(), Qt::Key_F2);
+    ASSERT_TRUE(view->isVisible());
+    EXPECT_TRUE(view->frameGeometry().intersects(form->frameGeometry()));
+    for (int i = 0; i < 200 && QApplication::activeWindow() != view; ++i) {
+        QTest::qWait(10);
+    }
+    ASSERT_EQ(QApplication::activeWindow(), view);
+    EXPECT_EQ(QApplication::focusWidget(), view->btCopy);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), view->btSaveImage);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), view->btCopy);
+
+    // Escape closes it; the field that had the keyboard has it again, and
+    // getting it back is no entry: nothing is sent.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    EXPECT_FALSE(view->isVisible());
+    EXPECT_FALSE(form->mnPhasors->isChecked());
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    EXPECT_EQ(QApplication::focusWidget(), form->fePa);
+    EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(PhasorViewTest, TheContextMenuOpensFromTheKeyboardAndNoShortcutMeansAnotherThing)
+{
+    Create();
+    TPhasorForm *view = ShowView();
+    ASSERT_TRUE(Activate(view));
+    EXPECT_EQ(view->ContextMenu->actions(), (QList<QAction *>{view->acCopy, view->acSaveImage}));
+    for (const QKeySequence &keys :
+         {QKeySequence(Qt::Key_Menu), QKeySequence(Qt::SHIFT | Qt::Key_F10)}) {
+        SCOPED_TRACE(keys.toString().toStdString());
+        QTest::keySequence(view->windowHandle(), keys);
+        ASSERT_TRUE(view->ContextMenu->isVisible());
+        view->ContextMenu->close();
+    }
+
+    // The view's keys (F2 aside, which closes it from either window) are
+    // none of the main window's: Ctrl+S stays "Save as...".
+    auto keysOf = [view](const QWidget *window) {
+        QList<QKeySequence> keys;
+        for (const QAction *action : window->findChildren<QAction *>()) {
+            if (window == view || !view->isAncestorOf(qobject_cast<QWidget *>(action->parent()))) {
+                keys << action->shortcuts();
+            }
+        }
+        for (const QShortcut *shortcut : window->findChildren<QShortcut *>()) {
+            if (qobject_cast<QWidget *>(shortcut->parent())->window() == window) {
+                keys << shortcut->key();
+            }
+        }
+        return keys;
+    };
+    const QList<QKeySequence> mainKeys = keysOf(form.get());
+    for (const QKeySequence &keys : keysOf(view)) {
+        EXPECT_FALSE(mainKeys.contains(keys) && keys != QKeySequence(Qt::Key_F2))
+            << keys.toString().toStdString();
+    }
+    EXPECT_EQ(view->acSaveImage->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_E));
+    EXPECT_EQ(view->btSaveImage->focusPolicy(), Qt::StrongFocus);
 }
 
 TEST_F(PhasorViewTest, CopyAndSaveImageGiveThePicture)
@@ -303,10 +458,6 @@ TEST_F(PhasorViewTest, CopyAndSaveImageGiveThePicture)
     TheVirtualGenerator().SetPlugged(false);
     Create();
     TPhasorForm *view = ShowView();
-    EXPECT_EQ(view->Canvas->contextMenuPolicy(), Qt::ActionsContextMenu);
-    EXPECT_EQ(view->Canvas->actions(), (QList<QAction *>{view->acCopy, view->acSaveImage}));
-    EXPECT_EQ(view->acCopy->text(), QStringLiteral("Copy"));
-    EXPECT_EQ(view->acSaveImage->text(), QStringLiteral("Save image..."));
 
     QGuiApplication::clipboard()->clear();
     ASSERT_TRUE(Activate(view));
@@ -327,12 +478,17 @@ TEST_F(PhasorViewTest, CopyAndSaveImageGiveThePicture)
     QImage png(FilePath(QStringLiteral("phasors.png")));
     EXPECT_EQ(png.size(), view->Canvas->size());
 
+    // An SVG file opens at the size the view showed.
     choose(FilePath(QStringLiteral("phasors.svg")));
     view->acSaveImage->trigger();
     const QByteArray svg = ReadFile(FilePath(QStringLiteral("phasors.svg")));
     EXPECT_TRUE(svg.startsWith("<?xml")) << svg.left(80).toStdString();
-    EXPECT_TRUE(svg.contains("<svg"));
     EXPECT_TRUE(svg.contains("OFF-Line"));
+    EXPECT_EQ(QSvgRenderer(svg).defaultSize(), view->Canvas->size());
+    EXPECT_TRUE(svg.contains(QStringLiteral("<svg width=\"%1\" height=\"%2\"")
+                                 .arg(view->Canvas->width())
+                                 .arg(view->Canvas->height())
+                                 .toLatin1()));
 
     // A folder that does not exist: the error box, nothing else.
     const QString bad = FilePath(QStringLiteral("missing/phasors.png"));

@@ -67,29 +67,50 @@ TEST(WindowPlacementTest, ATitleBarCountsOnScreenWhileAGripOfItShows)
     EXPECT_FALSE(TitleBarOnScreens(QRect(0, 0, 10, 10), 22, {}));
 }
 
-TEST(WindowPlacementTest, TheViewOpensBesideTheMainWindowWithinTheScreen)
+TEST(WindowPlacementTest, TheViewOpensOnTheSideWithTheMostRoomOrCoversTheLeast)
 {
-    const QRect screen(0, 0, 1920, 1080);
+    // The main window's frame where it opens by default, and a view of
+    // 680 x 640 (frame 688 x 676) that may shrink to 480 x 440 (488 x 476).
+    const QRect main(443, 419, 577, 252);
     const QSize size(680, 640);
+    const QSize minimum(480, 440);
     struct Case {
         const char *name;
         QRect anchor;
-        QPoint topLeft;
+        QRect screen;
+        QRect placed;  // frame top left, client size
+        bool covers;   // its frame covers part of the main window's
     };
     const Case cases[] = {
-        {"right of it", QRect(443, 419, 569, 220), QPoint(1020, 404)},  // moved up to fit
-        {"left of it", QRect(1300, 100, 569, 220), QPoint(1300 - 8 - 688, 100)},
-        {"neither: as far right as it goes", QRect(300, 100, 1400, 220), QPoint(1920 - 688, 100)},
+        {"1920 x 1080: right, moved up to end on the screen", main, QRect(0, 0, 1920, 1080),
+         QRect(1028, 404, 680, 640), false},
+        {"1600 x 1000: right, narrowed to the 572 pixels there", main, QRect(0, 0, 1600, 1000),
+         QRect(1028, 324, 564, 640), false},
+        {"1024 x 768: no side holds it; its minimum in the corner that covers least", main,
+         QRect(0, 0, 1024, 768), QRect(0, 0, 480, 440), true},
+        {"both sides hold it: right", QRect(900, 400, 577, 252), QRect(0, 0, 2560, 1440),
+         QRect(1485, 400, 680, 640), false},
+        {"the main window at the right edge: left", QRect(1300, 100, 577, 252),
+         QRect(0, 0, 1920, 1080), QRect(604, 100, 680, 640), false},
+        {"more room left than right, neither whole: left, narrowed", QRect(650, 100, 577, 252),
+         QRect(0, 0, 1280, 800), QRect(0, 100, 634, 640), false},
+        {"a wide main window: below", QRect(300, 100, 1400, 220), QRect(0, 0, 1920, 1080),
+         QRect(300, 328, 680, 640), false},
+        {"a wide main window low on the screen: above", QRect(400, 800, 1200, 252),
+         QRect(0, 0, 1920, 1080), QRect(400, 116, 680, 640), false},
+        {"a second screen: below holds it whole, right only narrowed", QRect(2000, 50, 577, 252),
+         QRect(1920, 0, 1280, 1024), QRect(2000, 310, 680, 640), false},
+        {"a screen smaller than the minimum: its top left corner", main, QRect(0, 0, 400, 300),
+         QRect(0, 0, 480, 440), true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const QRect placed = PlaceBeside(c.anchor, size, screen);
-        EXPECT_EQ(placed.topLeft(), c.topLeft);
-        EXPECT_EQ(placed.size(), size);
+        const QRect placed = PlaceBeside(c.anchor, size, minimum, c.screen);
+        EXPECT_EQ(placed, c.placed);
+        EXPECT_EQ(FrameOf(placed).intersects(c.anchor), c.covers);
     }
-    // Larger than the screen: at its top left corner.
-    EXPECT_EQ(PlaceBeside(QRect(10, 10, 100, 100), QSize(3000, 2000), screen).topLeft(),
-              QPoint(0, 0));
+    // Less than the minimum asked for: the minimum.
+    EXPECT_EQ(PlaceBeside(main, QSize(10, 10), minimum, QRect(0, 0, 1920, 1080)).size(), minimum);
 }
 
 TEST(WindowPlacementTest, AStoredSizeIsKeptWithinItsScreen)
@@ -121,4 +142,33 @@ TEST(WindowPlacementTest, AStoredSizeIsKeptWithinItsScreen)
         SCOPED_TRACE(c.name);
         EXPECT_EQ(SizeWithinScreen(c.stored, minimum, c.screen), c.expected);
     }
+}
+
+TEST(WindowPlacementTest, AStoredPlaceIsCutToItsScreenThenMovedWhollyOntoIt)
+{
+    const QRect screen(0, 0, 1600, 1000);
+    const QSize minimum(480, 440);
+    struct Case {
+        const char *name;
+        QRect stored;
+        QRect expected;
+    };
+    const Case cases[] = {
+        {"on the screen: kept", QRect(30, 40, 500, 480), QRect(30, 40, 500, 480)},
+        {"wider than the screen: cut, then at its left edge", QRect(100, 10, 100000, 640),
+         QRect(0, 10, 1592, 640)},
+        {"fits, but its right part is off the screen", QRect(1000, 10, 1500, 640),
+         QRect(92, 10, 1500, 640)},
+        {"its bottom off the screen", QRect(10, 900, 680, 640), QRect(10, 324, 680, 640)},
+        {"above and left of the screen", QRect(-50, -20, 680, 640), QRect(0, 0, 680, 640)},
+        {"below the minimum: grown, and kept on the screen", QRect(1500, 10, 10, 10),
+         QRect(1112, 10, 480, 440)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(KeptOnScreen(c.stored, minimum, screen), c.expected);
+    }
+    // A screen smaller than the minimum: the minimum at its top left corner.
+    EXPECT_EQ(KeptOnScreen(QRect(50, 50, 680, 640), minimum, QRect(0, 0, 400, 300)),
+              QRect(0, 0, 480, 440));
 }
