@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QShowEvent>
 
+#include "font_scale.h"
 #include "output_colours.h"
 
 TAboutForm *AboutForm = nullptr;
@@ -104,7 +105,12 @@ TAboutForm::TAboutForm(QWidget *parent) : QDialog(parent)
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setAttribute(Qt::WA_DeleteOnClose);
-    setFixedSize(kClientWidth, kClientHeight);
+    // Designed for the usual desktop font; a larger one scales every length.
+    const double scale = FontScale(font());
+    auto S = [scale](int designed) { return Scaled(designed, scale); };
+    const int width = S(kClientWidth);
+    const int height = S(kClientHeight);
+    setFixedSize(width, height);
 
     Panel1 = new QFrame(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
@@ -114,22 +120,22 @@ TAboutForm::TAboutForm(QWidget *parent) : QDialog(parent)
     pal.setColor(QPalette::Window, Qt::white);
     pal.setColor(QPalette::WindowText, Qt::black);
     Panel1->setPalette(pal);
-    Panel1->setGeometry(0, 0, kClientWidth, kClientHeight);
+    Panel1->setGeometry(0, 0, width, height);
 
     Image1 = new QLabel(Panel1);
     Image1->setObjectName(QStringLiteral("Image1"));
     Image1->setPixmap(DrawIcon());
-    Image1->setGeometry(12, 12, 32, 32);
+    Image1->setGeometry(S(12), S(12), 32, 32);
 
     Image2 = new QLabel(Panel1);
     Image2->setObjectName(QStringLiteral("Image2"));
-    Image2->setPixmap(DrawTitle(180, 36));
-    Image2->setGeometry(56, 10, 180, 36);
+    Image2->setPixmap(DrawTitle(S(180), S(36)));
+    Image2->setGeometry(S(56), S(10), S(180), S(36));
 
     Image3 = new QLabel(Panel1);
     Image3->setObjectName(QStringLiteral("Image3"));
-    Image3->setPixmap(DrawWaves(kClientWidth - 24, 64));
-    Image3->setGeometry(12, 56, kClientWidth - 24, 64);
+    Image3->setPixmap(DrawWaves(width - S(24), S(64)));
+    Image3->setGeometry(S(12), S(56), width - S(24), S(64));
 
     Label1 = new QLabel(QStringLiteral("3-phase generator PX-418"), Panel1);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -138,13 +144,13 @@ TAboutForm::TAboutForm(QWidget *parent) : QDialog(parent)
     bold.setPointSize(bold.pointSize() + 2);
     Label1->setFont(bold);
     Label1->setAlignment(Qt::AlignCenter);
-    Label1->setGeometry(12, 126, kClientWidth - 24, 22);
+    Label1->setGeometry(S(12), S(126), width - S(24), S(22));
 
     Label2 = new QLabel(QString::fromLatin1(kWebAddress), Panel1);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setAlignment(Qt::AlignCenter);
     Label2->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Label2->setGeometry(12, 150, kClientWidth - 24, 18);
+    Label2->setGeometry(S(12), S(150), width - S(24), S(18));
 
     Label3 = new QLabel(QStringLiteral("Uses the Wake serial protocol. E-mail: %1")
                             .arg(QString::fromLatin1(kMailAddress)),
@@ -152,11 +158,11 @@ TAboutForm::TAboutForm(QWidget *parent) : QDialog(parent)
     Label3->setObjectName(QStringLiteral("Label3"));
     Label3->setAlignment(Qt::AlignCenter);
     Label3->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    Label3->setGeometry(12, 170, kClientWidth - 24, 18);
+    Label3->setGeometry(S(12), S(170), width - S(24), S(18));
 
     btOk = new QPushButton(QStringLiteral("OK"), Panel1);
     btOk->setObjectName(QStringLiteral("btOk"));
-    btOk->setGeometry((kClientWidth - 75) / 2, 192, 75, 25);
+    btOk->setGeometry((width - S(75)) / 2, S(192), S(75), S(25));
     btOk->setDefault(true);
     connect(btOk, &QPushButton::clicked, this, [this] { done(QDialog::Accepted); });
 }

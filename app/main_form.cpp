@@ -23,6 +23,7 @@
 #include "commands.h"
 #include "errors.h"
 #include "flag_scope.h"
+#include "font_scale.h"
 #include "inifile.h"
 #include "param_file.h"
 #include "param_runs.h"
@@ -77,7 +78,8 @@ TMainForm::TMainForm(QWidget *parent, const QString &settingsPath)
                    | Qt::MSWindowsFixedSizeDialogHint);
     BuildControls();
     BuildMenus();
-    setFixedSize(kClientWidth, menuBar()->sizeHint().height() + kClientHeight);
+    setFixedSize(Scaled(kClientWidth, FScale),
+                 menuBar()->sizeHint().height() + Scaled(kClientHeight, FScale));
     move(kDesignedLeft, kDesignedTop);
     FormCreate();
 }

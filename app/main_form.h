@@ -169,10 +169,12 @@ private:
     // Moves the window onto a screen when its title bar lies on none.
     void KeepOnScreen();
 
-    // Client area of the window, menu bar not included.
+    // Client area of the window, menu bar not included, in the usual
+    // desktop font; a larger font scales it by FScale.
     static constexpr int kClientWidth = 569;
     static constexpr int kClientHeight = 195;
     static constexpr int kStatusHeight = 20;
+    double FScale = 1;
 
     QString FSettingsPath;
     QString FOpenName;  // the name last chosen in Open..., proposed the next time

@@ -17,6 +17,7 @@
 
 #include "errors.h"
 #include "focus.h"
+#include "font_scale.h"
 #include "main_form.h"
 #include "operator_input.h"
 #include "param_table.h"
@@ -56,29 +57,38 @@ void TMainForm::BuildControls()
     client->setObjectName(QStringLiteral("ClientArea"));
     setCentralWidget(client);
 
-    const int panelTop = 2;
-    const int panelHeight = kClientHeight - kStatusHeight - panelTop - 3;
-    const int panelWidth = 150;
+    // The window is laid out for the usual desktop font and grows with a
+    // larger one (FontScale); fields and labels are, besides, never narrower
+    // than their widest text.
+    FScale = FontScale(client->font());
+    auto S = [this](int designed) { return Scaled(designed, FScale); };
+    const int panelTop = S(2);
+    const int panelHeight = S(kClientHeight - kStatusHeight - 2 - 3);
+    const int panelWidth = S(150);
 
     QFont freqFont(QStringLiteral("DejaVu Sans Mono"));
     freqFont.setStyleHint(QFont::TypeWriter);
     freqFont.setFixedPitch(true);
-    freqFont.setPixelSize(24);
+    freqFont.setPixelSize(S(24));
     freqFont.setBold(true);
 
     // The phase and amplitude fields start a few pixels right of their
     // widest label ("Amplitude:") in the font at hand, at 72 or a little
-    // further, and all end at the same place.
-    constexpr int kLabelLeft = 8;
-    constexpr int kLabelGap = 4;
-    constexpr int kFieldRight = 130;
+    // further, and all end at the same place, wide enough for "-360.0"
+    // and "10.00".
+    const int labelLeft = S(8);
+    const int labelGap = S(4);
     const QFontMetrics labelMetrics(client->font());
     int textWidth = 0;
     for (const char *text : {"Phase:", "Amplitude:", "RMS:"}) {
         textWidth = std::max(textWidth, labelMetrics.horizontalAdvance(QString::fromLatin1(text)));
     }
-    const int fieldLeft = std::clamp(kLabelLeft + textWidth + kLabelGap, 72, 84);
-    const int labelWidth = fieldLeft - kLabelGap - kLabelLeft;
+    const int fieldLeft = std::clamp(labelLeft + textWidth + labelGap, S(72), S(84));
+    const int labelWidth = fieldLeft - labelGap - labelLeft;
+    // Beside a label: the width its text takes, at least the designed one.
+    auto fitted = [&labelMetrics](const char *text, int designed) {
+        return std::max(designed, labelMetrics.horizontalAdvance(QString::fromUtf8(text)) + 1);
+    };
 
     const char *const boxNames[3] = {"GroupBox1", "GroupBox2", "GroupBox4"};
     const char *const boxTitles[3] = {" Out A ", " Out B ", " Out C "};
@@ -97,16 +107,16 @@ void TMainForm::BuildControls()
     for (int c = 0; c < PX418_OUTPUTS; ++c) {
         auto *box = new QGroupBox(QString::fromLatin1(boxTitles[c]), client);
         box->setObjectName(QString::fromLatin1(boxNames[c]));
-        box->setGeometry(4 + c * (panelWidth + 4), panelTop, panelWidth, panelHeight);
+        box->setGeometry(S(4) + c * (panelWidth + S(4)), panelTop, panelWidth, panelHeight);
         *boxes[c] = box;
 
-        MakeLabel(box, QStringLiteral("Mode:"), 8, 18, 60, 16);
+        MakeLabel(box, QStringLiteral("Mode:"), labelLeft, S(18), fitted("Mode:", S(60)), S(16));
         auto *mode = new QComboBox(box);
         mode->setObjectName(QString::fromLatin1(modeNames[c]));
         mode->setProperty("Tag", ControlTag(c, PX418_OUT_MODE));
         mode->addItems({QStringLiteral("A.B.C"), QStringLiteral("A+B+C")});
         mode->setCurrentIndex(0);
-        mode->setGeometry(8, 34, panelWidth - 16, 24);
+        mode->setGeometry(labelLeft, S(34), panelWidth - S(16), S(24));
         *modes[c] = mode;
 
         auto *freq = MakeField(box, freqNames[c], c, PX418_OUT_FREQUENCY, 9, 50);
@@ -118,23 +128,33 @@ void TMainForm::BuildControls()
         pal.setColor(QPalette::Inactive, QPalette::Text, QColor(0, 0, 128));
         freq->setPalette(pal);
         freq->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        freq->setGeometry(6, 62, 124, 34);
+        freq->setGeometry(S(6), S(62), S(124), S(34));
+        freq->resize(std::max(freq->width(), EditWidthFor(freq, QStringLiteral("3000.000"))),
+                     freq->height());
         *freqs[c] = freq;
-        MakeLabel(box, QStringLiteral("Hz"), 132, 72, 16, 16);
+        MakeLabel(box, QStringLiteral("Hz"), freq->x() + freq->width() + S(2), S(72),
+                  fitted("Hz", S(16)), S(16));
 
-        MakeLabel(box, QStringLiteral("Phase:"), kLabelLeft, 102, labelWidth, 22);
+        // The phase and amplitude fields end at the same place.
         auto *phase = MakeField(box, phaseNames[c], c, PX418_OUT_PHASE, 9, 0);
-        phase->setGeometry(fieldLeft, 102, kFieldRight - fieldLeft, 22);
-        *phases[c] = phase;
-        MakeLabel(box, QStringLiteral("\u00B0"), 133, 102, 14, 22);
+        auto *ampl = MakeField(box, amplNames[c], c, PX418_OUT_AMPLITUDE, 3, 10);
+        const int fieldWidth =
+            std::max({S(130) - fieldLeft, EditWidthFor(phase, QStringLiteral("-360.0")),
+                      EditWidthFor(ampl, QStringLiteral("10.00"))});
+        const int unitLeft = fieldLeft + fieldWidth + S(3);
 
-        auto *level = MakeLabel(box, QStringLiteral("Amplitude:"), kLabelLeft, 130, labelWidth, 22);
+        MakeLabel(box, QStringLiteral("Phase:"), labelLeft, S(102), labelWidth, S(22));
+        phase->setGeometry(fieldLeft, S(102), fieldWidth, S(22));
+        *phases[c] = phase;
+        MakeLabel(box, QStringLiteral("\u00B0"), unitLeft, S(102), fitted("\u00B0", S(14)), S(22));
+
+        auto *level =
+            MakeLabel(box, QStringLiteral("Amplitude:"), labelLeft, S(130), labelWidth, S(22));
         level->setObjectName(QString::fromLatin1(levelNames[c]));
         *levels[c] = level;
-        auto *ampl = MakeField(box, amplNames[c], c, PX418_OUT_AMPLITUDE, 3, 10);
-        ampl->setGeometry(fieldLeft, 130, kFieldRight - fieldLeft, 22);
+        ampl->setGeometry(fieldLeft, S(130), fieldWidth, S(22));
         *ampls[c] = ampl;
-        MakeLabel(box, QStringLiteral("V"), 133, 130, 14, 22);
+        MakeLabel(box, QStringLiteral("V"), unitLeft, S(130), fitted("V", S(14)), S(22));
 
         // Tab order within a panel: list, frequency, phase, amplitude.
         QWidget::setTabOrder(mode, freq);
@@ -151,29 +171,30 @@ void TMainForm::BuildControls()
 
     GroupBox3 = new QGroupBox(QStringLiteral(" Presets "), client);
     GroupBox3->setObjectName(QStringLiteral("GroupBox3"));
-    const int presetsLeft = 4 + 3 * (panelWidth + 4);
-    GroupBox3->setGeometry(presetsLeft, panelTop, kClientWidth - presetsLeft - 4, panelHeight);
-    const int presetsInner = GroupBox3->width() - 16;
+    const int presetsLeft = S(4) + 3 * (panelWidth + S(4));
+    GroupBox3->setGeometry(presetsLeft, panelTop, S(kClientWidth) - presetsLeft - S(4),
+                           panelHeight);
+    const int presetsInner = GroupBox3->width() - S(16);
     cbPre = new QComboBox(GroupBox3);
     cbPre->setObjectName(QStringLiteral("cbPre"));
     for (int i = 0; i < PX418_PRESET_SLOTS; ++i) {
         cbPre->addItem(QString::number(i));
     }
     cbPre->setCurrentIndex(0);
-    cbPre->setGeometry(8, 34, presetsInner, 24);
+    cbPre->setGeometry(S(8), S(34), presetsInner, S(24));
     btRead = new QPushButton(QStringLiteral("Read"), GroupBox3);
     btRead->setObjectName(QStringLiteral("btRead"));
-    btRead->setGeometry(8, 70, presetsInner, 26);
+    btRead->setGeometry(S(8), S(70), presetsInner, S(26));
     btSave = new QPushButton(QStringLiteral("Save"), GroupBox3);
     btSave->setObjectName(QStringLiteral("btSave"));
-    btSave->setGeometry(8, 104, presetsInner, 26);
+    btSave->setGeometry(S(8), S(104), presetsInner, S(26));
     connect(btRead, &QPushButton::clicked, this, [this] { Guarded([this] { btReadClick(); }); });
     connect(btSave, &QPushButton::clicked, this, [this] { Guarded([this] { btSaveClick(); }); });
 
     StatusBar = statusBar();
     StatusBar->setObjectName(QStringLiteral("StatusBar"));
     StatusBar->setSizeGripEnabled(false);
-    StatusBar->setFixedHeight(kStatusHeight);
+    StatusBar->setFixedHeight(Scaled(kStatusHeight, FScale));
     // The status bar can hold the focus, so that no field does at start and
     // a field can give up the focus before the settings dialog opens.
     StatusBar->setFocusPolicy(Qt::ClickFocus);

@@ -11,12 +11,14 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStringList>
+#include <QStyle>
 
 #include "commands.h"
 #include "decimal_text.h"
 #include "errors.h"
 #include "flag_scope.h"
 #include "focus.h"
+#include "font_scale.h"
 #include "operator_input.h"
 #include "param_runs.h"
 #include "px418_protocol.h"
@@ -92,10 +94,18 @@ QLabel *NewLabel(QWidget *parent, const QString &text, int x, int y)
     return label;
 }
 
+// A button of the designed geometry, or wider where its caption needs it.
 QPushButton *NewButton(QWidget *parent, const QString &text, const QRect &geometry)
 {
     auto *button = new QPushButton(text, parent);
     button->setGeometry(geometry);
+    const QStyle *style = button->style();
+    const int margins = 2
+                        * (style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, button)
+                           + style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, button));
+    button->resize(
+        std::max(geometry.width(), button->fontMetrics().horizontalAdvance(text) + margins),
+        geometry.height());
     // Enter in a field must only commit the field, so no button is a
     // default button, not even the focused one.
     button->setAutoDefault(false);
@@ -113,8 +123,10 @@ TSettingsForm::TSettingsForm(QWidget *parent, std::function<bool()> muteFlag,
     setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Settings"));
     // A fixed client area; with the usual dialog frame the window measures
-    // about 481 x 347. QDialog centres it on its parent when it is shown.
-    setFixedSize(473, 320);
+    // about 481 x 347 in the usual desktop font, and grows with a larger
+    // one. QDialog centres it on its parent when it is shown.
+    FScale = FontScale(font());
+    setFixedSize(Scaled(473, FScale), Scaled(320, FScale));
 
     BuildControls();
     // Before the key preview is installed, so that the dialog sees each key
@@ -158,30 +170,32 @@ void TSettingsForm::SetUpField(TFloatEdit *field, std::uint8_t digits, double mi
 
 void TSettingsForm::BuildControls()
 {
-    // Each row: label, scroll bar, field, unit label.
-    constexpr int labelX = 16;
-    constexpr int barX = 72;
-    constexpr int barWidth = 289;
-    constexpr int fieldX = 372;
-    constexpr int fieldWidth = 49;
-    constexpr int unitX = 428;
+    // Each row: label, scroll bar, field, unit label. Designed for the usual
+    // desktop font; a larger one scales every length (FScale).
+    auto S = [this](int designed) { return Scaled(designed, FScale); };
+    const int labelX = S(16);
+    const int barX = S(72);
+    const int barWidth = S(289);
+    const int fieldX = S(372);
+    const int fieldWidth = S(49);
+    const int unitX = S(428);
 
     GroupBox1 = new QGroupBox(QStringLiteral(" Contrast "), this);
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
-    GroupBox1->setGeometry(8, 8, 457, 57);
-    Label4 = NewLabel(GroupBox1, QStringLiteral("Contr.:"), labelX, 26);
+    GroupBox1->setGeometry(S(8), S(8), S(457), S(57));
+    Label4 = NewLabel(GroupBox1, QStringLiteral("Contr.:"), labelX, S(26));
     Label4->setObjectName(QStringLiteral("Label4"));
     sbContr = NewScrollBar(GroupBox1, PX418_CONTRAST_MIN, PX418_CONTRAST_MAX, kDesignedContrast);
     sbContr->setObjectName(QStringLiteral("sbContr"));
-    sbContr->setGeometry(barX, 26, barWidth, 17);
+    sbContr->setGeometry(barX, S(26), barWidth, S(17));
     feContr = new TFloatEdit(GroupBox1);
     feContr->setObjectName(QStringLiteral("feContr"));
-    feContr->setGeometry(fieldX, 24, fieldWidth, 21);
+    feContr->setGeometry(fieldX, S(24), fieldWidth, S(21));
     SetUpField(feContr, 0, PX418_CONTRAST_MIN, PX418_CONTRAST_MAX);
 
     GroupBox2 = new QGroupBox(QStringLiteral(" Calibration "), this);
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
-    GroupBox2->setGeometry(8, 72, 457, 201);
+    GroupBox2->setGeometry(S(8), S(72), S(457), S(201));
 
     struct RowSetup {
         QLabel **label;
@@ -203,15 +217,15 @@ void TSettingsForm::BuildControls()
     };
     for (int n = 0; n < PX418_CAL_ROWS; ++n) {
         const RowSetup &row = rows[n];
-        const int y = 26 + 32 * n;
+        const int y = S(26 + 32 * n);
         *row.label = NewLabel(GroupBox2, QString::fromLatin1(row.caption), labelX, y);
         (*row.label)->setObjectName(QString::fromLatin1(row.labelName));
         *row.bar = NewScrollBar(GroupBox2, PX418_CALIBRATION_MIN, PX418_CALIBRATION_MAX, 0);
         (*row.bar)->setObjectName(QString::fromLatin1(row.barName));
-        (*row.bar)->setGeometry(barX, y, barWidth, 17);
+        (*row.bar)->setGeometry(barX, y, barWidth, S(17));
         *row.field = new TFloatEdit(GroupBox2);
         (*row.field)->setObjectName(QString::fromLatin1(row.fieldName));
-        (*row.field)->setGeometry(fieldX, y - 2, fieldWidth, 21);
+        (*row.field)->setGeometry(fieldX, y - S(2), fieldWidth, S(21));
         // The field shows the scroll bar's range in PPM or percent.
         SetUpField(*row.field, n == PX418_CAL_FREQUENCY ? 1 : 2, PX418_CALIBRATION_MIN * Scale(n),
                    PX418_CALIBRATION_MAX * Scale(n));
@@ -219,14 +233,16 @@ void TSettingsForm::BuildControls()
         (*row.unit)->setObjectName(QString::fromLatin1(row.unitName));
     }
 
-    btSave = NewButton(GroupBox2, QStringLiteral("Save Calib"), QRect(272, 162, 89, 25));
+    btSave =
+        NewButton(GroupBox2, QStringLiteral("Save Calib"), Scaled(QRect(272, 162, 89, 25), FScale));
     btSave->setObjectName(QStringLiteral("btSave"));
-    btRefresh = NewButton(GroupBox2, QStringLiteral("Refresh"), QRect(372, 162, 75, 25));
+    btRefresh =
+        NewButton(GroupBox2, QStringLiteral("Refresh"), Scaled(QRect(372, 162, 75, 25), FScale));
     btRefresh->setObjectName(QStringLiteral("btRefresh"));
 
-    btOk = NewButton(this, QStringLiteral("Ok"), QRect(152, 284, 75, 25));
+    btOk = NewButton(this, QStringLiteral("Ok"), Scaled(QRect(152, 284, 75, 25), FScale));
     btOk->setObjectName(QStringLiteral("btOk"));
-    btCancel = NewButton(this, QStringLiteral("Cancel"), QRect(246, 284, 75, 25));
+    btCancel = NewButton(this, QStringLiteral("Cancel"), Scaled(QRect(246, 284, 75, 25), FScale));
     btCancel->setObjectName(QStringLiteral("btCancel"));
 
     // Tab order: the contrast box, the calibration box (in its own order:

@@ -122,6 +122,7 @@ private:
     // A device is open: what is read from it and written to it is real.
     bool OnLine() const;
 
+    double FScale = 1;  // the font's scale of the designed lengths
     std::function<bool()> FMuteFlag;
     std::function<bool()> FOnLine;
     std::array<QObject *, PX418_CAL_ROWS> FBarWatchers{};  // focus watchers of the row scroll bars
