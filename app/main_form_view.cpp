@@ -87,6 +87,9 @@ void TMainForm::ShowView()
     PhasorForm->show();
     PhasorForm->raise();
     if (covers) {
+        // Its focused button shows the focus frame, as after Tab: the
+        // operator sees where the keyboard went.
+        PhasorForm->setAttribute(Qt::WA_KeyboardFocusChange);
         PhasorForm->activateWindow();
     }
 }
