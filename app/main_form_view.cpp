@@ -1,7 +1,7 @@
 // TMainForm's phasor view: the "View" menu with "Phasors" (F2), the window
-// it shows, what the window is told after every refresh of the controls and
-// every change of the on-line state, and its keys in the settings file. The
-// view only ever reads what the main window holds.
+// it shows and where it opens, what the window is told after every refresh
+// of the controls and every change of the on-line state, and its keys in the
+// settings file. The view only ever reads what the main window holds.
 #include <limits>
 
 #include <QAction>

@@ -15,9 +15,9 @@ namespace {
 constexpr int kDesignedPixels = 12;
 // The words of the windows whose widths decide; short words grow unevenly
 // with a font's hinting.
-const char *const kWords[] = {"Amplitude:", "Phase:", "Mode:",   "Hz",       "Out A",
+const char *const kWords[] = {"Amplitude:", "Phase:",  "Mode:",    "Hz",         "Out A",
                               "Presets",    "Contr.:", "Ampl. A:", "Save Calib", "PPM",
-                              "Refresh",    "Cancel", "-360.0",  "3000.000", "10.00"};
+                              "Refresh",    "Cancel",  "-360.0",   "3000.000",   "10.00"};
 
 // What QLineEdit keeps free on each side of its text within its frame.
 constexpr int kEditTextMargin = 2;

@@ -76,7 +76,7 @@ void ExpectNothingCutOrCovered(QWidget *window)
             continue;  // a plain container (the client area)
         }
         const auto *label = qobject_cast<QLabel *>(w);
-        const QString name = label ? label->text()
+        const QString name = label                       ? label->text()
                              : w->objectName().isEmpty() ? w->metaObject()->className()
                                                          : w->objectName();
         const QRect inWindow(w->mapTo(window, QPoint(0, 0)), w->size());
@@ -165,7 +165,9 @@ TEST_P(WindowFontsTest, EveryFieldShowsItsWidestValueAndNoTextIsCutOrCovered)
         ExpectNothingCutOrCovered(form.get());
     }
     const std::pair<QLineEdit *, const char *> fields[] = {
-        {form->feFa, "3000.000"}, {form->fePb, "-360.0"}, {form->feAc, "10.00"},
+        {form->feFa, "3000.000"},
+        {form->fePb, "-360.0"},
+        {form->feAc, "10.00"},
         {form->fePc, "-359.9"},
     };
     for (const auto &[field, text] : fields) {
