@@ -375,7 +375,10 @@ TEST_F(PhasorViewTest, ShownStatePlaceAndSizeAreKeptInTheViewSection)
 TEST_F(PhasorViewTest, AViewOverTheMainWindowTakesTheKeyboardAndEscapeGivesItBack)
 {
     // The offscreen screen is 800 x 800. Beside a main window in its top
-    // left corner the view fits below it and leaves the keyboard there.
+    // left corner the view fits below it and opens without taking the
+    // keyboard. (The offscreen platform activates every window it shows,
+    // whatever it is asked; a window manager keeps the keyboard where it
+    // was, which the installed program's screenshots show.)
     CreateOnLine();
     form->move(0, 0);
     ClickInto(form->fePa);
@@ -384,9 +387,10 @@ TEST_F(PhasorViewTest, AViewOverTheMainWindowTakesTheKeyboardAndEscapeGivesItBac
     TPhasorForm *view = form->PhasorForm;
     ASSERT_TRUE(view->isVisible());
     EXPECT_FALSE(view->frameGeometry().intersects(form->frameGeometry()));
-    EXPECT_EQ(QApplication::activeWindow(), form.get());
+    EXPECT_TRUE(view->testAttribute(Qt::WA_ShowWithoutActivating));
     QTest::keyClick(form.get(), Qt::Key_F2);
     ASSERT_FALSE(view->isVisible());
+    ASSERT_TRUE(Activate(form.get()));
 
     // Where it can only cover part of the main window, it takes the
     // keyboard: Tab goes between its buttons, never to the hidden controls.
@@ -394,6 +398,7 @@ TEST_F(PhasorViewTest, AViewOverTheMainWindowTakesTheKeyboardAndEscapeGivesItBac
     QTest::keyClick(form.get(), Qt::Key_F2);
     ASSERT_TRUE(view->isVisible());
     EXPECT_TRUE(view->frameGeometry().intersects(form->frameGeometry()));
+    EXPECT_FALSE(view->testAttribute(Qt::WA_ShowWithoutActivating));
     for (int i = 0; i < 200 && QApplication::activeWindow() != view; ++i) {
         QTest::qWait(10);
     }
@@ -409,7 +414,10 @@ TEST_F(PhasorViewTest, AViewOverTheMainWindowTakesTheKeyboardAndEscapeGivesItBac
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
     EXPECT_FALSE(view->isVisible());
     EXPECT_FALSE(form->mnPhasors->isChecked());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(form.get()));
+    for (int i = 0; i < 200 && QApplication::activeWindow() != form.get(); ++i) {
+        QTest::qWait(10);
+    }
+    ASSERT_EQ(QApplication::activeWindow(), form.get());
     EXPECT_EQ(QApplication::focusWidget(), form->fePa);
     EXPECT_TRUE(Writes().empty());
 }
