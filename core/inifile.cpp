@@ -242,7 +242,9 @@ SectionedText SectionedText::Parse(const QByteArray &bytes)
     // Editors on Windows often start a UTF-8 file with a byte order mark; left
     // in place it would hide the first section's header.
     qsizetype pos = result.source_.startsWith(kUtf8ByteOrderMark) ? 3 : 0;
+    int number = 0;
     while (pos < size) {
+        ++number;
         qsizetype end = pos;
         while (end < size && data[end] != '\r' && data[end] != '\n') {
             ++end;
@@ -262,13 +264,16 @@ SectionedText SectionedText::Parse(const QByteArray &bytes)
             qsizetype nameBegin = begin + 1;
             qsizetype nameEnd = end - 1;
             Strip(data, nameBegin, nameEnd);
-            result.sections_.push_back(Section{Piece{nameBegin, nameEnd - nameBegin}, {}});
+            result.sections_.push_back(Section{Piece{nameBegin, nameEnd - nameBegin, number}, {}});
             continue;
         }
         if (result.sections_.empty()) {
+            if (result.strayLine_ == 0) {
+                result.strayLine_ = number;
+            }
             continue;
         }
-        result.sections_.back().lines.push_back(Piece{begin, end - begin});
+        result.sections_.back().lines.push_back(Piece{begin, end - begin, number});
     }
     return result;
 }
@@ -349,15 +354,14 @@ QByteArray SectionedText::Serialize() const
     return out;
 }
 
-void SectionedText::Save(const QString &path) const
+void CheckSavable(const QString &path)
 {
     const QString full = FullPath(path);
     if (full.isEmpty()) {
         throw EFCreateError(path, SystemErrorText(ENOENT));
     }
     const QFileInfo info(full);
-    const bool exists = info.exists();
-    if (exists) {
+    if (info.exists()) {
         if (!info.isFile()) {
             throw EFCreateError(path, NotAFile(info));
         }
@@ -369,9 +373,18 @@ void SectionedText::Save(const QString &path) const
         if (!(permissions & kAnyWrite) || !info.isWritable()) {
             throw EFCreateError(path, SystemErrorText(EACCES));
         }
+    } else if (const QString folder = info.absolutePath(); !FolderTakesFiles(folder)) {
+        throw EFCreateError(path, FolderRefusal(folder));
     }
+}
 
-    const QByteArray bytes = Serialize();
+void SaveFileAtomically(const QString &path, const QByteArray &bytes)
+{
+    CheckSavable(path);
+    const QString full = FullPath(path);
+    const QFileInfo info(full);
+    const bool exists = info.exists();
+
     // QSaveFile follows a symbolic link to the file it names and makes its
     // temporary file beside the target.
     const QString target = exists ? info.canonicalFilePath() : full;
@@ -407,6 +420,42 @@ void SectionedText::Save(const QString &path) const
     if (!file.commit()) {
         throw EFCreateError(path, file.errorString());
     }
+}
+
+void SectionedText::Save(const QString &path) const
+{
+    SaveFileAtomically(path, Serialize());
+}
+
+std::vector<SectionedText::SectionEntries> SectionedText::Sections() const
+{
+    std::vector<SectionEntries> result;
+    result.reserve(sections_.size());
+    for (const Section &section : sections_) {
+        const Bytes name = Text(section.name);
+        SectionEntries out{QString::fromLatin1(name.data, name.length), section.name.line, {}};
+        out.entries.reserve(section.lines.size());
+        for (const Piece &line : section.lines) {
+            const Bytes text = Text(line);
+            const char *eq = static_cast<const char *>(std::memchr(text.data, '=', text.length));
+            if (!eq) {
+                out.entries.push_back(
+                    {QString::fromLatin1(text.data, text.length), std::nullopt, line.line});
+                continue;
+            }
+            qsizetype keyEnd = eq - text.data;
+            qsizetype keyBegin = 0;
+            Strip(text.data, keyBegin, keyEnd);
+            qsizetype valueBegin = eq - text.data + 1;
+            qsizetype valueEnd = text.length;
+            Strip(text.data, valueBegin, valueEnd);
+            out.entries.push_back(
+                {QString::fromLatin1(text.data + keyBegin, keyEnd - keyBegin),
+                 QString::fromLatin1(text.data + valueBegin, valueEnd - valueBegin), line.line});
+        }
+        result.push_back(std::move(out));
+    }
+    return result;
 }
 
 bool SectionedText::SectionExists(const QString &section) const

@@ -108,6 +108,27 @@ public:
     // Throws EFCreateError with the full path and the reason on failure.
     void Save(const QString &path) const;
 
+    // The text as read, in order: for formats whose sections make a list
+    // rather than a set of names (sequence files). Every section, duplicates
+    // included, with the line of its header, and every line of it with its
+    // number: "key=value" as the key and the value, each stripped of blanks;
+    // a line without "=" as its text with no value. Lines the program wrote
+    // have line 0.
+    struct Entry {
+        QString key;
+        std::optional<QString> value;
+        int line = 0;
+    };
+    struct SectionEntries {
+        QString name;
+        int line = 0;
+        std::vector<Entry> entries;
+    };
+    std::vector<SectionEntries> Sections() const;
+    // The first line above the first header that is neither blank nor a
+    // comment, which no section holds; 0 when there is none.
+    int StrayLine() const { return strayLine_; }
+
     bool SectionExists(const QString &section) const;
     std::optional<QString> ReadString(const QString &section, const QString &key) const;
 
@@ -139,6 +160,7 @@ private:
     struct Piece {
         qsizetype start = 0;
         qsizetype length = 0;
+        int line = 0;  // its line in the file, from 1; 0 for text the program wrote
     };
     struct Section {
         Piece name;                // stripped of blanks
@@ -162,4 +184,17 @@ private:
     QByteArray source_;                // the file's bytes up to the first NUL
     std::vector<QByteArray> written_;  // section headers and lines the program wrote
     std::vector<Section> sections_;
+    int strayLine_ = 0;
 };
+
+// Checks that a file could be saved at path as Save saves it: the name is
+// no folder or other non-file, an existing file's permissions grant write
+// access, and a new file's folder takes files. Throws EFCreateError with the
+// reason otherwise. Lets a caller refuse a file it would only write after
+// long work (a test run's log) before that work starts.
+void CheckSavable(const QString &path);
+
+// Saves bytes as SectionedText::Save saves its text: atomically through a
+// temporary file in the same folder, in place only where the folder takes
+// no new file. Throws EFCreateError with the full path and the reason.
+void SaveFileAtomically(const QString &path, const QByteArray &bytes);

@@ -108,12 +108,8 @@ std::int32_t ReadEntry(int channel, int quantity, const std::string &text, bool 
 
 std::int32_t ReadMode(const std::string &text)
 {
-    const std::string w = Lower(text);
-    if (w == Lower(ModeName(kModeSeparate)) || w == "0") {
-        return kModeSeparate;
-    }
-    if (w == Lower(ModeName(kModeCoupled)) || w == "1") {
-        return kModeCoupled;
+    if (const std::optional<std::int32_t> mode = ModeOf(text)) {
+        return *mode;
     }
     Refuse("unknown mode '" + text + "': allowed " + AllowedRange(PX418_OUT_MODE, false));
 }

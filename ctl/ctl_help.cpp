@@ -10,10 +10,10 @@
 namespace {
 
 const CtlQuantity kQuantities[] = {
-    {PX418_OUT_MODE, "mode", nullptr, "", "", "", ""},
-    {PX418_OUT_FREQUENCY, "freq", "frequency", "Hz", "Hz", "freq_hz", "freq_hz"},
-    {PX418_OUT_PHASE, "phase", nullptr, "deg", "deg", "phase_deg", "phase_deg"},
-    {PX418_OUT_AMPLITUDE, "ampl", "amplitude", "V peak", "V rms", "ampl_v_peak", "ampl_v_rms"},
+    {PX418_OUT_MODE, nullptr, "", ""},
+    {PX418_OUT_FREQUENCY, "frequency", "freq_hz", "freq_hz"},
+    {PX418_OUT_PHASE, nullptr, "phase_deg", "phase_deg"},
+    {PX418_OUT_AMPLITUDE, "amplitude", "ampl_v_peak", "ampl_v_rms"},
 };
 
 // The overview: this, the commands' rows, then kOverviewEnd.
@@ -270,40 +270,11 @@ const CtlQuantity &QuantityWords(int quantity)
 std::optional<int> QuantityOf(const std::string &word)
 {
     for (const CtlQuantity &q : kQuantities) {
-        if (SameWord(word, q.name) || SameWord(word, q.alias)) {
+        if (SameWord(word, QuantityName(q.quantity)) || SameWord(word, q.alias)) {
             return q.quantity;
         }
     }
     return std::nullopt;
-}
-
-const char *ChannelName(int channel)
-{
-    static const char *const names[PX418_OUTPUTS] = {"A", "B", "C"};
-    return channel >= 0 && channel < PX418_OUTPUTS ? names[channel] : "?";
-}
-
-const char *QuantityName(int quantity)
-{
-    return QuantityWords(quantity).name;
-}
-
-std::string ModeName(std::int32_t mode)
-{
-    switch (mode) {
-    case kModeSeparate:
-        return "A.B.C";
-    case kModeCoupled:
-        return "A+B+C";
-    default:
-        return std::to_string(mode);
-    }
-}
-
-std::string UnitOf(int quantity, bool rms)
-{
-    const CtlQuantity &q = QuantityWords(quantity);
-    return rms ? q.rmsUnit : q.unit;
 }
 
 const CtlCommandHelp *FindCommandHelp(const std::string &name)

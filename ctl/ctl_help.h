@@ -1,7 +1,6 @@
-// px418ctl's words and help: the names of the outputs, quantities and modes
-// as the command line takes them and the output prints them (one table holds
-// each quantity's name, alias, units and JSON keys), and the help of every
-// command, from which both the overview and `px418ctl COMMAND --help` are
+// px418ctl's words and help: the quantities as the command line takes them
+// (their names in output_words, an alias each) and the JSON keys the output
+// prints, and the help of every command, from which both the overview and `px418ctl COMMAND --help` are
 // made.
 //
 // A new command gets one entry in the command table of ctl_help.cpp: its
@@ -16,13 +15,13 @@
 #include <utility>
 #include <vector>
 
-// A quantity of an output as px418ctl names it.
+#include "output_words.h"
+
+// A quantity of an output as px418ctl names it; its name (QuantityName) and
+// units (UnitOf) are those of output_words.
 struct CtlQuantity {
-    int quantity;       // PX418_OUT_...
-    const char *name;   // on the command line and in the output
-    const char *alias;  // also taken on the command line; nullptr for none
-    const char *unit;   // of the shown value; "" for the mode
-    const char *rmsUnit;
+    int quantity;         // PX418_OUT_...
+    const char *alias;    // also taken on the command line; nullptr for none
     const char *jsonKey;  // in the table's JSON object; "" for the mode
     const char *rmsJsonKey;
 };
@@ -31,12 +30,6 @@ struct CtlQuantity {
 const CtlQuantity &QuantityWords(int quantity);
 // The quantity a command-line word names (its name or alias, in any case).
 std::optional<int> QuantityOf(const std::string &word);
-
-const char *ChannelName(int channel);     // "A", "B", "C"; "?" for another number
-const char *QuantityName(int quantity);   // "mode", "freq", "phase", "ampl"
-std::string ModeName(std::int32_t mode);  // "A.B.C", "A+B+C", else the number
-// The unit of a shown value: "Hz", "deg", "V peak" or "V rms"; "" for the mode.
-std::string UnitOf(int quantity, bool rms);
 
 // A command's help.
 struct CtlCommandHelp {

@@ -1,16 +1,11 @@
 #include "ctl_output.h"
 
-#include <cstdio>
 #include <string_view>
 
 #include "ctl_help.h"
 #include "decimal_text.h"
 
 namespace {
-
-// Enough significant digits for every value of the table; the decimals
-// decide what is shown.
-constexpr int kPrecision = 15;
 
 std::string Join(const std::vector<std::string> &parts, const char *separator = ", ")
 {
@@ -36,48 +31,7 @@ std::string Right(const std::string &text, std::size_t width)
     return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
 }
 
-bool IsOutputWrite(const DeviceWrite &w)
-{
-    const int number = w.number & PX418_NUMBER_MASK;
-    return w.group >= 0 && w.group < PX418_OUTPUTS && number < PX418_QUANTITIES;
-}
-
 }  // namespace
-
-std::string FormatShown(int quantity, double shown)
-{
-    return FloatToStrF(shown, ffFixed, kPrecision, ShownDecimals(quantity), QLatin1Char('.'))
-        .toStdString();
-}
-
-std::string FormatEntry(int quantity, std::int32_t entry, bool rms)
-{
-    if (quantity == PX418_OUT_MODE) {
-        return ModeName(entry);
-    }
-    return FormatShown(quantity, DeviceToShown(quantity, entry, rms));
-}
-
-std::string AllowedRange(int quantity, bool rms)
-{
-    if (quantity == PX418_OUT_MODE) {
-        return ModeName(kModeSeparate) + " or " + ModeName(kModeCoupled);
-    }
-    const ShownRange range = FieldRange(quantity, rms);
-    return FormatShown(quantity, range.min) + " to " + FormatShown(quantity, range.max) + " "
-           + UnitOf(quantity, rms);
-}
-
-std::string ValueLine(int channel, int quantity, std::int32_t entry, bool rms)
-{
-    std::string line = std::string(ChannelName(channel)) + " " + QuantityName(quantity) + " "
-                       + FormatEntry(quantity, entry, rms);
-    const std::string unit = UnitOf(quantity, rms);
-    if (!unit.empty()) {
-        line += " " + unit;
-    }
-    return line;
-}
 
 std::string ValueJson(int channel, int quantity, std::int32_t entry, bool rms)
 {
@@ -130,23 +84,6 @@ std::string TableJson(const ParamTable &table, bool locked)
         out += (c > 0 ? "," : "") + Member(ChannelName(c), "{" + Join(members, ",") + "}");
     }
     return out + "}}";
-}
-
-std::string DescribeWrite(const DeviceWrite &write)
-{
-    std::string text;
-    if (IsOutputWrite(write)) {
-        text = ValueLine(write.group, write.number & PX418_NUMBER_MASK, write.value, false);
-    } else {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, "group %d number %d value %d", write.group,
-                      write.number & PX418_NUMBER_MASK, write.value);
-        text = buffer;
-    }
-    if (write.number & PX418_FLAG_TAKE_EFFECT) {
-        text = "closing write " + text;
-    }
-    return text;
 }
 
 std::vector<std::string> PartialRunReport(const std::vector<DeviceWrite> &writes, std::size_t done)

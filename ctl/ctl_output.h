@@ -9,19 +9,10 @@
 
 #include <QString>
 
+#include "output_words.h"
 #include "param_runs.h"
 
-// A number in what the window shows for a quantity, with its decimals.
-std::string FormatShown(int quantity, double shown);
-// A table entry as the window shows it ("50.000"); the mode by its name.
-std::string FormatEntry(int quantity, std::int32_t entry, bool rms);
-// The bounds a value must keep, as the message of a refusal gives them:
-// "0.000 to 3000.000 Hz".
-std::string AllowedRange(int quantity, bool rms);
-
-// One output value: "A freq 50.000 Hz", "A mode A+B+C".
-std::string ValueLine(int channel, int quantity, std::int32_t entry, bool rms);
-// The same as one JSON object:
+// One output value as one JSON object:
 // {"channel":"A","quantity":"freq","value":50.000,"unit":"Hz"}; the mode's
 // value is its name as a string.
 std::string ValueJson(int channel, int quantity, std::int32_t entry, bool rms);
@@ -38,9 +29,6 @@ std::string TableJson(const ParamTable &table, bool locked);
 // terminal's colours, become "?"; other characters stay, in UTF-8.
 std::string PrintableText(const QString &text);
 
-// A write of a run as a failure report names it: an output setting as
-// ValueLine shows it, a closing write marked as such.
-std::string DescribeWrite(const DeviceWrite &write);
 // What a run that failed part-way had done: the writes accepted (held by the
 // generator, not in effect unless the closing write was among them) and
 // those never sent. One line each, without the program's prefix.

@@ -132,6 +132,34 @@ TEST(SectionedTextFormatTest, LastDuplicateIsReadAndOverwritten)
                                           "[s]\r\nm=2\r\nM=5\r\nlone\r\nB=6\r\n\r\n"));
 }
 
+TEST(SectionedTextFormatTest, SectionsInOrderWithTheirLineNumbers)
+{
+    // Every line break counts once (CR LF, lone CR, lone LF), skipped lines
+    // too; duplicates stay; a key-less line has no value.
+    SectionedText ini = Parse("; a comment\r\n\r\nstray\n[ S ]\r\n k = v \rlone\n;x=1\n\n"
+                              "[S]\nk=\n");
+    ini.WriteString("T", "w", "1");
+    const std::vector<SectionedText::SectionEntries> sections = ini.Sections();
+    ASSERT_EQ(sections.size(), 3u);
+    EXPECT_EQ(ini.StrayLine(), 3);
+    EXPECT_EQ(sections[0].name, "S");
+    EXPECT_EQ(sections[0].line, 4);
+    ASSERT_EQ(sections[0].entries.size(), 2u);
+    EXPECT_EQ(sections[0].entries[0].key, "k");
+    EXPECT_EQ(sections[0].entries[0].value, QString("v"));
+    EXPECT_EQ(sections[0].entries[0].line, 5);
+    EXPECT_EQ(sections[0].entries[1].key, "lone");
+    EXPECT_EQ(sections[0].entries[1].value, std::nullopt);
+    EXPECT_EQ(sections[0].entries[1].line, 6);
+    EXPECT_EQ(sections[1].line, 9);
+    EXPECT_EQ(sections[1].entries[0].value, QString(""));
+    EXPECT_EQ(sections[1].entries[0].line, 10);
+    EXPECT_EQ(sections[2].name, "T");
+    EXPECT_EQ(sections[2].line, 0);
+    EXPECT_EQ(sections[2].entries[0].line, 0);
+    EXPECT_EQ(Parse("[S]\n").StrayLine(), 0);
+}
+
 TEST(SectionedTextFormatTest, IntegerAndFlagForms)
 {
     const struct {
@@ -410,6 +438,11 @@ TEST(SectionedTextFileTest, SaveFailuresLeaveEverythingAsItWas)
     EXPECT_EQ(MessageOf<EFOpenError>([&] { SectionedText::LoadExisting(dir.filePath("no.par")); }),
               "Cannot open file " + dir.filePath("no.par") + ": No such file or directory");
     EXPECT_THROW(ini.Save(""), EFCreateError);
+    // The same refusals before anything is written.
+    EXPECT_THROW(CheckSavable(readOnly), EFCreateError);
+    EXPECT_THROW(CheckSavable(dir.filePath("missing/x.ini")), EFCreateError);
+    EXPECT_THROW(CheckSavable(dir.filePath("folder.ini")), EFCreateError);
+    EXPECT_NO_THROW(CheckSavable(dir.filePath("new.ini")));
     EXPECT_EQ(Entries(dir), (QStringList{"folder.ini", "ro.ini"}));
 }
 
