@@ -222,8 +222,8 @@ EFOpenError::EFOpenError(const QString &path, const QString &reason)
 {}
 
 EFTooLarge::EFTooLarge(const QString &path, qint64 limit)
-    : EFOpenError(path, QStringLiteral("it is larger than %1 MiB, too large for a settings or "
-                                       "parameter file")
+    : EFOpenError(path, QStringLiteral("it is larger than %1 MiB, too large for a settings, "
+                                       "parameter or sequence file")
                             .arg(limit >> 20))
 {}
 

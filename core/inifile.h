@@ -39,7 +39,7 @@ private:
     QString reason_;
 };
 
-// A file too large to be a settings or parameter file. It is an open error,
+// A file too large to be a settings, parameter or sequence file. It is an open error,
 // so that whoever copes with an unreadable file copes with this one too.
 class EFTooLarge : public EFOpenError {
 public:
@@ -78,8 +78,9 @@ public:
     static SectionedText Parse(const QByteArray &bytes);
 
     // The largest file that Load accepts: far above any real settings or
-    // parameter file (a few hundred bytes), low enough that opening a stray
-    // huge file neither stalls the window nor exhausts memory.
+    // parameter file (a few hundred bytes), room for a sequence of ten
+    // thousand states, low enough that opening a stray huge file neither
+    // stalls the window nor exhausts memory.
     static constexpr qint64 kMaxFileSize = qint64(1) << 20;
 
     // Reads a file. A missing file reads as an empty one. A path that exists

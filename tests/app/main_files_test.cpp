@@ -578,8 +578,8 @@ TEST_F(MainFilesTest, OpenOfAHugeFileIsRefusedAndSaysWhy)
     form->mnOpen->trigger();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].text, "Cannot open file " + path
-                                 + ": it is larger than 1 MiB, too large for a settings or "
-                                   "parameter file.");
+                                 + ": it is larger than 1 MiB, too large for a settings, "
+                                   "parameter or sequence file.");
     EXPECT_EQ(form->FParams, before);
     EXPECT_TRUE(TheVirtualGenerator().FrameLog().empty());
 }
@@ -590,8 +590,9 @@ TEST_F(MainFilesTest, AHugeSettingsFileStartsWithDefaultsAndIsLeftAloneAtClose)
     TheVirtualGenerator().SetPlugged(false);
     form = std::make_unique<TMainForm>(nullptr, IniPath());
     ASSERT_EQ(boxes.size(), 1u);
-    const QString why = "Cannot open file " + IniPath()
-                        + ": it is larger than 1 MiB, too large for a settings or parameter file.";
+    const QString why =
+        "Cannot open file " + IniPath()
+        + ": it is larger than 1 MiB, too large for a settings, parameter or sequence file.";
     EXPECT_EQ(boxes[0].text, why);
     EXPECT_EQ(form->FParams, kDefaultTable);
     EXPECT_TRUE(form->mnRms->isChecked());

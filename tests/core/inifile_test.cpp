@@ -352,7 +352,7 @@ TEST(SectionedTextHostileTest, FilesAbove1MiBAreRefusedUnread)
 
     const QString message =
         "Cannot open file " + path
-        + ": it is larger than 1 MiB, too large for a settings or parameter file";
+        + ": it is larger than 1 MiB, too large for a settings, parameter or sequence file";
     WriteAll(path, text + QByteArray(1, '\0'));
     EXPECT_EQ(MessageOf<EFTooLarge>([&] { SectionedText::Load(path); }), message);
     QFile sparse(path);
