@@ -113,10 +113,10 @@ std::optional<QString> ValueFault(int value, const StateValue &v)
 {
     const int quantity = SlotOf(value).quantity;
     const DeviceRange range = OutputRange(quantity);
-    const auto outside = [&](std::int32_t entry) {
-        return entry < range.min || entry > range.max;
+    const auto outside = [&](std::int32_t entry) { return entry < range.min || entry > range.max; };
+    const auto shown = [&](std::int32_t entry) {
+        return Words(FormatEntry(quantity, entry, false));
     };
-    const auto shown = [&](std::int32_t entry) { return Words(FormatEntry(quantity, entry, false)); };
     if (outside(v.entry)) {
         return QStringLiteral("%1 is outside the allowed range %2")
             .arg(shown(v.entry), Allowed(quantity));
@@ -168,7 +168,8 @@ std::optional<StateValue> ParseValueText(int value, const QString &text, QString
         const std::optional<std::int32_t> mode =
             words.size() == 1 ? ModeOf(words[0].toStdString()) : std::nullopt;
         if (!mode) {
-            why = QStringLiteral("'%1' is no mode: allowed %2").arg(text.trimmed(), Allowed(quantity));
+            why = QStringLiteral("'%1' is no mode: allowed %2")
+                      .arg(text.trimmed(), Allowed(quantity));
             return std::nullopt;
         }
         v.entry = *mode;
@@ -228,8 +229,8 @@ bool ParseDurationText(const QString &text, SequenceState &state, QString &why)
     }
     const std::optional<std::int64_t> ms = ReadWholeMs(t);
     if (!ms || *ms < 0 || *ms > kMaxHoldMs) {
-        why = QStringLiteral("the duration '%1' is out of range: %2, or manual")
-                  .arg(t, RangeOfMs(0));
+        why =
+            QStringLiteral("the duration '%1' is out of range: %2, or manual").arg(t, RangeOfMs(0));
         return false;
     }
     state.manual = false;
@@ -253,10 +254,10 @@ std::optional<SequenceFault> CheckSequence(const Sequence &sequence)
         return SequenceFault{-1, QStringLiteral("the sequence has no states")};
     }
     if (sequence.repeat < 1 || sequence.repeat > kMaxRepeat) {
-        return SequenceFault{
-            -1, QStringLiteral("the repeat count %1 is out of range: allowed 1 to %2")
-                    .arg(sequence.repeat)
-                    .arg(kMaxRepeat)};
+        return SequenceFault{-1,
+                             QStringLiteral("the repeat count %1 is out of range: allowed 1 to %2")
+                                 .arg(sequence.repeat)
+                                 .arg(kMaxRepeat)};
     }
     // Names are compared through a hash of their case-folded text, so that a
     // list of many states is checked in one pass.
@@ -286,14 +287,14 @@ std::optional<SequenceFault> CheckSequence(const Sequence &sequence)
                 continue;
             }
             if (const std::optional<QString> fault = ValueFault(v, *s.values[v])) {
-                return SequenceFault{index, QStringLiteral("%1: %2: %3").arg(s.name, ValueKey(v),
-                                                                            *fault)};
+                return SequenceFault{index,
+                                     QStringLiteral("%1: %2: %3").arg(s.name, ValueKey(v), *fault)};
             }
         }
     }
     if (!sequence.endState.isEmpty() && FindState(sequence, sequence.endState) < 0) {
-        return SequenceFault{-1, QStringLiteral("the end state %1 is none of the states")
-                                     .arg(sequence.endState)};
+        return SequenceFault{
+            -1, QStringLiteral("the end state %1 is none of the states").arg(sequence.endState)};
     }
     return std::nullopt;
 }

@@ -116,7 +116,8 @@ private:
                     const QString &section) const
     {
         if (!entry.value) {
-            Refuse(entry.line, QStringLiteral("'%1' is no KEY=VALUE line").arg(Shortened(entry.key)));
+            Refuse(entry.line,
+                   QStringLiteral("'%1' is no KEY=VALUE line").arg(Shortened(entry.key)));
         }
         const QString key = entry.key.simplified().toCaseFolded();
         if (seen.contains(key)) {
@@ -174,9 +175,9 @@ private:
             }
             const int v = ValueOfKey(entry.key);
             if (v < 0) {
-                Refuse(entry.line, QStringLiteral("unknown key %1 in [%2]: allowed %3")
-                                       .arg(Shortened(entry.key), Shortened(section.name),
-                                            KnownStateKeys()));
+                Refuse(entry.line,
+                       QStringLiteral("unknown key %1 in [%2]: allowed %3")
+                           .arg(Shortened(entry.key), Shortened(section.name), KnownStateKeys()));
             }
             // An empty value names nothing: the value stays as it was.
             if (value.isEmpty()) {
@@ -184,7 +185,8 @@ private:
             }
             state.values[v] = ParseValueText(v, value, why);
             if (!state.values[v]) {
-                Refuse(entry.line, QStringLiteral("%1=%2: %3").arg(ValueKey(v), Shortened(value), why));
+                Refuse(entry.line,
+                       QStringLiteral("%1=%2: %3").arg(ValueKey(v), Shortened(value), why));
             }
         }
         if (!timed) {
@@ -205,8 +207,7 @@ ESequenceRefused::ESequenceRefused(const QString &path, int line, const QString 
     : Exception(QStringLiteral("The file %1 cannot be loaded: %2%3.")
                     .arg(QFileInfo(path).absoluteFilePath(),
                          line > 0 ? QStringLiteral("line %1: ").arg(line) : QString(), reason)),
-      line_(line),
-      reason_(reason)
+      line_(line), reason_(reason)
 {}
 
 Sequence ReadSequence(const SectionedText &file, const QString &path)

@@ -44,12 +44,8 @@ const char *EventName(SequenceLogEntry::Event event)
 }  // namespace
 
 Sequencer::Sequencer(Sequence sequence, const ParamTable &before, Clock clock, DeviceCall write)
-    : sequence_(std::move(sequence)),
-      before_(before),
-      effect_(before),
-      written_(before),
-      clock_(std::move(clock)),
-      write_(std::move(write))
+    : sequence_(std::move(sequence)), before_(before), effect_(before), written_(before),
+      clock_(std::move(clock)), write_(std::move(write))
 {}
 
 SequenceTime Sequencer::ActiveRamp::NextDue(SequenceTime stateDue) const
@@ -228,7 +224,8 @@ void Sequencer::StepRamps(SequenceTime now)
             continue;
         }
         // The latest step due by now; the ones before it are overtaken.
-        const std::int64_t k = std::min<std::int64_t>(r.steps, (now - stateDue_) / Ms(r.ramp.everyMs));
+        const std::int64_t k =
+            std::min<std::int64_t>(r.steps, (now - stateDue_) / Ms(r.ramp.everyMs));
         r.done = k;
         const SequenceSlot slot = SlotOf(r.value);
         const std::int32_t value = RampValue(r.from, r.ramp, k);
@@ -260,8 +257,8 @@ bool Sequencer::Write(const std::vector<OutputSetting> &settings, SequenceLogEnt
             SequenceLogEntry failed = entry;
             failed.event = SequenceLogEntry::Event::Failed;
             failed.effect = Now();
-            failed.failure = QString::fromStdString(DescribeWrite(w)) + QStringLiteral(": ")
-                             + e.Message();
+            failed.failure =
+                QString::fromStdString(DescribeWrite(w)) + QStringLiteral(": ") + e.Message();
             Record(std::move(failed));
             WriteEnd(Now(), w);
             return false;

@@ -45,9 +45,9 @@ using SequenceTime = std::chrono::microseconds;
 struct SequenceLogEntry {
     enum class Event { State, RampStep, End, Failed };
     Event event = Event::State;
-    int pass = 0;   // 1 for the first time through the list; 0 for the end
-    int state = 0;  // its index; for the end, the end state's or -1 (before the run)
-    QString name;   // the state's; the end state's or empty for the end
+    int pass = 0;           // 1 for the first time through the list; 0 for the end
+    int state = 0;          // its index; for the end, the end state's or -1 (before the run)
+    QString name;           // the state's; the end state's or empty for the end
     std::int64_t step = 0;  // the ramp step written (RampStep)
     SequenceTime due{};     // since the run's start
     SequenceTime effect{};  // the closing write acknowledged, since the start

@@ -10,11 +10,9 @@
 #include "ctl_help.h"
 #include "ctl_output.h"
 #include "decimal_text.h"
+#include "sequence.h"
 
 namespace {
-
-// The longest dwell of a sweep step: a day.
-constexpr long kMaxDwellMs = 86400000;
 
 // The options; which commands take each is in their help (ctl_help).
 struct KnownOption {
@@ -22,8 +20,8 @@ struct KnownOption {
     bool takesValue;
 };
 const KnownOption kOptions[] = {
-    {"json", false},  {"rms", false}, {"mute", false},
-    {"quiet", false}, {"step", true}, {"dwell", true},
+    {"json", false}, {"rms", false},  {"mute", false},  {"quiet", false},
+    {"step", true},  {"dwell", true}, {"repeat", true}, {"log", true},
 };
 
 std::string Lower(std::string s)
@@ -271,9 +269,9 @@ void ParseSweep(CtlCommand &cmd, const std::vector<std::string> &pos,
         Refuse("missing --dwell: how long each value is held, in ms");
     }
     const auto ms = ReadWhole(*dwell);
-    if (!ms || *ms > kMaxDwellMs) {
+    if (!ms || *ms > kMaxHoldMs) {
         Refuse("--dwell '" + *dwell + "' is out of range: allowed 0 to "
-               + std::to_string(kMaxDwellMs) + " ms, a whole number");
+               + std::to_string(kMaxHoldMs) + " ms, a whole number");
     }
 
     CtlSweep &sw = cmd.sweep;
@@ -284,6 +282,30 @@ void ParseSweep(CtlCommand &cmd, const std::vector<std::string> &pos,
     // A small allowance keeps TO when the steps reach it but for rounding.
     sw.count = static_cast<long>(std::floor(std::fabs(to - from) / std::fabs(s) + 1e-9)) + 1;
     sw.dwellMs = static_cast<int>(*ms);
+}
+
+void ParseRun(CtlCommand &cmd, const std::vector<std::string> &pos,
+              const std::optional<std::string> &repeat, const std::optional<std::string> &log)
+{
+    ExpectCount(pos, 1, "run FILE");
+    if (pos[0].empty()) {
+        Refuse("the file name is empty: run FILE");
+    }
+    cmd.path = pos[0];
+    if (repeat) {
+        const auto n = ReadWhole(*repeat);
+        if (!n || *n < 1 || *n > kMaxRepeat) {
+            Refuse("--repeat '" + *repeat + "' is out of range: allowed 1 to "
+                   + std::to_string(kMaxRepeat));
+        }
+        cmd.repeat = static_cast<int>(*n);
+    }
+    if (log) {
+        if (log->empty()) {
+            Refuse("the log's file name is empty: --log FILE.csv");
+        }
+        cmd.logPath = *log;
+    }
 }
 
 }  // namespace
@@ -343,8 +365,11 @@ CtlParse ParseCtlArgs(const std::vector<std::string> &args)
         }
 
         std::vector<std::string> positional;
+        // The options that take a value, each at most once.
         std::optional<std::string> step;
         std::optional<std::string> dwell;
+        std::optional<std::string> repeat;
+        std::optional<std::string> log;
         bool optionsEnded = false;
         for (std::size_t i = 1; i < args.size(); ++i) {
             const std::string &a = args[i];
@@ -394,10 +419,13 @@ CtlParse ParseCtlArgs(const std::vector<std::string> &args)
                 cmd.mute = true;
             } else if (name == "quiet") {
                 cmd.quiet = true;
-            } else if (name == "step" || name == "dwell") {
+            } else {
                 // Which of two values was meant cannot be told; a flag given
                 // twice means what it means once.
-                std::optional<std::string> &slot = name == "step" ? step : dwell;
+                std::optional<std::string> &slot = name == "step"     ? step
+                                                   : name == "dwell"  ? dwell
+                                                   : name == "repeat" ? repeat
+                                                                      : log;
                 if (slot) {
                     Refuse("option '--" + name + "' is given twice");
                 }
@@ -426,6 +454,9 @@ CtlParse ParseCtlArgs(const std::vector<std::string> &args)
             }
             cmd.verb = first == "load" ? CtlVerb::Load : CtlVerb::Save;
             cmd.path = positional[0];
+        } else if (first == "run") {
+            cmd.verb = CtlVerb::Run;
+            ParseRun(cmd, positional, repeat, log);
         } else {
             cmd.verb = CtlVerb::Sweep;
             ParseSweep(cmd, positional, step, dwell);

@@ -26,6 +26,7 @@ enum class CtlVerb {
     Save,
     Watch,
     Sweep,
+    Run,
 };
 
 // What `get` reads.
@@ -59,8 +60,10 @@ struct CtlCommand {
     int quantity = 0;
     std::vector<OutputSetting> settings;  // set, in the order given
     std::int32_t slot = 0;                // preset
-    std::string path;                     // load, save
+    std::string path;                     // load, save, run
     CtlSweep sweep;
+    int repeat = 0;       // run: the list's repeat count; 0 for the file's
+    std::string logPath;  // run: where the log goes as CSV; empty for none
 };
 
 struct CtlParse {

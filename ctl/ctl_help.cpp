@@ -33,9 +33,10 @@ RMS with --rms). Numbers take "." as the decimal point in every locale.
 
 Exit status: 0 done; 1 the generator refused a command or did not answer
 (the library's message on standard error); 2 no generator found; 64 a
-malformed or out-of-range argument, refused before anything is sent; 66 a
-file that cannot be read; 73 a file that cannot be written; 74 the output
-could not be written; 130 or 143 a sweep stopped by SIGINT or SIGTERM.
+malformed or out-of-range argument, or a refused file, before anything is
+sent; 66 a file that cannot be read; 73 a file that cannot be written; 74 the
+output could not be written; 130 or 143 a sweep or a run stopped by SIGINT or
+SIGTERM.
 
 PX418USB_DRIVER chooses the converter driver; "virtual" selects the built-in
 virtual generator. PX418USB_VIRTUAL_STATE=FILE keeps that generator's state in
@@ -195,6 +196,49 @@ the sweep after the write in progress; the exit status is then 130 or 143.
 
 Example:
   px418ctl sweep A freq 10 1000 --step 10 --dwell 500
+)",
+    },
+    {
+        .name = "run",
+        .options = {"repeat", "log", "json"},
+        .usages = {"run FILE [--repeat N] [--log FILE.csv] [--json]"},
+        .overview = {{"run FILE [--repeat N] [--log FILE.csv] [--json]",
+                      "run a test sequence (the window's Sequence format)"}},
+        .text = R"(Runs a sequence file: its states in order, each written as one run that takes
+effect together, only the values that change; ramps step on time; the list
+repeats as the file (or --repeat) says. Prints a line per state and ramp step
+as it takes effect, with the time it was due and the time it took effect
+(milliseconds since the start), then the end settings: the file's end state,
+or the settings the generator had before the run. A manual state waits for
+Enter on standard input. SIGINT (Ctrl+C) or SIGTERM stops the run; the end
+settings are written and the exit status is 130 or 143. A file that is
+malformed, holds an unknown key or a value out of range is refused, with its
+line and the reason, before anything is sent. When standard input ends while
+a manual state waits, the run stops as well (status 66).
+
+  --repeat N      run the list N times (1 to 1000000) instead of the file's
+                  Repeat
+  --log FILE.csv  write the log as CSV when the run ends, however it ends:
+                  pass, state, event, step, due_ms, effect_ms, late_ms,
+                  written; a file that could not be written is refused
+                  before the run
+  --json          one JSON object per line: {"pass":1,"state":"Fault",
+                  "event":"state","step":0,"due_ms":2000.000,
+                  "effect_ms":2005.217,"late_ms":5.217,"written":[{"channel":
+                  "A","quantity":"ampl","value":3.00,"unit":"V peak"}]}
+
+A sequence file (see man px418ctl):
+  [Sequence]
+  Repeat=1
+  [State Prefault]
+  Duration=2000
+  A ampl=10
+  [State Fault]
+  Duration=200
+  A ampl=3
+
+Example:
+  px418ctl run relay-test.seq --log relay-test.csv
 )",
     },
 };

@@ -1,5 +1,6 @@
 #include "ctl_output.h"
 
+#include <cstdio>
 #include <string_view>
 
 #include "ctl_help.h"
@@ -123,4 +124,61 @@ std::string PrintableText(const QString &text)
         }
     }
     return shown.toStdString();
+}
+
+std::string JsonString(const std::string &text)
+{
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20 || u == 0x7F) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string SequenceEntryText(const SequenceLogEntry &entry, bool withPass)
+{
+    std::string who = entry.name.toStdString();
+    if (entry.event == SequenceLogEntry::Event::End) {
+        who = "end settings (" + (entry.name.isEmpty() ? std::string("before the run") : who) + ")";
+    } else if (entry.event == SequenceLogEntry::Event::RampStep) {
+        who += " step " + std::to_string(entry.step);
+    }
+    if (withPass && entry.pass > 0) {
+        who = "pass " + std::to_string(entry.pass) + " " + who;
+    }
+    return who + ": due " + MsText(entry.due).toStdString() + " ms, took effect "
+           + MsText(entry.effect).toStdString() + " ms, "
+           + MsText(entry.effect - entry.due).toStdString()
+           + " ms late: " + WrittenText(entry.written, QStringLiteral(", ")).toStdString();
+}
+
+std::string SequenceEntryJson(const SequenceLogEntry &entry)
+{
+    const bool end = entry.event == SequenceLogEntry::Event::End;
+    const char *event = end                                                ? "end"
+                        : entry.event == SequenceLogEntry::Event::RampStep ? "ramp step"
+                                                                           : "state";
+    std::vector<std::string> written;
+    for (const OutputSetting &s : entry.written) {
+        written.push_back(ValueJson(s.channel, s.quantity, s.value, false));
+    }
+    return "{" + Member("pass", end ? "null" : std::to_string(entry.pass)) + ","
+           + Member("state",
+                    end && entry.name.isEmpty() ? "null" : JsonString(entry.name.toStdString()))
+           + "," + Member("event", JsonString(event)) + ","
+           + Member("step", std::to_string(entry.step)) + ","
+           + Member("due_ms", MsText(entry.due).toStdString()) + ","
+           + Member("effect_ms", MsText(entry.effect).toStdString()) + ","
+           + Member("late_ms", MsText(entry.effect - entry.due).toStdString()) + ","
+           + Member("written", "[" + Join(written, ",") + "]") + "}";
 }

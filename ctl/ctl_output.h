@@ -11,6 +11,7 @@
 
 #include "output_words.h"
 #include "param_runs.h"
+#include "sequencer.h"
 
 // One output value as one JSON object:
 // {"channel":"A","quantity":"freq","value":50.000,"unit":"Hz"}; the mode's
@@ -33,3 +34,19 @@ std::string PrintableText(const QString &text);
 // generator, not in effect unless the closing write was among them) and
 // those never sent. One line each, without the program's prefix.
 std::vector<std::string> PartialRunReport(const std::vector<DeviceWrite> &writes, std::size_t done);
+
+// A string as a JSON string literal, quotes included.
+std::string JsonString(const std::string &text);
+
+// A log entry of a sequence run as `run` prints it: "Fault: due 2000.000
+// ms, took effect 2005.217 ms, 5.217 ms late: A ampl 3.00 V peak"; a ramp
+// step after its state's name ("Pickup step 3"), the end settings as "end
+// settings (before the run)" or with the end state's name, and the pass in
+// front ("pass 2 Fault") when the list repeats.
+std::string SequenceEntryText(const SequenceLogEntry &entry, bool withPass);
+// The same as one JSON object with fixed keys: {"pass":1,"state":"Fault",
+// "event":"state","step":0,"due_ms":2000.000,"effect_ms":2005.217,
+// "late_ms":5.217,"written":[{"channel":"A","quantity":"ampl",...}]}; the
+// end's pass is null, and so is its state for the settings from before the
+// run.
+std::string SequenceEntryJson(const SequenceLogEntry &entry);

@@ -1,5 +1,7 @@
 #include "ctl_run.h"
 
+#include <algorithm>
+
 #include <QFileInfo>
 
 #include "commands.h"
@@ -8,6 +10,8 @@
 #include "inifile.h"
 #include "param_file.h"
 #include "px418usb.h"
+#include "sequence_file.h"
+#include "sequencer.h"
 
 #ifndef PX418_VERSION
 #define PX418_VERSION "unknown"
@@ -206,16 +210,140 @@ int Sweep(const CtlCommand &cmd, CtlIo &io)
     return kExitOk;
 }
 
+// The sequence file `run` names, with --repeat in place of the file's
+// count; a log file that could not be written is refused before the run.
+Sequence ReadRunFile(const CtlCommand &cmd)
+{
+    Sequence sequence =
+        LoadSequenceFile(QFileInfo(QString::fromStdString(cmd.path)).absoluteFilePath());
+    if (cmd.repeat > 0) {
+        sequence.repeat = cmd.repeat;
+    }
+    if (!cmd.logPath.empty()) {
+        CheckSavable(QString::fromStdString(cmd.logPath));
+    }
+    return sequence;
+}
+
+// Whole milliseconds from now to a time of the run, 0 when it has come.
+int MsUntil(SequenceTime at, SequenceTime now)
+{
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(at - now).count();
+    return static_cast<int>(std::clamp<std::int64_t>(ms, 0, kMaxHoldMs));
+}
+
+std::string StateName(const Sequencer &run)
+{
+    const SequenceState &state = run.Source().states[run.StateIndex()];
+    return state.name.toStdString();
+}
+
+int RunSequence(const CtlCommand &cmd, const Sequence &sequence, CtlIo &io)
+{
+    ParamTable before{};
+    RecallParamTable(before);
+    Sequencer run(sequence, before, io.clock, [](const DeviceWrite &w) { SendWrite(w); });
+    SequenceLog log;
+    const bool withPass = sequence.repeat > 1;
+    run.OnEntry = [&](const SequenceLogEntry &e) {
+        log.Add(e);
+        if (e.event != SequenceLogEntry::Event::Failed) {
+            io.out << (cmd.json ? SequenceEntryJson(e) : SequenceEntryText(e, withPass))
+                   << std::endl;
+        }
+    };
+
+    int signal = 0;
+    bool inputEnded = false;
+    std::int64_t prompted = -1;  // the state (counted over the passes) last asked about
+    while (!run.Finished()) {
+        if ((signal = io.stopSignal()) != 0) {
+            run.Stop();
+            break;
+        }
+        const Sequencer::Next next = run.Advance();
+        if (next.wait == Sequencer::Wait::Done) {
+            break;
+        }
+        if (!run.WaitingForOperator()) {
+            io.wait(MsUntil(next.at, run.Elapsed()));
+            continue;
+        }
+        // A manual state: Enter ends it, while its ramps go on meanwhile.
+        const std::int64_t asked =
+            std::int64_t(run.Pass()) * std::int64_t(sequence.states.size()) + run.StateIndex();
+        if (asked != prompted) {
+            io.err << kPrefix << StateName(run) << " waits: press Enter to go on" << std::endl;
+            prompted = asked;
+        }
+        const int ms =
+            next.wait == Sequencer::Wait::Operator ? -1 : MsUntil(next.at, run.Elapsed());
+        const LineWait line = io.readLine(ms);
+        if (line == LineWait::Line) {
+            run.Continue();
+        } else if (line == LineWait::End) {
+            io.err << kPrefix << "standard input ended while " << StateName(run)
+                   << " waited for Enter\n";
+            inputEnded = true;
+            run.Stop();
+        }
+    }
+
+    // The log of a run that failed or was stopped is kept too: it says how
+    // far the run got.
+    bool logWritten = true;
+    if (!cmd.logPath.empty()) {
+        try {
+            SaveFileAtomically(QString::fromStdString(cmd.logPath), log.Csv());
+        } catch (const EFCreateError &e) {
+            io.err << kPrefix << e.Message().toStdString() << "\n";
+            logWritten = false;
+        }
+    }
+
+    if (const std::optional<SequenceFailure> &f = run.Failure()) {
+        if (f->state >= 0) {
+            io.err << kPrefix << "the run stopped in " << f->name.toStdString();
+            if (withPass) {
+                io.err << " (pass " << f->pass << ")";
+            }
+            io.err << ": " << DescribeWrite(f->write) << ": " << f->message.toStdString() << "\n";
+            io.err << kPrefix
+                   << (f->endMessage.isEmpty() ? std::string("the end settings were written")
+                                               : "the end settings could not be written: "
+                                                     + f->endMessage.toStdString())
+                   << "\n";
+        } else {
+            io.err << kPrefix
+                   << "the end settings could not be written: " << DescribeWrite(f->write) << ": "
+                   << f->message.toStdString() << "\n";
+        }
+        return kExitDevice;
+    }
+    if (signal != 0 || inputEnded) {
+        io.err << kPrefix << "run stopped";
+        if (run.Started()) {
+            io.err << " in " << StateName(run) << "; the end settings were written";
+        }
+        io.err << "\n";
+        return signal != 0 ? kExitSignal + signal : kExitNoInput;
+    }
+    return logWritten ? kExitOk : kExitCantCreate;
+}
+
 int RunOnDevice(const CtlCommand &cmd, CtlIo &io)
 {
     // Files are read and checked before the generator is opened, so that a
     // refused file sends nothing.
     ParamTable loaded{};
     SectionedText saveTo;
+    Sequence sequence;
     if (cmd.verb == CtlVerb::Load) {
         loaded = ReadLoadFile(cmd.path);
     } else if (cmd.verb == CtlVerb::Save) {
         saveTo = ReadSaveFile(cmd.path);
+    } else if (cmd.verb == CtlVerb::Run) {
+        sequence = ReadRunFile(cmd);
     }
 
     Session session;
@@ -259,6 +387,8 @@ int RunOnDevice(const CtlCommand &cmd, CtlIo &io)
         return Watch(cmd, io);
     case CtlVerb::Sweep:
         return Sweep(cmd, io);
+    case CtlVerb::Run:
+        return RunSequence(cmd, sequence, io);
     case CtlVerb::Help:
     case CtlVerb::Version:
         break;
@@ -297,7 +427,8 @@ int RunCtl(const CtlCommand &cmd, CtlIo &io)
         io.err << kPrefix << e.Message().toStdString() << "\n";
         return kExitCantCreate;
     } catch (const Exception &e) {
-        // A parameter file refused for its content, before anything was sent.
+        // A parameter or sequence file refused for its content, before
+        // anything was sent.
         io.err << kPrefix << e.Message().toStdString() << "\n";
         return kExitUsage;
     }

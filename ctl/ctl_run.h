@@ -2,6 +2,7 @@
 // library: each opens the device, does its work and closes it again.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -18,7 +19,15 @@ enum CtlExit : int {
     kExitNoInput = 66,     // a file that cannot be read
     kExitCantCreate = 73,  // a file that cannot be written
     kExitIoError = 74,     // the output could not be written
-    kExitSignal = 128,     // plus the signal that stopped a sweep
+    kExitSignal = 128,     // plus the signal that stopped a sweep or a run
+};
+
+// What a wait for a line on standard input ended with.
+enum class LineWait {
+    Line,     // a line came (and was taken)
+    Timeout,  // the time ran out
+    End,      // standard input ended
+    Stopped,  // a stop was asked for
 };
 
 struct CtlIo {
@@ -30,6 +39,12 @@ struct CtlIo {
     // Waits this many milliseconds, or less when a stop is asked for
     // meanwhile.
     std::function<void(int ms)> wait;
+    // Now, on a steady clock.
+    std::function<std::chrono::microseconds()> clock;
+    // Waits up to `ms` milliseconds (without end for a negative number) for
+    // a line on standard input and takes it; ends early when a stop is asked
+    // for.
+    std::function<LineWait(int ms)> readLine;
 };
 
 // How often watch asks the generator for its selected parameter: as often as

@@ -59,8 +59,8 @@ TEST(SequenceFileTest, WrittenAndReadBack)
     // Keys in any case and spacing, numbers rounded as the fields round
     // them, an empty value and a missing [Sequence] section; a name that is
     // no UTF-8 is read as Latin-1.
-    const Sequence loose =
-        ReadSequence(Text("[state  Fa\xefl ]\nDURATION = 5\n  a   FREQ = 49.9996 \nB ampl=\n"), "y");
+    const Sequence loose = ReadSequence(
+        Text("[state  Fa\xefl ]\nDURATION = 5\n  a   FREQ = 49.9996 \nB ampl=\n"), "y");
     ASSERT_EQ(loose.states.size(), 1u);
     EXPECT_EQ(loose.states[0].name, QStringLiteral("Fa\u00efl"));
     EXPECT_EQ(loose.states[0].values[V(0, PX418_OUT_FREQUENCY)], E(50000));
@@ -90,8 +90,9 @@ TEST(SequenceFileTest, RefusalsGiveTheLineAndTheReason)
     const Case cases[] = {
         {"stray\n[State S]\nDuration=1\n", 1, "text above the first section"},
         {"[State S]\nDuration=1\nA freq\n", 3, "'A freq' is no KEY=VALUE line"},
-        {"[State S]\nDuration=1\nD freq=1\n", 3, "unknown key D freq in [State S]: allowed "
-                                                 "Duration, mode, A freq, A phase, A ampl, B freq"},
+        {"[State S]\nDuration=1\nD freq=1\n", 3,
+         "unknown key D freq in [State S]: allowed "
+         "Duration, mode, A freq, A phase, A ampl, B freq"},
         {"[Sequence]\nLoop=2\n[State S]\nDuration=1\n", 2, "unknown key Loop in [Sequence]"},
         {"[Seq]\n", 1, "unknown section [Seq]: allowed [Sequence] and [State NAME]"},
         {"[State]\nDuration=1\n", 1, "a state needs a name"},
@@ -125,7 +126,8 @@ TEST(SequenceFileTest, RefusalsGiveTheLineAndTheReason)
             ADD_FAILURE() << "not refused";
         } catch (const ESequenceRefused &e) {
             EXPECT_EQ(e.Line(), c.line);
-            EXPECT_TRUE(e.Reason().contains(QString::fromLatin1(c.reason))) << e.Reason().toStdString();
+            EXPECT_TRUE(e.Reason().contains(QString::fromLatin1(c.reason)))
+                << e.Reason().toStdString();
             EXPECT_TRUE(e.Message().startsWith("The file /tmp/t.seq cannot be loaded: "));
         }
     }
@@ -135,8 +137,8 @@ TEST(SequenceFileTest, AFileOfTenThousandStatesLoads)
 {
     QByteArray text("[Sequence]\nRepeat=1\n");
     for (int k = 0; k < 10000; ++k) {
-        text += "[State S" + QByteArray::number(k) + "]\nDuration=10\nA freq="
-                + QByteArray::number(k % 3000) + "\n";
+        text += "[State S" + QByteArray::number(k)
+                + "]\nDuration=10\nA freq=" + QByteArray::number(k % 3000) + "\n";
     }
     QTemporaryDir dir;
     const QString path = dir.filePath("many.seq");

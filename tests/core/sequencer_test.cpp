@@ -84,8 +84,8 @@ class TestRun {
 public:
     explicit TestRun(Sequence sequence, const ParamTable &before = kPowerOn)
         : sequencer(
-              std::move(sequence), before, [this] { return device.now; },
-              [this](const DeviceWrite &w) { device.Take(w); })
+            std::move(sequence), before, [this] { return device.now; },
+            [this](const DeviceWrite &w) { device.Take(w); })
     {
         sequencer.OnEntry = [this](const SequenceLogEntry &e) { log.push_back(e); };
     }
@@ -180,8 +180,8 @@ TEST(SequencerTest, StatesAreDueFromTheStartSoLatenessNeverAddsUp)
     Sequence sequence;
     for (int k = 0; k < 6; ++k) {
         const int value = k % 2 == 0 ? 100 : 200;
-        sequence.states.push_back(State(
-            std::to_string(k).c_str(), 100, {{V(kA, kAmpl), E(value)}, {V(kB, kAmpl), E(value)}}));
+        sequence.states.push_back(State(std::to_string(k).c_str(), 100,
+                                        {{V(kA, kAmpl), E(value)}, {V(kB, kAmpl), E(value)}}));
     }
     TestRun run(sequence);
     run.device.perWrite = milliseconds(7);
@@ -225,8 +225,9 @@ TEST(SequencerTest, RampsStepOnTimeAndTheLastStepReachesTheEndExactly)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         Sequence sequence;
-        sequence.states = {State("Ramp", c.durationMs, {{V(kA, kFreq), Ramp(50000, 49800, -70, 100)}}),
-                           State("After", 0)};
+        sequence.states = {
+            State("Ramp", c.durationMs, {{V(kA, kFreq), Ramp(50000, 49800, -70, 100)}}),
+            State("After", 0)};
         sequence.endState = QStringLiteral("After");
         TestRun run(sequence);
         run.device.perWrite = milliseconds(c.perWriteMs);
@@ -246,9 +247,9 @@ TEST(SequencerTest, RampsStepOnTimeAndTheLastStepReachesTheEndExactly)
 TEST(SequencerTest, RampsDueTogetherAreOneRunAndAManualStateHoldsAfterItsRamp)
 {
     Sequence sequence;
-    SequenceState pickup = State("Pickup", 0,
-                                 {{V(kA, kFreq), Ramp(50100, 50000, -50, 100)},
-                                  {V(kB, kAmpl), Ramp(900, 1000, 50, 100)}});
+    SequenceState pickup = State(
+        "Pickup", 0,
+        {{V(kA, kFreq), Ramp(50100, 50000, -50, 100)}, {V(kB, kAmpl), Ramp(900, 1000, 50, 100)}});
     pickup.manual = true;
     sequence.states = {pickup, State("Trip", 500, {{V(kA, kAmpl), E(0)}})};
     TestRun run(sequence);
@@ -332,8 +333,9 @@ TEST(SequencerTest, AFailedWriteEndsTheRunAndTheEndUndoesWhatWasHeldBack)
     EXPECT_EQ(f.write, (DeviceWrite{0, 0x03, 300}));
     EXPECT_EQ(f.message, "Set parameter error: device is not responding.");
     EXPECT_TRUE(f.endMessage.isEmpty());
-    EXPECT_EQ(run.device.writes,
-              (std::vector<Write>{{0, 0x02, -300}, {0, 0x02, 0}, {0, 0x03, 1000}, {0, 0x83, 1000}}));
+    EXPECT_EQ(
+        run.device.writes,
+        (std::vector<Write>{{0, 0x02, -300}, {0, 0x02, 0}, {0, 0x03, 1000}, {0, 0x83, 1000}}));
     EXPECT_EQ(run.Of(SequenceLogEntry::Event::Failed).size(), 1u);
     EXPECT_EQ(run.Of(SequenceLogEntry::Event::State).size(), 1u);
 
@@ -371,13 +373,14 @@ TEST(SequenceLogTest, CsvRowsForAReport)
     for (const SequenceLogEntry &e : run.log) {
         log.Add(e);
     }
-    EXPECT_EQ(log.Csv(),
-              QByteArray("pass,state,event,step,due_ms,effect_ms,late_ms,written\r\n"
-                         "1,Prefault,state,,0.000,0.000,0.000,nothing\r\n"
-                         "1,\"Fault, \"\"A\"\"\",state,,2000.000,2004.500,4.500,"
-                         "A phase -30.0 deg; A ampl 3.00 V peak\r\n"
-                         "1,Postfault,failed,,2200.000,,,"
-                         "closing write A ampl 10.00 V peak: Set parameter error: device is not "
-                         "responding.\r\n"
-                         ",,end,,2204.500,2209.000,4.500,A phase 0.0 deg; A ampl 10.00 V peak\r\n"));
+    EXPECT_EQ(
+        log.Csv(),
+        QByteArray("pass,state,event,step,due_ms,effect_ms,late_ms,written\r\n"
+                   "1,Prefault,state,,0.000,0.000,0.000,nothing\r\n"
+                   "1,\"Fault, \"\"A\"\"\",state,,2000.000,2004.500,4.500,"
+                   "A phase -30.0 deg; A ampl 3.00 V peak\r\n"
+                   "1,Postfault,failed,,2200.000,,,"
+                   "closing write A ampl 10.00 V peak: Set parameter error: device is not "
+                   "responding.\r\n"
+                   ",,end,,2204.500,2209.000,4.500,A phase 0.0 deg; A ampl 10.00 V peak\r\n"));
 }

@@ -4,6 +4,7 @@
 #include "ctl_run.h"
 
 #include <csignal>
+#include <deque>
 #include <sstream>
 #include <sys/stat.h>
 
@@ -42,24 +43,48 @@ std::vector<std::string> Words(const std::string &line)
     return words;
 }
 
-// Runs a command line in process. `onWait` sees every wait (watch's polls,
-// sweep's dwells, the preset store) and may turn knobs or ask for a stop.
+// Runs a command line in process, on a clock that only waits move. `onWait`
+// sees every wait (watch's polls, sweep's dwells, the preset store, a run's
+// waits for a state) and may turn knobs or ask for a stop. A wait for a line
+// on standard input takes the next of `lines` (a line when there are none
+// left); a timeout moves the clock by the time waited.
 class Runner {
 public:
     std::function<void(int ms)> onWait;
     int stop = 0;
     std::vector<int> waits;
+    std::chrono::microseconds now{};
+    std::deque<LineWait> lines;
+    std::vector<int> lineWaits;
 
     Outcome Run(const std::vector<std::string> &args)
     {
         std::ostringstream out;
         std::ostringstream err;
-        CtlIo io{out, err, [this] { return stop; },
+        CtlIo io{out,
+                 err,
+                 [this] { return stop; },
                  [this](int ms) {
                      waits.push_back(ms);
+                     now += std::chrono::milliseconds(ms);
                      if (onWait) {
                          onWait(ms);
                      }
+                 },
+                 [this] { return now; },
+                 [this](int ms) {
+                     lineWaits.push_back(ms);
+                     const LineWait line = lines.empty() ? LineWait::Line : lines.front();
+                     if (!lines.empty()) {
+                         lines.pop_front();
+                     }
+                     if (line == LineWait::Timeout) {
+                         now += std::chrono::milliseconds(ms);
+                     }
+                     if (line == LineWait::Stopped) {
+                         stop = SIGINT;
+                     }
+                     return line;
                  }};
         Outcome o;
         o.status = RunCtlArgs(args, io);
@@ -283,6 +308,13 @@ TEST_F(CtlRunTest, RefusedFilesSendNothing)
         {"load " + write("huge.par", QByteArray("[OUT A]\r\n") + QByteArray(1 << 20, ';')),
          kExitNoInput, "huge.par"},
         {"save " + PathOf("no/such/folder/x.par"), kExitCantCreate, "Cannot create file "},
+        {"run " + write("bad.seq", "[State S]\nDuration=1\nA freq=3001\n"), kExitUsage,
+         "bad.seq cannot be loaded: line 3: A freq=3001: 3001.000 is outside the allowed range "
+         "0.000 to 3000.000 Hz."},
+        {"run " + PathOf("missing.seq"), kExitNoInput, "missing.seq: No such file or directory"},
+        {"run " + write("good.seq", "[State S]\nDuration=1\nA freq=1\n") + " --log "
+             + PathOf("no/such/folder/log.csv"),
+         kExitCantCreate, "Cannot create file " + PathOf("no/such/folder/log.csv")},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.line);
@@ -373,6 +405,89 @@ TEST_F(CtlRunTest, ASweepWritesEachStepAndStopsCleanly)
     EXPECT_EQ(Writes(), (std::vector<Write>{{1, 0x82, 0}, {1, 0x82, -100}}));
 }
 
+TEST_F(CtlRunTest, ARunWritesEachStateOnTimePrintsItAndLogsIt)
+{
+    const std::string log = PathOf("relay.csv");
+    Outcome o = runner_.Run("run " PX418_EXAMPLE_SEQUENCE " --log " + log);
+    EXPECT_EQ(o.status, kExitOk) << o.err;
+    EXPECT_EQ(o.out,
+              "Prefault: due 0.000 ms, took effect 0.000 ms, 0.000 ms late: nothing\n"
+              "Fault: due 2000.000 ms, took effect 2000.000 ms, 0.000 ms late: A ampl 3.00 V peak\n"
+              "Postfault: due 2200.000 ms, took effect 2200.000 ms, 0.000 ms late: "
+              "A ampl 10.00 V peak\n"
+              "end settings (before the run): due 3200.000 ms, took effect 3200.000 ms, 0.000 ms "
+              "late: nothing\n");
+    EXPECT_EQ(o.err, "");
+    EXPECT_EQ(Writes(), (std::vector<Write>{{0, 0x83, 300}, {0, 0x83, 1000}}));
+    EXPECT_EQ(runner_.waits, (std::vector<int>{2000, 200, 1000}));
+    QFile csv(QString::fromStdString(log));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    EXPECT_EQ(csv.readAll().count('\n'), 5);
+
+    // Twice, as JSON: the second pass finds A as the first left it.
+    Runner twice;
+    o = twice.Run("run " PX418_EXAMPLE_SEQUENCE " --repeat 2 --json");
+    EXPECT_EQ(o.status, kExitOk) << o.err;
+    std::istringstream lines(o.out);
+    std::vector<std::string> objects;
+    for (std::string line; std::getline(lines, line);) {
+        objects.push_back(line);
+    }
+    ASSERT_EQ(objects.size(), 7u);
+    EXPECT_EQ(objects[4], R"({"pass":2,"state":"Fault","event":"state","step":0,"due_ms":5200.000,)"
+                          R"("effect_ms":5200.000,"late_ms":0.000,"written":[{"channel":"A",)"
+                          R"("quantity":"ampl","value":3.00,"unit":"V peak"}]})");
+    EXPECT_EQ(objects[6].rfind(R"({"pass":null,"state":null,"event":"end",)", 0), 0u);
+}
+
+TEST_F(CtlRunTest, AManualStateWaitsForEnterAndAStopWritesTheEndSettings)
+{
+    QFile file(dir_.filePath("manual.seq"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[State Pickup]\nDuration=manual\nA freq=50 to 49.9 step -0.05 every 100\n"
+               "[State Trip]\nDuration=500\nB ampl=0\n");
+    file.close();
+    const std::string run = "run " + file.fileName().toStdString();
+
+    // Enter after the ramp's first step: the second comes no more, the state
+    // ends there.
+    runner_.lines = {LineWait::Timeout, LineWait::Line};
+    Outcome o = runner_.Run(run);
+    EXPECT_EQ(o.status, kExitOk) << o.err;
+    EXPECT_EQ(o.err, "px418ctl: Pickup waits: press Enter to go on\n");
+    EXPECT_EQ(runner_.lineWaits, (std::vector<int>{100, 100}));
+    EXPECT_EQ(
+        Writes(),
+        (std::vector<Write>{
+            {0, 0x81, 49950}, {1, 0x83, 0}, {0, 0x01, 50000}, {1, 0x03, 1000}, {1, 0x83, 1000}}));
+
+    // Standard input ends, or a signal comes, while the state waits: the run
+    // stops and the generator goes back to what it had before.
+    struct Case {
+        LineWait line;
+        int status;
+        const char *err;
+    };
+    const Case cases[] = {
+        {LineWait::End, kExitNoInput,
+         "px418ctl: Pickup waits: press Enter to go on\n"
+         "px418ctl: standard input ended while Pickup waited for Enter\n"
+         "px418ctl: run stopped in Pickup; the end settings were written\n"},
+        {LineWait::Stopped, kExitSignal + SIGINT,
+         "px418ctl: Pickup waits: press Enter to go on\n"
+         "px418ctl: run stopped in Pickup; the end settings were written\n"},
+    };
+    for (const Case &c : cases) {
+        TheVirtualGenerator().Reset();
+        Runner stopped;
+        stopped.lines = {LineWait::Timeout, c.line};
+        o = stopped.Run(run);
+        EXPECT_EQ(o.status, c.status);
+        EXPECT_EQ(o.err, c.err);
+        EXPECT_EQ(State().active, DeviceState::PowerOn().active);
+    }
+}
+
 TEST_F(CtlRunTest, HelpAndVersionNeedNoGenerator)
 {
     TheVirtualGenerator().SetPlugged(false);
@@ -443,7 +558,8 @@ TEST_F(CtlFramesTest, RefusedArgumentsOpenNothing)
     d2xxdouble::Instance().AddConverter(d2xxdouble::Virtual(generator_));
     for (const char *line :
          {"set A freq 4000", "set A freq 50,5", "set C ampl 7.1 --rms", "set A freq 1 B freq 9999",
-          "preset load 10", "sweep A freq 1 2", "get --mute", "lock now"}) {
+          "preset load 10", "sweep A freq 1 2", "get --mute", "lock now", "run x.seq --repeat 0",
+          "run x.seq --log", "run x.seq --step 1"}) {
         SCOPED_TRACE(line);
         const Outcome o = runner_.Run(line);
         EXPECT_EQ(o.status, kExitUsage);
@@ -506,6 +622,25 @@ TEST_F(CtlFramesTest, AFailedWriteGivesTheLibrarysTextAndHowFarTheRunGot)
         EXPECT_EQ(o.status, kExitDevice);
         EXPECT_EQ(o.err, c.err);
     }
+
+    // A sequence whose second state fails: the run stops there, says which
+    // write failed, and puts back what the generator had before.
+    QTemporaryDir dir;
+    const QString seq = dir.filePath("fails.seq");
+    QFile file(seq);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[State One]\nDuration=0\nA freq=60\n[State Two]\nDuration=0\nB freq=60\n");
+    file.close();
+    generator_.Reset();
+    seen = 0;
+    failAt = 2;
+    const Outcome failed = runner_.Run("run " + seq.toStdString());
+    EXPECT_EQ(failed.status, kExitDevice);
+    EXPECT_EQ(failed.err, "px418ctl: the run stopped in Two: closing write B freq 60.000 Hz: Set "
+                          "parameter error: device busy.\n"
+                          "px418ctl: the end settings were written\n");
+    EXPECT_EQ(generator_.State().active[0][1], 50000);
+    EXPECT_EQ(generator_.State().active[1][1], 50000);
 
     // The run that failed left its first two values pending, not in effect.
     generator_.Reset();

@@ -1,7 +1,8 @@
 #!/bin/sh
 # px418ctl as a process. On SIGTERM, watch ends with status 0 after its
-# lines and a sweep stops after the write in progress with status 143 and
-# says so. Output that cannot be written is a failure, not a success, said
+# lines, a sweep stops after the write in progress with status 143 and
+# says so, and a sequence run writes its end settings and ends with 143; a
+# manual state of a run ends at Enter. Output that cannot be written is a failure, not a success, said
 # once. A virtual generator kept in a state file is shared between calls; a
 # state file that cannot be used leaves what the name stands for alone, and
 # fails a set that it cannot keep.
@@ -79,6 +80,25 @@ kill -TERM $pid
 wait $pid
 [ "$(sed -n 2p "$work/shared_watch.out")" = "C ampl 3.00 V peak" ] \
     || fail "shared: watch did not see the other call's setting"
+# A sequence run: Enter on standard input ends a manual state; SIGTERM stops
+# a run with status 143 after putting back what the generator had before.
+printf '[State Hold]\nDuration=manual\nA freq=61\n[State Then]\nDuration=0\nB freq=62\n' \
+    >"$work/manual.seq"
+echo | "$ctl" run "$work/manual.seq" >"$work/manual.out" 2>"$work/manual.err" \
+    || fail "run: a manual state ended by Enter failed"
+grep -q '^Then: ' "$work/manual.out" || fail "run: Enter did not end the manual state"
+grep -q 'Hold waits: press Enter' "$work/manual.err" || fail "run: no prompt for Enter"
+printf '[State Long]\nDuration=60000\nA freq=63\n' >"$work/long.seq"
+"$ctl" run "$work/long.seq" >"$work/long.out" 2>"$work/long.err" &
+pid=$!
+first_line "$work/long.out"
+kill -TERM $pid
+wait $pid
+status=$?
+[ $status -eq 143 ] || fail "run: exit status $status, expected 143"
+grep -q '^end settings (before the run): .*A freq 60.500 Hz$' "$work/long.out" \
+    || fail "run: no end settings after SIGTERM"
+[ "$("$ctl" get A freq)" = "60.500" ] || fail "run: the generator not put back after SIGTERM"
 # A pipe named as the state file is left alone: commands neither hang nor
 # replace it. A state file that cannot be locked fails a set (status 1).
 mkfifo "$work/pipe.state"
