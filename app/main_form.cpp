@@ -4,6 +4,8 @@
 // table's conversions and the file formats live in core/.
 #include "main_form.h"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -15,6 +17,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QThread>
 #include <QTimer>
@@ -28,6 +31,7 @@
 #include "param_file.h"
 #include "param_runs.h"
 #include "px418usb.h"
+#include "sequence_form.h"
 #include "settings_form.h"
 #include "settings_location.h"
 
@@ -86,6 +90,9 @@ TMainForm::TMainForm(QWidget *parent, const QString &settingsPath)
 
 TMainForm::~TMainForm()
 {
+    // Before the controls it would tell about a run's end go away.
+    delete SequenceForm;
+    SequenceForm = nullptr;
     if (MainForm == this) {
         MainForm = nullptr;
     }
@@ -107,6 +114,7 @@ QString TMainForm::StatusText() const
 
 void TMainForm::SetPanelsEnabled(bool enabled)
 {
+    enabled = enabled && !FSequenceRunning;
     GroupBox1->setEnabled(enabled);
     GroupBox2->setEnabled(enabled);
     GroupBox3->setEnabled(enabled);
@@ -415,6 +423,50 @@ void TMainForm::SettingsClick()
     }
 }
 
+void TMainForm::SetSequenceRunning(bool running)
+{
+    FSequenceRunning = running;
+    SetPanelsEnabled(!mnReview->isChecked());
+    for (QAction *action : {mnOpen, mnReload, Settings}) {
+        action->setEnabled(!running);
+    }
+}
+
+void TMainForm::mnSequenceClick()
+{
+    if (!SequenceForm) {
+        SequenceHost host;
+        host.online = [this] { return FOnLine; };
+        host.recall = [this] {
+            RecallParams();
+            return FParams;
+        };
+        host.show = [this](const ParamTable &table) { ApplyParams(table); };
+        host.running = [this](bool running) { SetSequenceRunning(running); };
+        SequenceForm = new TSequenceForm(this, std::move(host));
+        SequenceForm->ExecFileDialog = [this](QFileDialog &dialog) {
+            return ExecFileDialog(dialog);
+        };
+        // Below the main window, so that both show while a run goes on;
+        // above it when the screen has no room below.
+        const QRect screen = this->screen()->availableGeometry();
+        const QRect frame = frameGeometry();
+        const int titleBar = frame.height() - height();
+        const int high = SequenceForm->height() + titleBar;
+        int top = frame.bottom() + 1;
+        if (top + high > screen.bottom()) {
+            top = std::max(screen.top(), frame.top() - high);
+        }
+        SequenceForm->move(
+            std::clamp(frame.left(), screen.left(),
+                       std::max(screen.left(), screen.right() - SequenceForm->width())),
+            top);
+    }
+    SequenceForm->show();
+    SequenceForm->raise();
+    SequenceForm->activateWindow();
+}
+
 void TMainForm::mnAboutClick()
 {
     if (!AboutForm) {
@@ -454,6 +506,10 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 void TMainForm::FormClose()
 {
+    // A sequence still running ends with its end settings first.
+    if (SequenceForm) {
+        SequenceForm->StopRun();
+    }
     Timer1->stop();
     try {
         CheckedSetMode(PX418_MODE_UNLOCKED);

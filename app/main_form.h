@@ -31,6 +31,7 @@ class QStatusBar;
 class QTimer;
 class SectionedText;
 class TPhasorForm;
+class TSequenceForm;
 
 class TMainForm : public QMainWindow {
 public:
@@ -77,12 +78,15 @@ public:
     QAction *mnRecall = nullptr, *mnReload = nullptr;
     QAction *Autorecall = nullptr, *Autoreload = nullptr;
     QAction *mnRms = nullptr, *Settings = nullptr, *mnAbout = nullptr;
+    QAction *mnSequence = nullptr;
     QMenu *mnView = nullptr;
     QAction *mnPhasors = nullptr;
 
     // The phasor view: a window of its own, hidden while not shown. It
     // follows the table and the on-line state and never talks to the device.
     TPhasorForm *PhasorForm = nullptr;
+    // The sequence window, made on first use and kept (hidden) when closed.
+    TSequenceForm *SequenceForm = nullptr;
 
     // State.
     bool FOnLine = false;
@@ -128,6 +132,7 @@ public:
     void SettingsClick();
     void mnAboutClick();
     void mnPhasorsClick();
+    void mnSequenceClick();
     void btReadClick();
     void btSaveClick();
 
@@ -166,6 +171,9 @@ private:
     QRect ViewBeside() const;
     void ReadViewKeys(const SectionedText &ini);
     void WriteViewKeys(SectionedText &ini) const;
+    // While a sequence runs, the panels and the commands that write the
+    // outputs take no input.
+    void SetSequenceRunning(bool running);
     // Moves the window onto a screen when its title bar lies on none.
     void KeepOnScreen();
 
@@ -182,6 +190,7 @@ private:
     bool FClosed = false;
     bool FViewPlaced = false;    // the view has a place: stored, or beside this window
     bool FViewRestored = false;  // shown with the window if the settings say so
+    bool FSequenceRunning = false;
 };
 
 // The main window of the running program.

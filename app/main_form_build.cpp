@@ -275,6 +275,9 @@ void TMainForm::BuildMenus()
     mnControl->addSeparator();
     Settings = addItem(mnControl, "Settings", QStringLiteral("Settings..."),
                        QKeySequence(Qt::ALT | Qt::Key_S), &TMainForm::SettingsClick);
+    mnControl->addSeparator();
+    mnSequence = addItem(mnControl, "mnSequence", QStringLiteral("Sequence..."),
+                         QKeySequence(Qt::CTRL | Qt::Key_E), &TMainForm::mnSequenceClick);
 
     BuildView();
 

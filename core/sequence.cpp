@@ -298,3 +298,42 @@ std::optional<SequenceFault> CheckSequence(const Sequence &sequence)
     }
     return std::nullopt;
 }
+
+StateRow RowOf(const SequenceState &state)
+{
+    StateRow row;
+    row.name = state.name;
+    row.duration = DurationText(state);
+    for (int v = 0; v < kSequenceValues; ++v) {
+        if (state.values[v]) {
+            row.values[v] = ValueText(v, *state.values[v]);
+        }
+    }
+    return row;
+}
+
+std::optional<SequenceState> StateOf(const StateRow &row, int &column, QString &why)
+{
+    SequenceState state;
+    state.name = row.name.trimmed();
+    if (state.name.isEmpty()) {
+        column = kNameColumn;
+        why = QStringLiteral("a state needs a name");
+        return std::nullopt;
+    }
+    if (!ParseDurationText(row.duration, state, why)) {
+        column = kDurationColumn;
+        return std::nullopt;
+    }
+    for (int v = 0; v < kSequenceValues; ++v) {
+        if (row.values[v].trimmed().isEmpty()) {
+            continue;
+        }
+        state.values[v] = ParseValueText(v, row.values[v], why);
+        if (!state.values[v]) {
+            column = kFirstValueColumn + v;
+            return std::nullopt;
+        }
+    }
+    return state;
+}

@@ -116,3 +116,21 @@ std::optional<SequenceFault> CheckSequence(const Sequence &sequence);
 
 // The index of the state of that name (letter case aside), or -1.
 int FindState(const Sequence &sequence, const QString &name);
+
+// A state as the window's table of states holds it: the text of each column,
+// the name, the duration and the ten values (empty: left as it was).
+struct StateRow {
+    QString name;
+    QString duration;
+    std::array<QString, kSequenceValues> values;
+};
+// The table's columns: the name, the duration, then value v at 2 + v.
+constexpr int kNameColumn = 0;
+constexpr int kDurationColumn = 1;
+constexpr int kFirstValueColumn = 2;
+constexpr int kStateColumns = kFirstValueColumn + kSequenceValues;
+
+StateRow RowOf(const SequenceState &state);
+// The state a row stands for; on failure nullopt, the column at fault and
+// why. The name is taken without blanks at its ends.
+std::optional<SequenceState> StateOf(const StateRow &row, int &column, QString &why);

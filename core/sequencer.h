@@ -109,8 +109,9 @@ public:
     // The state in effect and its pass (1 for the first time through).
     int StateIndex() const { return index_; }
     int Pass() const { return pass_; }
-    // When the state in effect ends, since the start; nullopt for a manual
-    // state.
+    // When the state in effect was due, and when it ends (nullopt for a
+    // manual state until the operator goes on), since the start.
+    SequenceTime StateDue() const { return stateDue_; }
     std::optional<SequenceTime> StateEnd() const;
     // Time since the start (0 before it).
     SequenceTime Elapsed() const;

@@ -85,6 +85,18 @@ protected:
         return form.get();
     }
 
+    // Activates a window and waits until the application has it as its
+    // active window (QWindow::isActive answers true for a transient child
+    // of the active window already), so that its shortcuts apply.
+    static bool Activate(QWidget *window)
+    {
+        window->activateWindow();
+        for (int i = 0; i < 200 && QApplication::activeWindow() != window; ++i) {
+            QTest::qWait(10);
+        }
+        return QApplication::activeWindow() == window;
+    }
+
     void Tick()
     {
         form->Timer1Timer();
