@@ -138,6 +138,8 @@ void TSequenceForm::BuildControls()
         tbStates->setHorizontalHeaderItem(c, header);
     }
     tbStates->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    // Columns fit the first rows, not all of a long sequence.
+    tbStates->horizontalHeader()->setResizeContentsPrecision(100);
     tbStates->horizontalHeader()->setMinimumSectionSize(
         tbStates->fontMetrics().horizontalAdvance(QStringLiteral("-360.0 ")));
     tbStates->setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -145,8 +147,9 @@ void TSequenceForm::BuildControls()
     tbStates->verticalHeader()->setMinimumWidth(
         tbStates->fontMetrics().horizontalAdvance(QStringLiteral("\u25B6 9999")));
     tbStates->installEventFilter(this);
-    connect(tbStates, &QTableWidget::itemChanged, this,
-            [this](QTableWidgetItem *item) { Guarded([this, item] { tbStatesItemChanged(item); }); });
+    connect(tbStates, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
+        Guarded([this, item] { tbStatesItemChanged(item); });
+    });
 
     btRun = button(QStringLiteral("&Run"), "btRun", &TSequenceForm::btRunClick);
     btNext = button(QStringLiteral("&Next"), "btNext", &TSequenceForm::btNextClick);
@@ -220,15 +223,20 @@ StateRow TSequenceForm::RowText(int row) const
     return state;
 }
 
-void TSequenceForm::InsertRow(int row, const StateRow &state)
+void TSequenceForm::SetRow(int row, const StateRow &state)
 {
-    FlagScope guard(FUpdate);
-    tbStates->insertRow(row);
     tbStates->setItem(row, kNameColumn, new QTableWidgetItem(state.name));
     tbStates->setItem(row, kDurationColumn, new QTableWidgetItem(state.duration));
     for (int v = 0; v < kSequenceValues; ++v) {
         tbStates->setItem(row, kFirstValueColumn + v, new QTableWidgetItem(state.values[v]));
     }
+}
+
+void TSequenceForm::InsertRow(int row, const StateRow &state)
+{
+    FlagScope guard(FUpdate);
+    tbStates->insertRow(row);
+    SetRow(row, state);
 }
 
 void TSequenceForm::MoveRow(int from, int to)
@@ -344,15 +352,18 @@ void TSequenceForm::ShowSequence(const Sequence &sequence)
 {
     {
         FlagScope guard(FUpdate);
+        // All rows at once: ten thousand states inserted one by one would
+        // take the table seconds.
         tbStates->setRowCount(0);
-    }
-    for (const SequenceState &state : sequence.states) {
-        InsertRow(tbStates->rowCount(), RowOf(state));
+        tbStates->setRowCount(static_cast<int>(sequence.states.size()));
+        for (std::size_t r = 0; r < sequence.states.size(); ++r) {
+            SetRow(static_cast<int>(r), RowOf(sequence.states[r]));
+        }
     }
     seRepeat->setValue(sequence.repeat);
     FillEndStates();
-    const int end = sequence.endState.isEmpty() ? 0 : cbEnd->findText(sequence.endState,
-                                                                       Qt::MatchFixedString);
+    const int end =
+        sequence.endState.isEmpty() ? 0 : cbEnd->findText(sequence.endState, Qt::MatchFixedString);
     cbEnd->setCurrentIndex(std::max(end, 0));
     tbStates->resizeColumnsToContents();
     if (tbStates->rowCount() > 0) {
@@ -465,9 +476,9 @@ QString TSequenceForm::ChooseFile(const QString &title, const QString &filter,
 
 void TSequenceForm::btOpenClick()
 {
-    const QString path = ChooseFile(QStringLiteral("Open sequence"),
-                                    QStringLiteral("Sequence files (*.seq)"),
-                                    QStringLiteral("seq"), false);
+    const QString path =
+        ChooseFile(QStringLiteral("Open sequence"), QStringLiteral("Sequence files (*.seq)"),
+                   QStringLiteral("seq"), false);
     if (!path.isEmpty()) {
         // A refused file changes nothing in the table.
         ShowSequence(LoadSequenceFile(path));
@@ -477,9 +488,9 @@ void TSequenceForm::btOpenClick()
 void TSequenceForm::btSaveAsClick()
 {
     const Sequence sequence = TableSequence();
-    const QString path = ChooseFile(QStringLiteral("Save sequence as..."),
-                                    QStringLiteral("Sequence files (*.seq)"),
-                                    QStringLiteral("seq"), true);
+    const QString path =
+        ChooseFile(QStringLiteral("Save sequence as..."), QStringLiteral("Sequence files (*.seq)"),
+                   QStringLiteral("seq"), true);
     if (!path.isEmpty()) {
         SaveSequenceFile(path, sequence);
     }
@@ -487,9 +498,9 @@ void TSequenceForm::btSaveAsClick()
 
 void TSequenceForm::btSaveLogClick()
 {
-    const QString path = ChooseFile(QStringLiteral("Save log as..."),
-                                    QStringLiteral("CSV files (*.csv)"), QStringLiteral("csv"),
-                                    true);
+    const QString path =
+        ChooseFile(QStringLiteral("Save log as..."), QStringLiteral("CSV files (*.csv)"),
+                   QStringLiteral("csv"), true);
     if (!path.isEmpty()) {
         SaveFileAtomically(path, FLog.Csv());
     }
@@ -600,12 +611,13 @@ void TSequenceForm::MarkRow(int row)
         return;
     }
     if (FMarked >= 0 && FMarked < tbStates->rowCount()) {
-        tbStates->setVerticalHeaderItem(FMarked, new QTableWidgetItem(QString::number(FMarked + 1)));
+        tbStates->setVerticalHeaderItem(FMarked,
+                                        new QTableWidgetItem(QString::number(FMarked + 1)));
     }
     FMarked = row;
     if (row >= 0 && row < tbStates->rowCount()) {
-        tbStates->setVerticalHeaderItem(row, new QTableWidgetItem(QStringLiteral("\u25B6 %1")
-                                                                      .arg(row + 1)));
+        tbStates->setVerticalHeaderItem(
+            row, new QTableWidgetItem(QStringLiteral("\u25B6 %1").arg(row + 1)));
         tbStates->selectRow(row);
         tbStates->scrollToItem(tbStates->item(row, kNameColumn));
     }

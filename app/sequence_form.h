@@ -88,6 +88,7 @@ protected:
 
 private:
     void BuildControls();
+    void SetRow(int row, const StateRow &state);
     void InsertRow(int row, const StateRow &state);
     void MoveRow(int from, int to);
     StateRow RowText(int row) const;

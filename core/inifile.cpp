@@ -525,6 +525,11 @@ void SectionedText::WriteString(const QString &section, const QString &key, cons
     }
 }
 
+void SectionedText::AppendSection(const QString &section)
+{
+    sections_.push_back(Section{Store(OneLine(section)), {}});
+}
+
 void SectionedText::WriteInteger(const QString &section, const QString &key, std::int32_t value)
 {
     WriteString(section, key, QString::number(value));

@@ -149,6 +149,12 @@ public:
     // line early or start a line of its own. A value is read back stripped of
     // blanks at both ends.
     void WriteString(const QString &section, const QString &key, const QString &value);
+    // Appends an empty section of that name after the last one, whatever
+    // sections the text holds; the writes that follow find it first. For a
+    // writer that makes a file of many sections in order (a sequence of ten
+    // thousand states), where looking for each name first would take time
+    // that grows with the square of their number.
+    void AppendSection(const QString &section);
     void WriteInteger(const QString &section, const QString &key, std::int32_t value);
     void WriteBool(const QString &section, const QString &key, bool value);
     void WriteNumber(const QString &section, const QString &key, std::int32_t value);

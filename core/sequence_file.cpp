@@ -229,6 +229,7 @@ SectionedText WriteSequence(const Sequence &sequence)
     }
     for (const SequenceState &state : sequence.states) {
         const QString section = kStatePrefix + QLatin1Char(' ') + ToFileText(state.name.trimmed());
+        file.AppendSection(section);
         file.WriteString(section, kDuration, DurationText(state));
         for (int v = 0; v < kSequenceValues; ++v) {
             if (state.values[v]) {

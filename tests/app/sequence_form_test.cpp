@@ -97,11 +97,10 @@ TEST_F(SequenceFormTest, RunNextAndStopReachTheDeviceWhileThePanelsRest)
     QTest::mouseClick(sequence->btRun, Qt::LeftButton);
     QTest::mouseClick(sequence->btNext, Qt::LeftButton);
     QTRY_VERIFY(!sequence->Running());
-    EXPECT_EQ(Writes(), (std::vector<Write>{{0, 0x83, 300},
-                                            {1, 0x83, 500},
-                                            {0, 0x03, 1000},
-                                            {1, 0x03, 1000},
-                                            {1, 0x83, 1000}}));
+    EXPECT_EQ(
+        Writes(),
+        (std::vector<Write>{
+            {0, 0x83, 300}, {1, 0x83, 500}, {0, 0x03, 1000}, {1, 0x03, 1000}, {1, 0x83, 1000}}));
     EXPECT_EQ(sequence->Log().Entries().size(), 3u);
     EXPECT_TRUE(sequence->btSaveLog->isEnabled());
     EXPECT_TRUE(boxes.empty());
@@ -129,9 +128,10 @@ TEST_F(SequenceFormTest, AFailedWriteStopsTheRunWithOneBox)
     TheVirtualGenerator().ReplaceNextAnswer(oracle::Frame(PX418_CMD_SET_PAR, {PX418_ERR_BUSY}));
     QTRY_VERIFY(!sequence->Running());
     ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, QStringLiteral("The sequence stopped in state \"Swell\": closing write "
-                                            "B ampl 5.00 V peak failed: Set parameter error: "
-                                            "device busy.\n\nThe end settings were written."));
+    EXPECT_EQ(boxes[0].text,
+              QStringLiteral("The sequence stopped in state \"Swell\": closing write "
+                             "B ampl 5.00 V peak failed: Set parameter error: "
+                             "device busy.\n\nThe end settings were written."));
     EXPECT_EQ(TheVirtualGenerator().State().active[0][PX418_OUT_AMPLITUDE], 1000);
     EXPECT_EQ(TheVirtualGenerator().State().active[1][PX418_OUT_AMPLITUDE], 1000);
     EXPECT_TRUE(PanelsTakeInput());

@@ -158,6 +158,13 @@ TEST(SectionedTextFormatTest, SectionsInOrderWithTheirLineNumbers)
     EXPECT_EQ(sections[2].line, 0);
     EXPECT_EQ(sections[2].entries[0].line, 0);
     EXPECT_EQ(Parse("[S]\n").StrayLine(), 0);
+
+    // An appended section takes the writes that follow, though an earlier
+    // one has its name.
+    SectionedText two = Parse("[S]\nk=1\n");
+    two.AppendSection("S");
+    two.WriteString("S", "k", "2");
+    EXPECT_EQ(two.Serialize(), QByteArray("[S]\r\nk=1\r\n\r\n[S]\r\nk=2\r\n\r\n"));
 }
 
 TEST(SectionedTextFormatTest, IntegerAndFlagForms)
