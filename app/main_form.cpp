@@ -447,6 +447,7 @@ void TMainForm::mnSequenceClick()
         SequenceForm->ExecFileDialog = [this](QFileDialog &dialog) {
             return ExecFileDialog(dialog);
         };
+        SequenceForm->SetFilesFolder(FilesFolder());
         // Below the main window, so that both show while a run goes on;
         // above it when the screen has no room below.
         const QRect screen = this->screen()->availableGeometry();

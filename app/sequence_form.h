@@ -57,6 +57,8 @@ public:
     // closing).
     void StopRun();
     const SequenceLog &Log() const { return FLog; }
+    // Where the file dialogs start until one has been used.
+    void SetFilesFolder(const QString &folder) { FFolder = folder; }
 
     // Controls, named as they are bound.
     QPushButton *btOpen = nullptr, *btSaveAs = nullptr;

@@ -74,7 +74,10 @@ Sequence Alternating(int changed)
                 entry = away ? 60000 : 50000;
                 break;
             case PX418_OUT_PHASE:
-                entry = (slot.channel == 0 ? 0 : slot.channel == 1 ? -1200 : 1200) + (away ? 50 : 0);
+                entry = (slot.channel == 0   ? 0
+                         : slot.channel == 1 ? -1200
+                                             : 1200)
+                        + (away ? 50 : 0);
                 break;
             default:
                 entry = away ? 500 : 1000;

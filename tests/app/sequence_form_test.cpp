@@ -5,11 +5,13 @@
 #include "sequence_form.h"
 
 #include <QAction>
+#include <QFileDialog>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QTableWidget>
 
 #include "main_window_fixture.h"
+#include "sequence_file.h"
 #include "wake_oracle.h"
 
 namespace {
@@ -178,4 +180,38 @@ TEST_F(SequenceFormTest, TheTableIsEditedFromTheKeyboard)
     QTest::keyClick(table, Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_EQ(names(), (QStringList{"State 2"}));
     EXPECT_EQ(sequence->TableSequence().states[0].values[1], (StateValue{50000, std::nullopt}));
+}
+
+TEST_F(SequenceFormTest, OpenAndSaveAsGoThroughTheFileDialogs)
+{
+    Create();
+    TSequenceForm *sequence = Open();
+    QString chosen;
+    form->ExecFileDialog = [&chosen](QFileDialog &dialog) {
+        dialog.selectFile(chosen);
+        return true;
+    };
+    Sequence s;
+    s.states = {State("Sag", -1, kAAmpl, 300), State("Swell", 250, kBAmpl, 500)};
+    s.repeat = 2;
+    s.endState = QStringLiteral("Sag");
+    sequence->ShowSequence(s);
+    chosen = FilePath(QStringLiteral("saved.seq"));
+    sequence->btSaveAs->click();
+    EXPECT_EQ(LoadSequenceFile(chosen), s);
+
+    // A refused file leaves the table as it was, and says why.
+    chosen = FilePath(QStringLiteral("bad.seq"));
+    WriteFile(chosen, "[State X]\nDuration=-5\n");
+    sequence->btOpen->click();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_TRUE(boxes[0].text.contains(QStringLiteral("line 2: the duration '-5' is out of range")))
+        << boxes[0].text.toStdString();
+    EXPECT_EQ(sequence->TableSequence(), s);
+
+    chosen = FilePath(QStringLiteral("saved.seq"));
+    sequence->ShowSequence(Sequence{});
+    sequence->btOpen->click();
+    EXPECT_EQ(sequence->TableSequence(), s);
+    EXPECT_EQ(sequence->cbEnd->currentText(), QStringLiteral("Sag"));
 }

@@ -318,6 +318,25 @@ TEST(SequencerTest, StopWritesTheEndSettingsOnce)
     EXPECT_EQ(off.device.writes.size(), writes);
 }
 
+TEST(SequencerTest, OnlyAWaitingManualStateGoesOnAndAStopBeforeTheStartWritesNothing)
+{
+    TestRun timed(RelayTest());
+    timed.sequencer.Advance();
+    timed.device.now = milliseconds(500);
+    timed.sequencer.Continue();
+    EXPECT_FALSE(timed.sequencer.WaitingForOperator());
+    const Sequencer::Next next = timed.sequencer.Advance();
+    EXPECT_EQ(next.wait, Sequencer::Wait::Until);
+    EXPECT_EQ(next.at, milliseconds(2000));
+    EXPECT_EQ(timed.sequencer.StateIndex(), 0);
+
+    TestRun unstarted(RelayTest());
+    unstarted.sequencer.Stop();
+    EXPECT_EQ(unstarted.sequencer.Advance().wait, Sequencer::Wait::Done);
+    EXPECT_TRUE(unstarted.device.writes.empty());
+    EXPECT_TRUE(unstarted.log.empty());
+}
+
 TEST(SequencerTest, AFailedWriteEndsTheRunAndTheEndUndoesWhatWasHeldBack)
 {
     // The Fault's second write fails: its first (A's phase) is held by the

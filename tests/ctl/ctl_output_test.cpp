@@ -94,3 +94,33 @@ TEST(CtlOutputTest, DeviceTextReachesTheTerminalWithoutControlCharacters)
     EXPECT_EQ(PrintableText(QString::fromLatin1("V1.0 \xb5")),
               "V1.0 \xc2\xb5");  // Latin-1 in UTF-8
 }
+
+TEST(CtlOutputTest, ARunsEntriesAsLinesAndAsJson)
+{
+    SequenceLogEntry step;
+    step.event = SequenceLogEntry::Event::RampStep;
+    step.pass = 2;
+    step.name = QStringLiteral("Pick \"up\"\n\\");
+    step.step = 3;
+    step.due = std::chrono::microseconds(300000);
+    step.effect = std::chrono::microseconds(305217);
+    step.written = {{0, PX418_OUT_FREQUENCY, 49850}, {1, PX418_OUT_AMPLITUDE, 0}};
+    EXPECT_EQ(SequenceEntryText(step, true),
+              "pass 2 Pick \"up\"\n\\ step 3: due 300.000 ms, took effect 305.217 ms, 5.217 ms "
+              "late: A freq 49.850 Hz, B ampl 0.00 V peak");
+    // The name stays one JSON string, whatever it holds.
+    EXPECT_EQ(SequenceEntryJson(step),
+              R"({"pass":2,"state":"Pick \"up\"\u000a\\","event":"ramp step","step":3,)"
+              R"("due_ms":300.000,"effect_ms":305.217,"late_ms":5.217,"written":[)"
+              R"({"channel":"A","quantity":"freq","value":49.850,"unit":"Hz"},)"
+              R"({"channel":"B","quantity":"ampl","value":0.00,"unit":"V peak"}]})");
+
+    SequenceLogEntry end;
+    end.event = SequenceLogEntry::Event::End;
+    end.state = -1;
+    EXPECT_EQ(SequenceEntryText(end, true), "end settings (before the run): due 0.000 ms, took "
+                                            "effect 0.000 ms, 0.000 ms late: nothing");
+    EXPECT_EQ(SequenceEntryJson(end).rfind(R"({"pass":null,"state":null,"event":"end",)", 0), 0u);
+    end.name = QStringLiteral("Off");
+    EXPECT_EQ(SequenceEntryText(end, false).rfind("end settings (Off): ", 0), 0u);
+}
