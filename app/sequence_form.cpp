@@ -30,6 +30,11 @@
 
 namespace {
 
+// A state that follows the one before within kShowSoon is shown with the
+// next refresh, at most kShowEvery later.
+constexpr SequenceTime kShowSoon = std::chrono::milliseconds(20);
+constexpr SequenceTime kShowEvery = std::chrono::milliseconds(50);
+
 // The entry of the end list that stands for the settings from before the
 // run; the others are the states' names.
 const QString kBeforeTheRun = QStringLiteral("(as before the run)");
@@ -145,7 +150,7 @@ void TSequenceForm::BuildControls()
     tbStates->setSelectionBehavior(QAbstractItemView::SelectItems);
     // Room for the mark of the state in effect, so that the columns stay put.
     tbStates->verticalHeader()->setMinimumWidth(
-        tbStates->fontMetrics().horizontalAdvance(QStringLiteral("\u25B6 9999")));
+        tbStates->fontMetrics().horizontalAdvance(QStringLiteral("\u25B6 99999")));
     tbStates->installEventFilter(this);
     connect(tbStates, &QTableWidget::itemChanged, this, [this](QTableWidgetItem *item) {
         Guarded([this, item] { tbStatesItemChanged(item); });
@@ -200,7 +205,7 @@ void TSequenceForm::BuildControls()
     connect(FDue, &QTimer::timeout, this, [this] { Guarded([this] { Step(); }); });
     FClock = new QTimer(this);
     FClock->setInterval(100);
-    connect(FClock, &QTimer::timeout, this, [this] { ShowProgress(); });
+    connect(FClock, &QTimer::timeout, this, [this] { Guarded([this] { ShowRun(); }); });
 
     FillEndStates();
 }
@@ -555,8 +560,9 @@ void TSequenceForm::btRunClick()
     });
     FRun->OnEntry = [this](const SequenceLogEntry &entry) {
         FLog.Add(entry);
-        FHost.show(FRun->Table());
+        FTableShown = false;
     };
+    FShownAt = SequenceTime{};
     SetEditing(false);
     FClock->start();
     Step();
@@ -568,17 +574,37 @@ void TSequenceForm::Step()
         return;
     }
     const Sequencer::Next next = FRun->Advance();
-    ShowProgress();
     if (next.wait == Sequencer::Wait::Done) {
         Finish();
         return;
     }
+    SequenceTime left{};
     if (next.wait == Sequencer::Wait::Until) {
         // Never early: a timer that fires before the time only comes back.
-        const auto left = next.at - FRun->Elapsed();
+        left = next.at - FRun->Elapsed();
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
         FDue->start(static_cast<int>(std::clamp<std::int64_t>(ms, 0, kMaxHoldMs)));
     }
+    // What took effect is shown at once, unless the next state follows
+    // within a few milliseconds: then the windows catch up every
+    // kShowEvery, so that drawing does not hold the run back.
+    const bool soon = next.wait == Sequencer::Wait::Until && left < kShowSoon;
+    if (!soon || FRun->Elapsed() - FShownAt >= kShowEvery) {
+        ShowRun();
+    }
+}
+
+void TSequenceForm::ShowRun()
+{
+    if (!FRun) {
+        return;
+    }
+    if (!FTableShown) {
+        FHost.show(FRun->Table());
+        FTableShown = true;
+    }
+    FShownAt = FRun->Elapsed();
+    ShowProgress();
 }
 
 void TSequenceForm::btNextClick()

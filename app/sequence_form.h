@@ -102,6 +102,8 @@ private:
     void SetEditing(bool enabled);
     // Does what is due and arms the timer for what comes next.
     void Step();
+    // Shows the table in effect in the main window, and the progress.
+    void ShowRun();
     void ShowProgress();
     void Finish();
     void MarkRow(int row);
@@ -114,6 +116,8 @@ private:
     QTimer *FDue = nullptr;    // the next thing due
     QTimer *FClock = nullptr;  // the time left, shown while a run goes on
     int FMarked = -1;
+    bool FTableShown = true;
+    SequenceTime FShownAt{};
     bool FUpdate = false;
     QString FFolder;
 };
