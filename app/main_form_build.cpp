@@ -277,7 +277,7 @@ void TMainForm::BuildMenus()
                        QKeySequence(Qt::ALT | Qt::Key_S), &TMainForm::SettingsClick);
     mnControl->addSeparator();
     mnSequence = addItem(mnControl, "mnSequence", QStringLiteral("Sequence..."),
-                         QKeySequence(Qt::CTRL | Qt::Key_E), &TMainForm::mnSequenceClick);
+                         QKeySequence(Qt::CTRL | Qt::Key_T), &TMainForm::mnSequenceClick);
 
     BuildView();
 

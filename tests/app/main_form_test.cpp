@@ -171,7 +171,7 @@ TEST_F(MainWindowTest, MenusCarryTheirCaptionsShortcutsAndChecks)
         {form->Autoreload, "Auto Reload", QKeySequence(Qt::CTRL | Qt::Key_D), true},
         {form->mnRms, "RMS", QKeySequence(Qt::ALT | Qt::Key_A), true},
         {form->Settings, "Settings...", QKeySequence(Qt::ALT | Qt::Key_S), false},
-        {form->mnSequence, "Sequence...", QKeySequence(Qt::CTRL | Qt::Key_E), false},
+        {form->mnSequence, "Sequence...", QKeySequence(Qt::CTRL | Qt::Key_T), false},
         {form->mnAbout, "About", QKeySequence(Qt::Key_F1), false},
     };
     for (const auto &item : items) {
