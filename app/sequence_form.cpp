@@ -50,15 +50,29 @@ QString Seconds(SequenceTime t)
     return QString::number(std::chrono::duration<double>(t).count(), 'f', 3);
 }
 
-QString ColumnTitle(int column)
+QString ColumnName(int column)
 {
     if (column == kNameColumn) {
         return QStringLiteral("Name");
     }
     if (column == kDurationColumn) {
-        return QStringLiteral("Duration ms");
+        return QStringLiteral("Duration");
     }
     return ValueKey(column - kFirstValueColumn);
+}
+
+// The unit on a line of its own: the table holds volts peak while the main
+// window may show RMS, so the header says which.
+QString ColumnTitle(int column)
+{
+    if (column == kNameColumn) {
+        return ColumnName(column);
+    }
+    const std::string unit = column == kDurationColumn
+                                 ? std::string("ms")
+                                 : UnitOf(SlotOf(column - kFirstValueColumn).quantity, false);
+    return unit.empty() ? ColumnName(column)
+                        : ColumnName(column) + QLatin1Char('\n') + QString::fromStdString(unit);
 }
 
 QString ColumnTip(int column)
@@ -336,7 +350,7 @@ Sequence TSequenceForm::TableSequence()
         if (!state) {
             tbStates->setCurrentCell(r, column);
             throw Exception(QStringLiteral("State %1, %2: %3.")
-                                .arg(QString::number(r + 1), ColumnTitle(column), why));
+                                .arg(QString::number(r + 1), ColumnName(column), why));
         }
         sequence.states.push_back(*state);
     }
