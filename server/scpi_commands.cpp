@@ -10,7 +10,7 @@ namespace scpi {
 
 namespace {
 
-struct Spec {
+struct CommandEntry {
     CommandId id;
     // In the notation of the SCPI standard: the short form in upper case,
     // optional nodes in brackets, '#' where a numeric suffix selects the
@@ -20,7 +20,7 @@ struct Spec {
     bool queryable;
 };
 
-constexpr Spec kSpecs[] = {
+constexpr CommandEntry kCommandEntries[] = {
     {CommandId::Idn, "*IDN", false, true},
     {CommandId::Rst, "*RST", true, false},
     {CommandId::Cls, "*CLS", true, false},
@@ -52,16 +52,16 @@ struct PatternNode {
 };
 
 struct Pattern {
-    const Spec *spec = nullptr;
+    const CommandEntry *entry = nullptr;
     bool common = false;
     std::vector<PatternNode> nodes;
 };
 
-Pattern Compile(const Spec &spec)
+Pattern Compile(const CommandEntry &entry)
 {
     Pattern p;
-    p.spec = &spec;
-    std::string text = spec.pattern;
+    p.entry = &entry;
+    std::string text = entry.pattern;
     if (text.front() == '*') {
         p.common = true;
         p.nodes.push_back({text.substr(1), text.substr(1), false, false});
@@ -104,7 +104,7 @@ const std::vector<Pattern> &Patterns()
 {
     static const std::vector<Pattern> patterns = [] {
         std::vector<Pattern> out;
-        for (const Spec &s : kSpecs) {
+        for (const CommandEntry &s : kCommandEntries) {
             out.push_back(Compile(s));
         }
         return out;
@@ -184,11 +184,11 @@ Resolved Resolve(const Command &command)
         if (m != Match::Full) {
             continue;
         }
-        if (command.query ? !p.spec->queryable : !p.spec->settable) {
+        if (command.query ? !p.entry->queryable : !p.entry->settable) {
             r.error = kUndefinedHeader;
             return r;
         }
-        r.id = p.spec->id;
+        r.id = p.entry->id;
         r.channel = channel;
         return r;
     }
