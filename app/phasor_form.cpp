@@ -14,7 +14,6 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QShortcut>
 #include <QStandardPaths>
 #include <QSvgGenerator>
@@ -168,9 +167,10 @@ QImage TPhasorForm::Picture() const
     return Picture(Canvas->size());
 }
 
-QImage TPhasorForm::Picture(QSize size) const
+QImage TPhasorForm::Picture(QSize size, qreal pixelRatio) const
 {
-    QImage image(size, QImage::Format_RGB32);
+    QImage image(size * pixelRatio, QImage::Format_RGB32);
+    image.setDevicePixelRatio(pixelRatio);
     QPainter p(&image);
     PaintPhasorPicture(p, size, FState);
     return image;
@@ -195,7 +195,7 @@ QByteArray TPhasorForm::PictureSvg() const
 
 void TPhasorForm::CopyPicture()
 {
-    QGuiApplication::clipboard()->setImage(Picture());
+    QGuiApplication::clipboard()->setImage(Picture(Canvas->size(), Canvas->devicePixelRatioF()));
 }
 
 void TPhasorForm::SavePicture(const QString &path)
@@ -208,12 +208,15 @@ void TPhasorForm::SavePicture(const QString &path)
         buffer.open(QIODevice::WriteOnly);
         Picture().save(&buffer, "PNG");
     }
-    // Written whole or not at all: an earlier file of the name survives a
-    // failure.
-    QSaveFile file(path);
-    if (bytes.isEmpty() || !file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()
-        || !file.commit()) {
-        ShowErrorBox(QStringLiteral("Error"), EFCreateError(path).Message(), this);
+    // Written whole or not at all, as the program's other files are: an
+    // earlier file of the name survives a failure, and the box says why.
+    try {
+        if (bytes.isEmpty()) {
+            throw EFCreateError(path);
+        }
+        SaveFileAtomically(path, bytes);
+    } catch (const Exception &e) {
+        ShowErrorBox(QStringLiteral("Error"), e.Message(), this);
     }
 }
 

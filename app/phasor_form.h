@@ -31,13 +31,15 @@ public:
     void ShowState(const PhasorViewState &state);
     const PhasorViewState &State() const { return FState; }
 
-    // The picture as the window shows it, at the canvas's size (or `size`).
+    // The picture as the window shows it, at the canvas's size (or `size`),
+    // in pixels of the given ratio: 2 gives an image twice as wide, drawn as
+    // sharply as a screen at scale factor 2 shows it.
     QImage Picture() const;
-    QImage Picture(QSize size) const;
+    QImage Picture(QSize size, qreal pixelRatio = 1) const;
     // The picture as an SVG document of the canvas's size.
     QByteArray PictureSvg() const;
 
-    // Puts the picture on the clipboard.
+    // Puts the picture on the clipboard, in the screen's pixels.
     void CopyPicture();
     // Saves the picture: an SVG document when the name ends in ".svg", else
     // a PNG image. A file that cannot be written shows the error box.

@@ -473,6 +473,20 @@ TEST_F(PhasorViewTest, CopyAndSaveImageGiveThePicture)
     const QImage copied = QGuiApplication::clipboard()->image();
     EXPECT_EQ(copied.size(), view->Canvas->size());
     EXPECT_EQ(copied.convertToFormat(QImage::Format_RGB32), view->Picture());
+    // On a screen at scale factor 2 the picture has twice the pixels, the
+    // same picture drawn finer: the scale circle's top where it was, at
+    // twice the coordinates.
+    const QImage fine = view->Picture(QSize(600, 520), 2);
+    const QImage plain = view->Picture(QSize(600, 520));
+    ASSERT_EQ(fine.size(), QSize(1200, 1040));
+    const PhasorLayout l = LayoutPhasorPicture(plain.size());
+    for (const double out : {-3.0, 0.0, 3.0}) {
+        const QPoint at = OnRay(l, 90, 1, out);
+        EXPECT_TRUE(Near(fine.pixelColor(at * 2), plain.pixelColor(at)))
+            << out << ": " << fine.pixelColor(at * 2).name().toStdString() << " "
+            << plain.pixelColor(at).name().toStdString();
+    }
+    EXPECT_NE(plain.pixelColor(OnRay(l, 90, 1)), plain.pixelColor(OnRay(l, 90, 1, 3)));
 
     // The name gets the type's suffix; SVG by its name.
     auto choose = [view](const QString &path) {
@@ -504,6 +518,8 @@ TEST_F(PhasorViewTest, CopyAndSaveImageGiveThePicture)
     view->acSaveImage->trigger();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot create file ") + bad);
+    // With the system's reason after the name.
+    EXPECT_TRUE(boxes[0].text.startsWith(QStringLiteral("Cannot create file ") + bad + ": "))
+        << boxes[0].text.toStdString();
     EXPECT_EQ(boxes[0].owner, view);  // over the view, not the main window
 }
