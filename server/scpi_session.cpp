@@ -3,10 +3,13 @@
 #include <cmath>
 #include <cstddef>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "commands.h"
 #include "ctl_output.h"
+#include "output_words.h"
 #include "param_file.h"
 #include "param_runs.h"
 #include "scpi_commands.h"
@@ -33,11 +36,12 @@ constexpr double kPi = 3.14159265358979323846;
 // Thrown while a message is checked; the message is then refused.
 struct Refusal {
     int code;
+    std::string detail;  // after the error's text, as "-222,\"Data out of range;...\""
 };
 
-[[noreturn]] void Refuse(int code)
+[[noreturn]] void Refuse(int code, std::string detail = {})
 {
-    throw Refusal{code};
+    throw Refusal{code, std::move(detail)};
 }
 
 enum class Limit { None, Min, Max, Default };
@@ -132,12 +136,9 @@ double UnitlessNumber(const Param &p)
 std::int32_t WholeIn(const Param &p, int min, int max)
 {
     const double v = UnitlessNumber(p);
-    if (!std::isfinite(v)) {
-        Refuse(kDataOutOfRange);
-    }
     const std::int32_t whole = RoundValue(v);
-    if (whole < min || whole > max) {
-        Refuse(kDataOutOfRange);
+    if (!std::isfinite(v) || whole < min || whole > max) {
+        Refuse(kDataOutOfRange, "allowed " + std::to_string(min) + " to " + std::to_string(max));
     }
     return whole;
 }
@@ -263,13 +264,16 @@ std::int32_t OutputEntry(const Param &p, int channel, int quantity, VoltageUnit 
     if (quantity == PX418_OUT_AMPLITUDE && unit == VoltageUnit::PeakToPeak) {
         shown /= 2;
     }
+    // The refusal says the bounds, in RMS when the client works in RMS and
+    // else in volts peak (a peak-to-peak value was halved above).
+    const bool rms = unit == VoltageUnit::Rms;
     if (!std::isfinite(shown)) {
-        Refuse(kDataOutOfRange);
+        Refuse(kDataOutOfRange, "allowed " + AllowedRange(quantity, rms));
     }
-    const std::int32_t entry = RoundValue(ShownToDevice(quantity, shown, unit == VoltageUnit::Rms));
+    const std::int32_t entry = RoundValue(ShownToDevice(quantity, shown, rms));
     const DeviceRange range = OutputRange(quantity);
     if (entry < range.min || entry > range.max) {
-        Refuse(kDataOutOfRange);
+        Refuse(kDataOutOfRange, "allowed " + AllowedRange(quantity, rms));
     }
     return entry;
 }
@@ -448,7 +452,7 @@ MessageResult Session::Execute(std::string_view message, const DeviceContext &de
             hasQuery = hasQuery || c.query;
         }
     } catch (const Refusal &r) {
-        Report(r.code);
+        Report(r.code, r.detail);
         return result;
     }
     if (hasQuery && earlierAnswersUnread) {

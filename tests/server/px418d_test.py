@@ -191,7 +191,7 @@ class Session(ServerTestCase):
         g.write("BOGUS")
         g.write("SOUR4:FREQ 1")
         self.assertEqual(g.query("SYST:ERR:COUN?"), "3")
-        self.assertEqual(g.query("SYST:ERR?"), '-222,"Data out of range"')
+        self.assertEqual(g.query("SYST:ERR?"), '-222,"Data out of range;allowed 0.000 to 3000.000 Hz"')
         self.assertEqual(g.query("SYST:ERR?"), '-113,"Undefined header"')
         self.assertEqual(g.query("SYST:ERR:NEXT?"), '-114,"Header suffix out of range"')
         self.assertEqual(g.query("SYST:ERR?"), '0,"No error"')

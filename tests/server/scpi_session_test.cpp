@@ -108,23 +108,24 @@ TEST_F(ScpiSessionTest, ARefusedMessageChangesNothingAndQueuesItsError)
         const char *error;
     };
     const Case cases[] = {
-        {"SOUR1:FREQ 60;:SOUR2:FREQ 3000.001", "-222,\"Data out of range\""},
+        {"SOUR1:FREQ 60;:SOUR2:FREQ 3000.001",
+         "-222,\"Data out of range;allowed 0.000 to 3000.000 Hz\""},
         {"FREQ 60;BOGUS", "-113,\"Undefined header\""},
         {"FREQ 60;:SOUR4:FREQ 60", "-114,\"Header suffix out of range\""},
         {"FREQ 60;FREQ", "-109,\"Missing parameter\""},
         {"FREQ 60,70", "-108,\"Parameter not allowed\""},
-        {"FREQ 1 MHZ", "-222,\"Data out of range\""},  // MHZ is mega
-        {"FREQ 1E999", "-222,\"Data out of range\""},
-        {"PHAS 360.1", "-222,\"Data out of range\""},
-        {"VOLT 7.08 VRMS", "-222,\"Data out of range\""},
-        {"VOLT 20.02 VPP", "-222,\"Data out of range\""},
+        {"FREQ 1 MHZ", "-222,\"Data out of range;allowed 0.000 to 3000.000 Hz\""},  // MHZ is mega
+        {"FREQ 1E999", "-222,\"Data out of range;allowed 0.000 to 3000.000 Hz\""},
+        {"PHAS 360.1", "-222,\"Data out of range;allowed -360.0 to 360.0 deg\""},
+        {"VOLT 7.08 VRMS", "-222,\"Data out of range;allowed 0.00 to 7.07 V rms\""},
+        {"VOLT 20.02 VPP", "-222,\"Data out of range;allowed 0.00 to 10.00 V peak\""},
         {"FREQ ON", "-141,\"Invalid character data\""},
         {"FREQ 'x'", "-158,\"String data not allowed\""},
         {"FREQ 5 V", "-131,\"Invalid suffix\""},
         {"PHAS 5 MDEG", "-131,\"Invalid suffix\""},
         {"*ESE 5 HZ", "-138,\"Suffix not allowed\""},
-        {"*ESE 256", "-222,\"Data out of range\""},
-        {"*SAV 10", "-222,\"Data out of range\""},
+        {"*ESE 256", "-222,\"Data out of range;allowed 0 to 255\""},
+        {"*SAV 10", "-222,\"Data out of range;allowed 0 to 9\""},
         {"VOLT:UNIT VOLTS", "-141,\"Invalid character data\""},
         {"FREQ? 5", "-104,\"Data type error\""},
         {"*IDN?;FREQ 1,", "-102,\"Syntax error\""},
