@@ -498,6 +498,17 @@ void TMainForm::btReadClick()
 
 void TMainForm::closeEvent(QCloseEvent *event)
 {
+    // A sequence typed into the table is the operator's work: it is saved or
+    // dropped as they answer, or the program stays.
+    bool close = true;
+    if (!FClosed && SequenceForm) {
+        close = false;
+        Guarded([this, &close] { close = SequenceForm->ConfirmClose(); });
+    }
+    if (!close) {
+        event->ignore();
+        return;
+    }
     if (!FClosed) {
         FClosed = true;
         Guarded([this] { FormClose(); });

@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -100,9 +101,19 @@ TSequenceForm::TSequenceForm(QWidget *parent, SequenceHost host)
 {
     setObjectName(QStringLiteral("SequenceForm"));
     setWindowTitle(QStringLiteral("Sequence"));
+    AskSaveChanges = [this] {
+        const QMessageBox::StandardButton answer = QMessageBox::question(
+            this, ApplicationTitle(),
+            QStringLiteral("The sequence has changes that are not saved. Save them?"),
+            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+        return answer == QMessageBox::Save      ? SaveAnswer::Save
+               : answer == QMessageBox::Discard ? SaveAnswer::Discard
+                                                : SaveAnswer::Cancel;
+    };
     BuildControls();
     ApplyOperatorInputRules(this);
     resize(900, 300);
+    FSaved = Contents();
 }
 
 TSequenceForm::~TSequenceForm()
@@ -388,6 +399,7 @@ void TSequenceForm::ShowSequence(const Sequence &sequence)
     if (tbStates->rowCount() > 0) {
         tbStates->setCurrentCell(0, 0);
     }
+    FSaved = Contents();
 }
 
 bool TSequenceForm::eventFilter(QObject *watched, QEvent *event)
@@ -506,13 +518,59 @@ void TSequenceForm::btOpenClick()
 
 void TSequenceForm::btSaveAsClick()
 {
+    SaveAs();
+}
+
+bool TSequenceForm::SaveAs()
+{
     const Sequence sequence = TableSequence();
     const QString path =
         ChooseFile(QStringLiteral("Save sequence as..."), QStringLiteral("Sequence files (*.seq)"),
                    QStringLiteral("seq"), true);
-    if (!path.isEmpty()) {
-        SaveSequenceFile(path, sequence);
+    if (path.isEmpty()) {
+        return false;
     }
+    SaveSequenceFile(path, sequence);
+    FSaved = Contents();
+    return true;
+}
+
+QStringList TSequenceForm::Contents() const
+{
+    QStringList contents;
+    contents.reserve(tbStates->rowCount() * tbStates->columnCount() + 2);
+    for (int r = 0; r < tbStates->rowCount(); ++r) {
+        for (int c = 0; c < tbStates->columnCount(); ++c) {
+            const QTableWidgetItem *item = tbStates->item(r, c);
+            contents << (item ? item->text() : QString());
+        }
+    }
+    contents << QString::number(seRepeat->value()) << cbEnd->currentText();
+    return contents;
+}
+
+bool TSequenceForm::Modified() const
+{
+    return Contents() != FSaved;
+}
+
+bool TSequenceForm::ConfirmClose()
+{
+    if (!Modified()) {
+        return true;
+    }
+    show();
+    raise();
+    activateWindow();
+    switch (AskSaveChanges()) {
+    case SaveAnswer::Save:
+        return SaveAs();
+    case SaveAnswer::Discard:
+        return true;
+    case SaveAnswer::Cancel:
+        break;
+    }
+    return false;
 }
 
 void TSequenceForm::btSaveLogClick()

@@ -47,6 +47,19 @@ public:
     // Runs a prepared file dialog and answers whether the operator accepted
     // it. Tests replace it to choose a file without a modal dialog.
     std::function<bool(QFileDialog &)> ExecFileDialog;
+    // Asks whether to save a table that holds changes not saved; tests
+    // replace it to answer without a modal box.
+    enum class SaveAnswer { Save, Discard, Cancel };
+    std::function<SaveAnswer()> AskSaveChanges;
+
+    // The table differs from the file last opened or saved (or, before
+    // either, from the empty table).
+    bool Modified() const;
+    // Before the program closes: a table with changes that are not saved is
+    // saved or dropped as the operator answers. False when closing must not
+    // go on: the operator cancelled, or chose no file, or the file could not
+    // be written (that error has been shown).
+    bool ConfirmClose();
 
     // The sequence the table holds; throws Exception naming the row and the
     // column at fault (and selects the cell).
@@ -83,6 +96,8 @@ public:
     void btNextClick();
     void btStopClick();
     void btSaveLogClick();
+    // Save as...: false when no file was chosen.
+    bool SaveAs();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -120,4 +135,7 @@ private:
     SequenceTime FShownAt{};
     bool FUpdate = false;
     QString FFolder;
+    // Every cell's text, the repeat and the end state: what Modified compares.
+    QStringList Contents() const;
+    QStringList FSaved;
 };

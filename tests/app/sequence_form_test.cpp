@@ -215,3 +215,44 @@ TEST_F(SequenceFormTest, OpenAndSaveAsGoThroughTheFileDialogs)
     EXPECT_EQ(sequence->TableSequence(), s);
     EXPECT_EQ(sequence->cbEnd->currentText(), QStringLiteral("Sag"));
 }
+
+TEST_F(SequenceFormTest, ClosingTheProgramWithChangesNotSavedAsksFirst)
+{
+    Create();
+    TSequenceForm *sequence = Open();
+    int asked = 0;
+    auto answer = TSequenceForm::SaveAnswer::Cancel;
+    sequence->AskSaveChanges = [&asked, &answer] {
+        ++asked;
+        return answer;
+    };
+    Sequence s;
+    s.states = {State("Sag", 200, kAAmpl, 300)};
+    sequence->ShowSequence(s);
+    EXPECT_FALSE(sequence->Modified());  // as opened
+
+    // A state typed in: Cancel keeps the program, and the table.
+    sequence->tbStates->setFocus();
+    QTest::keyClick(sequence->tbStates, Qt::Key_Insert);
+    ASSERT_TRUE(sequence->Modified());
+    EXPECT_FALSE(form->close());
+    EXPECT_EQ(asked, 1);
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_EQ(sequence->tbStates->rowCount(), 2);
+
+    // Save, with no file chosen, keeps it too; with a file, the program
+    // closes and the file holds the table.
+    answer = TSequenceForm::SaveAnswer::Save;
+    form->ExecFileDialog = [](QFileDialog &) { return false; };
+    EXPECT_FALSE(form->close());
+    const QString chosen = FilePath(QStringLiteral("typed.seq"));
+    form->ExecFileDialog = [&chosen](QFileDialog &dialog) {
+        dialog.selectFile(chosen);
+        return true;
+    };
+    const Sequence typed = sequence->TableSequence();
+    EXPECT_TRUE(form->close());
+    EXPECT_EQ(asked, 3);
+    EXPECT_EQ(LoadSequenceFile(chosen), typed);
+    EXPECT_TRUE(boxes.empty());
+}
