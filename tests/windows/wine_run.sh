@@ -31,13 +31,27 @@ if [ ! -f "$prefix/system.reg" ]; then
   ) 9>"$prefix.lock"
 fi
 
+# One wine server for the whole test run: it stays 30 s after its last
+# program instead of the usual 3, so that a program starting never meets a
+# server on its way out. A server already running answers 2 and is kept.
+wineserver -p30 >/dev/null 2>&1 || true
+
 # The output goes through files, not pipes: the helper processes that wine
 # starts beside a program (and keeps for a few seconds after it) inherit its
 # standard streams, and a pipe would stay open until they end.
 output=$(mktemp -d)
 trap 'rm -rf "$output"' EXIT
-status=0
-wine "$@" >"$output/out" 2>"$output/err" || status=$?
+# A program whose connection to the wine server broke ("wine client error")
+# was stopped by wine, not by its own failure: it is started once more. Any
+# other failure is the program's own and stands.
+for attempt in 1 2; do
+  status=0
+  wine "$@" >"$output/out" 2>"$output/err" || status=$?
+  if [ "$status" -eq 0 ] || ! grep -q '^wine client error' "$output/err"; then
+    break
+  fi
+  echo "wine_run.sh: wine lost its server (attempt $attempt)" >&2
+done
 tr -d '\r' <"$output/out"
 tr -d '\r' <"$output/err" >&2
 exit "$status"
