@@ -730,35 +730,8 @@ void TSequenceForm::ShowProgress()
     if (!run.Started() || run.Finished()) {
         return;
     }
-    // A run of timed states shows its time gone of its whole time, as a test
-    // set does; with manual states, whose length nobody knows, the states
-    // done before the one in effect and how far that one has got (a manual
-    // state counts as begun).
     const SequenceTime now = run.Elapsed();
-    double done = 0;
-    double total = 1;
-    std::int64_t runMs = 0;
-    bool timed = true;
-    for (const SequenceState &state : run.Source().states) {
-        timed = timed && !state.manual;
-        runMs += state.durationMs;
-    }
-    runMs *= run.Source().repeat;
-    if (timed && runMs > 0) {
-        done = std::min(std::chrono::duration<double, std::milli>(now).count(),
-                        static_cast<double>(runMs));
-        total = static_cast<double>(runMs);
-    } else {
-        double part = 0;
-        if (const std::optional<SequenceTime> end = run.StateEnd(); end && *end > run.StateDue()) {
-            part = std::clamp(std::chrono::duration<double>(now - run.StateDue()).count()
-                                  / std::chrono::duration<double>(*end - run.StateDue()).count(),
-                              0.0, 1.0);
-        }
-        total = static_cast<double>(std::max<std::int64_t>(run.StatesTotal(), 1));
-        done = static_cast<double>(std::max<std::int64_t>(run.StatesDone() - 1, 0)) + part;
-    }
-    pbRun->setValue(static_cast<int>(std::lround(done / total * pbRun->maximum())));
+    pbRun->setValue(static_cast<int>(std::lround(run.Progress() * pbRun->maximum())));
 
     MarkRow(run.StateIndex());
     const Sequence &sequence = run.Source();

@@ -79,6 +79,37 @@ std::int64_t Sequencer::StatesTotal() const
     return static_cast<std::int64_t>(sequence_.states.size()) * sequence_.repeat;
 }
 
+double Sequencer::Progress() const
+{
+    if (!started_) {
+        return 0;
+    }
+    if (finished_) {
+        return 1;
+    }
+    const SequenceTime now = Now();
+    std::int64_t runMs = 0;
+    bool timed = true;
+    for (const SequenceState &state : sequence_.states) {
+        timed = timed && !state.manual;
+        runMs += state.durationMs;
+    }
+    runMs *= sequence_.repeat;
+    if (timed && runMs > 0) {
+        return std::clamp(std::chrono::duration<double, std::milli>(now).count()
+                              / static_cast<double>(runMs),
+                          0.0, 1.0);
+    }
+    double part = 0;
+    if (const std::optional<SequenceTime> end = StateEnd(); end && *end > stateDue_) {
+        part = std::clamp(std::chrono::duration<double>(now - stateDue_).count()
+                              / std::chrono::duration<double>(*end - stateDue_).count(),
+                          0.0, 1.0);
+    }
+    const double total = static_cast<double>(std::max<std::int64_t>(StatesTotal(), 1));
+    return (static_cast<double>(std::max<std::int64_t>(statesDone_ - 1, 0)) + part) / total;
+}
+
 std::optional<SequenceTime> Sequencer::NextRampDue() const
 {
     std::optional<SequenceTime> next;

@@ -119,6 +119,12 @@ public:
     // repeat), for a progress bar.
     std::int64_t StatesDone() const { return statesDone_; }
     std::int64_t StatesTotal() const;
+    // How far the run has got, 0 to 1, for a progress bar: a run of timed
+    // states by its time gone of its whole time, as a test set shows it;
+    // one with manual states, whose length nobody knows, by the states done
+    // before the one in effect and how far that one has got (a manual state
+    // counts as begun).
+    double Progress() const;
     // The settings in effect on the generator, as far as the run knows.
     const ParamTable &Table() const { return effect_; }
     const Sequence &Source() const { return sequence_; }
