@@ -337,6 +337,34 @@ TEST(SequencerTest, OnlyAWaitingManualStateGoesOnAndAStopBeforeTheStartWritesNot
     EXPECT_TRUE(unstarted.log.empty());
 }
 
+TEST(SequencerTest, ProgressIsTimeGoneOrStatesDoneWhereAStateWaitsForTheOperator)
+{
+    // 3.2 s of timed states: time counts, not states (the short Fault
+    // weighs little).
+    TestRun timed(RelayTest());
+    EXPECT_EQ(timed.sequencer.Progress(), 0.0);
+    timed.sequencer.Advance();
+    timed.device.now = milliseconds(2100);
+    timed.sequencer.Advance();
+    EXPECT_DOUBLE_EQ(timed.sequencer.Progress(), 2100.0 / 3200.0);
+    timed.ToTheEnd();
+    EXPECT_EQ(timed.sequencer.Progress(), 1.0);
+
+    // A manual state: states done, and the share of the timed one in
+    // effect.
+    Sequence sequence = RelayTest();
+    sequence.states[1].manual = true;
+    TestRun manual(sequence);
+    manual.sequencer.Advance();
+    manual.device.now = milliseconds(1000);
+    EXPECT_DOUBLE_EQ(manual.sequencer.Progress(), 0.5 / 3);
+    manual.device.now = milliseconds(2000);
+    manual.sequencer.Advance();
+    ASSERT_TRUE(manual.sequencer.WaitingForOperator());
+    manual.device.now = milliseconds(9000);
+    EXPECT_DOUBLE_EQ(manual.sequencer.Progress(), 1.0 / 3);
+}
+
 TEST(SequencerTest, AFailedWriteEndsTheRunAndTheEndUndoesWhatWasHeldBack)
 {
     // The Fault's second write fails: its first (A's phase) is held by the
